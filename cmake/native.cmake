@@ -1,0 +1,23 @@
+# The native build against the simulated machine of os/, with sanitizers.
+set(PENDULARK_SANITIZE "address,undefined" CACHE STRING "Sanitizers of the native build")
+if(PENDULARK_SANITIZE)
+    add_compile_options(-fsanitize=${PENDULARK_SANITIZE} -fno-omit-frame-pointer -fno-sanitize-recover=all)
+    add_link_options(-fsanitize=${PENDULARK_SANITIZE})
+endif()
+
+add_library(core STATIC ${CORE_SOURCES} os/win32_native.cpp)
+find_package(Threads REQUIRED)
+target_link_libraries(core PUBLIC Threads::Threads)
+
+option(PENDULARK_FUZZ "Build the libFuzzer targets (clang)" OFF)
+if(PENDULARK_FUZZ)
+    include(cmake/fuzz.cmake)
+    return()
+endif()
+
+find_package(GTest REQUIRED)
+file(GLOB NATIVE_TESTS CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/native/*.cpp)
+add_executable(native_tests ${NATIVE_TESTS})
+target_link_libraries(native_tests PRIVATE core GTest::gtest GTest::gtest_main)
+include(GoogleTest)
+gtest_discover_tests(native_tests DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 120)

@@ -1,0 +1,28 @@
+# The Windows build: the shipped programs, the wine tier and the e2e tier.
+enable_language(RC)
+if(CMAKE_SYSTEM_PROCESSOR STREQUAL "x86_64")
+    set(MANIFEST_ARCH amd64)
+else()
+    set(MANIFEST_ARCH X86)
+endif()
+configure_file(${CMAKE_SOURCE_DIR}/resources/pendulark.manifest.in ${CMAKE_BINARY_DIR}/pendulark.manifest @ONLY)
+set(CMAKE_RC_FLAGS "${CMAKE_RC_FLAGS} -I${CMAKE_SOURCE_DIR} -I${CMAKE_SOURCE_DIR}/resources -I${CMAKE_BINARY_DIR}")
+set(STATIC_LINK -static -static-libgcc -static-libstdc++)
+set(CMAKE_RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/bin)
+
+add_library(core STATIC ${CORE_SOURCES})
+target_compile_definitions(core PUBLIC WIN32_LEAN_AND_MEAN _WIN32_WINNT=0x0601)
+target_link_libraries(core PUBLIC ws2_32 advapi32 shell32 user32 comctl32)
+
+add_executable(Pendulark WIN32
+    shell/startup.cpp
+    shell/main_window.cpp
+    shell/quiet_sync.cpp
+    resources/pendulark.rc)
+target_link_libraries(Pendulark PRIVATE core)
+target_link_options(Pendulark PRIVATE ${STATIC_LINK})
+
+option(PENDULARK_TESTS "Build the wine and e2e tiers" OFF)
+if(PENDULARK_TESTS)
+    include(cmake/wine_tests.cmake)
+endif()

@@ -1,0 +1,38 @@
+// Controls of the simulated machine, for tests only. Components never include this.
+#pragma once
+#include <stdint.h>
+#include <string>
+
+#include "os/win32.h"
+
+// Puts the whole simulated machine back to its start state.
+void os_test_reset();
+
+// The virtual UTC clock, in FILETIME units, and the millisecond tick count.
+void os_test_set_utc(uint64_t filetime);
+uint64_t os_test_utc();
+void os_test_set_utc(int year, int month, int day, int hour, int minute, int second, int ms = 0);
+void os_test_set_tick(DWORD tick);
+void os_test_advance_ms(DWORD ms);
+// Set to false to make SetSystemTime fail the way an unprivileged process sees it.
+void os_test_allow_set_time(bool allow);
+int os_test_set_time_calls();
+SYSTEMTIME os_test_last_set_time();
+// Minutes west of UTC, as TIME_ZONE_INFORMATION.Bias.
+void os_test_set_bias(LONG bias);
+
+// Start-up environment: program path (Windows form, "\tmp\x\Pendulark.exe"; empty = not found),
+// drive type of every root, application-data folder, command line.
+void os_test_set_program_path(const std::string& path);
+void os_test_set_drive_type(UINT type);
+void os_test_set_appdata(const std::string& path);
+void os_test_set_command_line(const std::string& line);
+
+// Registry values of the simulated user, "" when missing.
+std::string os_test_registry_value(const std::string& key, const std::string& name, bool* exists);
+void os_test_set_privilege_available(bool available);
+int os_test_privilege_adjustments();
+
+// Host path <-> Windows-form path ("/tmp/a" <-> "\tmp\a").
+std::string os_test_windows_path(const std::string& host_path);
+std::string os_test_host_path(const std::string& windows_path);

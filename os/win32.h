@@ -1,0 +1,191 @@
+// The one header for system services. On Windows it is the real API; in the
+// native build it declares a small simulated machine with the same names, so
+// that the components read the same in both builds.
+#pragma once
+
+#ifdef _WIN32
+
+#include <winsock2.h>
+#include <windows.h>
+#include <shlobj.h>
+
+#else
+
+#include <arpa/inet.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <stdint.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+typedef uint32_t DWORD;
+typedef int BOOL;
+typedef uint16_t WORD;
+typedef uint8_t BYTE;
+typedef int32_t LONG;
+typedef uint32_t ULONG;
+typedef uint16_t WCHAR;
+typedef unsigned int UINT;
+typedef char CHAR;
+typedef void* HANDLE;
+typedef void* LPVOID;
+typedef HANDLE HKEY;
+typedef HANDLE HWND;
+typedef DWORD* LPDWORD;
+typedef DWORD REGSAM;
+typedef uintptr_t SOCKET;
+typedef struct sockaddr SOCKADDR;
+typedef struct sockaddr_in SOCKADDR_IN;
+
+#define TRUE 1
+#define FALSE 0
+#define WINAPI
+#define MAX_PATH 260
+
+struct FILETIME {
+    DWORD dwLowDateTime;
+    DWORD dwHighDateTime;
+};
+struct SYSTEMTIME {
+    WORD wYear, wMonth, wDayOfWeek, wDay, wHour, wMinute, wSecond, wMilliseconds;
+};
+struct TIME_ZONE_INFORMATION {
+    LONG Bias;
+    WCHAR StandardName[32];
+    SYSTEMTIME StandardDate;
+    LONG StandardBias;
+    WCHAR DaylightName[32];
+    SYSTEMTIME DaylightDate;
+    LONG DaylightBias;
+};
+struct OSVERSIONINFOA {
+    DWORD dwOSVersionInfoSize, dwMajorVersion, dwMinorVersion, dwBuildNumber, dwPlatformId;
+    CHAR szCSDVersion[128];
+};
+struct LUID {
+    DWORD LowPart;
+    LONG HighPart;
+};
+struct LUID_AND_ATTRIBUTES {
+    LUID Luid;
+    DWORD Attributes;
+};
+struct TOKEN_PRIVILEGES {
+    DWORD PrivilegeCount;
+    LUID_AND_ATTRIBUTES Privileges[1];
+};
+struct WSADATA {
+    WORD wVersion, wHighVersion;
+    char szDescription[257], szSystemStatus[129];
+};
+typedef DWORD(WINAPI* LPTHREAD_START_ROUTINE)(LPVOID);
+
+// Errors
+#define ERROR_SUCCESS 0L
+#define ERROR_FILE_NOT_FOUND 2L
+#define ERROR_ACCESS_DENIED 5L
+#define ERROR_SHARING_VIOLATION 32L
+#define ERROR_ALREADY_EXISTS 183L
+#define INVALID_HANDLE_VALUE ((HANDLE)(intptr_t)-1)
+
+// Files
+#define GENERIC_READ 0x80000000u
+#define GENERIC_WRITE 0x40000000u
+#define FILE_SHARE_READ 1u
+#define FILE_SHARE_WRITE 2u
+#define CREATE_NEW 1
+#define CREATE_ALWAYS 2
+#define OPEN_EXISTING 3
+#define OPEN_ALWAYS 4
+#define FILE_ATTRIBUTE_NORMAL 0x80u
+#define FILE_BEGIN 0
+#define FILE_END 2
+#define INVALID_FILE_SIZE 0xFFFFFFFFu
+#define INVALID_SET_FILE_POINTER 0xFFFFFFFFu
+#define MOVEFILE_REPLACE_EXISTING 1u
+#define MOVEFILE_WRITE_THROUGH 8u
+#define DRIVE_UNKNOWN 0
+#define DRIVE_REMOVABLE 2
+#define DRIVE_FIXED 3
+#define CSIDL_APPDATA 26
+
+HANDLE CreateFileA(const char* name, DWORD access, DWORD share, void* security, DWORD disposition,
+                   DWORD flags, HANDLE template_file);
+BOOL ReadFile(HANDLE file, void* buffer, DWORD size, DWORD* done, void* overlapped);
+BOOL WriteFile(HANDLE file, const void* buffer, DWORD size, DWORD* done, void* overlapped);
+DWORD GetFileSize(HANDLE file, DWORD* high);
+DWORD SetFilePointer(HANDLE file, LONG distance, LONG* high, DWORD method);
+BOOL FlushFileBuffers(HANDLE file);
+BOOL CloseHandle(HANDLE object);
+BOOL DeleteFileA(const char* name);
+BOOL MoveFileExA(const char* from, const char* to, DWORD flags);
+BOOL CopyFileA(const char* from, const char* to, BOOL fail_if_exists);
+BOOL CreateDirectoryA(const char* name, void* security);
+DWORD SearchPathA(const char* path, const char* file, const char* ext, DWORD size, char* buffer,
+                  char** file_part);
+UINT GetDriveTypeA(const char* root);
+BOOL SHGetSpecialFolderPathA(HWND owner, char* path, int csidl, BOOL create);
+const char* GetCommandLineA();
+DWORD GetLastError();
+void SetLastError(DWORD code);
+
+// Synchronisation and threads
+#define INFINITE 0xFFFFFFFFu
+#define WAIT_OBJECT_0 0u
+#define WAIT_TIMEOUT 258u
+HANDLE CreateMutexA(void* security, BOOL initial_owner, const char* name);
+HANDLE CreateThread(void* security, size_t stack, LPTHREAD_START_ROUTINE start, LPVOID param,
+                    DWORD flags, DWORD* thread_id);
+DWORD WaitForSingleObject(HANDLE object, DWORD milliseconds);
+void Sleep(DWORD milliseconds);
+HANDLE GetCurrentProcess();
+
+// Time
+#define TIME_ZONE_ID_UNKNOWN 0u
+void GetSystemTimeAsFileTime(FILETIME* now);
+void GetSystemTime(SYSTEMTIME* now);
+void GetLocalTime(SYSTEMTIME* now);
+BOOL SetSystemTime(const SYSTEMTIME* time);
+BOOL SystemTimeToFileTime(const SYSTEMTIME* st, FILETIME* ft);
+BOOL FileTimeToSystemTime(const FILETIME* ft, SYSTEMTIME* st);
+DWORD GetTimeZoneInformation(TIME_ZONE_INFORMATION* zone);
+DWORD GetTickCount();
+
+// Registry
+#define HKEY_CURRENT_USER ((HKEY)(uintptr_t)0x80000001u)
+#define HKEY_LOCAL_MACHINE ((HKEY)(uintptr_t)0x80000002u)
+#define KEY_QUERY_VALUE 1u
+#define KEY_SET_VALUE 2u
+#define KEY_WRITE 0x20006u
+#define KEY_READ 0x20019u
+#define REG_OPTION_NON_VOLATILE 0u
+#define REG_SZ 1u
+LONG RegCreateKeyExA(HKEY key, const char* sub_key, DWORD reserved, char* cls, DWORD options,
+                     REGSAM sam, void* security, HKEY* result, DWORD* disposition);
+LONG RegOpenKeyExA(HKEY key, const char* sub_key, DWORD options, REGSAM sam, HKEY* result);
+LONG RegSetValueExA(HKEY key, const char* name, DWORD reserved, DWORD type, const BYTE* data,
+                    DWORD size);
+LONG RegQueryValueExA(HKEY key, const char* name, DWORD* reserved, DWORD* type, BYTE* data,
+                      DWORD* size);
+LONG RegDeleteValueA(HKEY key, const char* name);
+LONG RegCloseKey(HKEY key);
+
+// Security
+#define VER_PLATFORM_WIN32_NT 2u
+#define TOKEN_ADJUST_PRIVILEGES 0x20u
+#define TOKEN_QUERY 0x8u
+#define SE_PRIVILEGE_ENABLED 2u
+BOOL GetVersionExA(OSVERSIONINFOA* info);
+BOOL OpenProcessToken(HANDLE process, DWORD access, HANDLE* token);
+BOOL LookupPrivilegeValueA(const char* system, const char* name, LUID* luid);
+BOOL AdjustTokenPrivileges(HANDLE token, BOOL disable_all, TOKEN_PRIVILEGES* state, DWORD length,
+                           TOKEN_PRIVILEGES* previous, DWORD* returned);
+
+// Sockets: the host's BSD sockets under their Winsock names.
+#define INVALID_SOCKET (~(SOCKET)0)
+#define SOCKET_ERROR (-1)
+int WSAStartup(WORD version, WSADATA* data);
+int WSACleanup();
+int closesocket(SOCKET s);
+
+#endif

@@ -1,0 +1,657 @@
+// The simulated machine of the native build. It implements only the calls the
+// components make, with the semantics they rely on, and never touches the
+// host's clock, time zone or registry.
+#include <errno.h>
+#include <fcntl.h>
+#include <stdio.h>
+#include <string.h>
+#include <sys/stat.h>
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "os/os_test.h"
+
+namespace {
+
+constexpr uint64_t kTicksPerMs = 10000;
+
+struct Machine {
+    std::mutex lock;
+    uint64_t utc = 0;
+    DWORD tick = 0;
+    LONG bias = 0;
+    bool allow_set_time = true;
+    int set_time_calls = 0;
+    SYSTEMTIME last_set_time{};
+    std::string program_path;
+    UINT drive_type = DRIVE_FIXED;
+    std::string appdata;
+    std::string command_line;
+    std::map<std::string, std::map<std::string, std::string>> registry;
+    std::map<std::string, int> mutexes;
+    bool privilege_available = true;
+    int privilege_adjustments = 0;
+    int winsock_users = 0;
+};
+
+Machine& machine() {
+    static Machine m;
+    return m;
+}
+
+thread_local DWORD last_error = 0;
+
+enum Kind { kFile, kThread, kMutex, kKey, kToken };
+
+struct Thread {
+    std::mutex lock;
+    std::condition_variable done_signal;
+    bool done = false;
+};
+
+struct Object {
+    explicit Object(Kind k) : kind(k) {}
+    Kind kind;
+    int fd = -1;
+    DWORD access = 0, share = 0;
+    std::string path;
+    std::shared_ptr<Thread> thread;
+};
+
+// Open files by host path, for the sharing rules of CreateFileA.
+std::mutex open_lock;
+std::multimap<std::string, Object*> open_files;
+
+bool sharing_allows(const Object& open, DWORD access, DWORD share) {
+    if ((access & GENERIC_READ) && !(open.share & FILE_SHARE_READ)) return false;
+    if ((access & GENERIC_WRITE) && !(open.share & FILE_SHARE_WRITE)) return false;
+    if ((open.access & GENERIC_READ) && !(share & FILE_SHARE_READ)) return false;
+    if ((open.access & GENERIC_WRITE) && !(share & FILE_SHARE_WRITE)) return false;
+    return true;
+}
+
+int64_t days_from_civil(int y, unsigned m, unsigned d) {
+    y -= m <= 2;
+    const int64_t era = (y >= 0 ? y : y - 399) / 400;
+    const unsigned yoe = (unsigned)(y - era * 400);
+    const unsigned doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
+    const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+    return era * 146097 + (int64_t)doe - 719468;
+}
+
+// Days from 1970-01-01 to 1601-01-01.
+const int64_t kDays1601 = days_from_civil(1601, 1, 1);
+
+std::string lower(std::string s) {
+    for (char& c : s)
+        if (c >= 'A' && c <= 'Z') c = (char)(c + 32);
+    return s;
+}
+
+std::string key_path(HKEY root, const char* sub) {
+    std::string base = root == HKEY_CURRENT_USER ? "hkcu" : root == HKEY_LOCAL_MACHINE ? "hklm" : "";
+    if (base.empty()) base = ((Object*)root)->path;
+    return lower(base + "\\" + (sub ? sub : ""));
+}
+
+}  // namespace
+
+// ---- test controls ----
+
+void os_test_reset() {
+    Machine& m = machine();
+    std::lock_guard<std::mutex> g(m.lock);
+    m.utc = 0;
+    m.tick = 0;
+    m.bias = 0;
+    m.allow_set_time = true;
+    m.set_time_calls = 0;
+    m.last_set_time = {};
+    m.program_path.clear();
+    m.drive_type = DRIVE_FIXED;
+    m.appdata.clear();
+    m.command_line.clear();
+    m.registry.clear();
+    m.mutexes.clear();
+    m.privilege_available = true;
+    m.privilege_adjustments = 0;
+}
+
+void os_test_set_utc(uint64_t filetime) {
+    std::lock_guard<std::mutex> g(machine().lock);
+    machine().utc = filetime;
+}
+
+uint64_t os_test_utc() {
+    std::lock_guard<std::mutex> g(machine().lock);
+    return machine().utc;
+}
+
+void os_test_set_utc(int year, int month, int day, int hour, int minute, int second, int ms) {
+    SYSTEMTIME st{(WORD)year, (WORD)month, 0, (WORD)day, (WORD)hour, (WORD)minute, (WORD)second, (WORD)ms};
+    FILETIME ft;
+    SystemTimeToFileTime(&st, &ft);
+    os_test_set_utc(((uint64_t)ft.dwHighDateTime << 32) | ft.dwLowDateTime);
+}
+
+void os_test_set_tick(DWORD tick) {
+    std::lock_guard<std::mutex> g(machine().lock);
+    machine().tick = tick;
+}
+
+void os_test_advance_ms(DWORD ms) {
+    std::lock_guard<std::mutex> g(machine().lock);
+    machine().tick += ms;
+    machine().utc += (uint64_t)ms * kTicksPerMs;
+}
+
+void os_test_allow_set_time(bool allow) {
+    std::lock_guard<std::mutex> g(machine().lock);
+    machine().allow_set_time = allow;
+}
+
+int os_test_set_time_calls() {
+    std::lock_guard<std::mutex> g(machine().lock);
+    return machine().set_time_calls;
+}
+
+SYSTEMTIME os_test_last_set_time() {
+    std::lock_guard<std::mutex> g(machine().lock);
+    return machine().last_set_time;
+}
+
+void os_test_set_bias(LONG bias) {
+    std::lock_guard<std::mutex> g(machine().lock);
+    machine().bias = bias;
+}
+
+void os_test_set_program_path(const std::string& path) {
+    std::lock_guard<std::mutex> g(machine().lock);
+    machine().program_path = path;
+}
+
+void os_test_set_drive_type(UINT type) {
+    std::lock_guard<std::mutex> g(machine().lock);
+    machine().drive_type = type;
+}
+
+void os_test_set_appdata(const std::string& path) {
+    std::lock_guard<std::mutex> g(machine().lock);
+    machine().appdata = path;
+}
+
+void os_test_set_command_line(const std::string& line) {
+    std::lock_guard<std::mutex> g(machine().lock);
+    machine().command_line = line;
+}
+
+std::string os_test_registry_value(const std::string& key, const std::string& name, bool* exists) {
+    std::lock_guard<std::mutex> g(machine().lock);
+    auto& reg = machine().registry;
+    auto k = reg.find(lower(key));
+    bool found = k != reg.end() && k->second.count(lower(name));
+    if (exists) *exists = found;
+    return found ? k->second[lower(name)] : "";
+}
+
+void os_test_set_privilege_available(bool available) {
+    std::lock_guard<std::mutex> g(machine().lock);
+    machine().privilege_available = available;
+}
+
+int os_test_privilege_adjustments() {
+    std::lock_guard<std::mutex> g(machine().lock);
+    return machine().privilege_adjustments;
+}
+
+std::string os_test_windows_path(const std::string& host_path) {
+    std::string s = host_path;
+    for (char& c : s)
+        if (c == '/') c = '\\';
+    return s;
+}
+
+std::string os_test_host_path(const std::string& windows_path) {
+    std::string s = windows_path;
+    for (char& c : s)
+        if (c == '\\') c = '/';
+    return s;
+}
+
+// ---- files ----
+
+HANDLE CreateFileA(const char* name, DWORD access, DWORD share, void*, DWORD disposition, DWORD,
+                   HANDLE) {
+    std::string path = os_test_host_path(name ? name : "");
+    std::lock_guard<std::mutex> g(open_lock);
+    auto range = open_files.equal_range(path);
+    for (auto it = range.first; it != range.second; ++it) {
+        if (!sharing_allows(*it->second, access, share)) {
+            last_error = ERROR_SHARING_VIOLATION;
+            return INVALID_HANDLE_VALUE;
+        }
+    }
+    int flags = (access & GENERIC_WRITE) ? ((access & GENERIC_READ) ? O_RDWR : O_WRONLY) : O_RDONLY;
+    switch (disposition) {
+        case CREATE_NEW: flags |= O_CREAT | O_EXCL; break;
+        case CREATE_ALWAYS: flags |= O_CREAT | O_TRUNC; break;
+        case OPEN_ALWAYS: flags |= O_CREAT; break;
+        default: break;
+    }
+    int fd = open(path.c_str(), flags, 0644);
+    if (fd < 0) {
+        last_error = errno == ENOENT ? ERROR_FILE_NOT_FOUND : ERROR_ACCESS_DENIED;
+        return INVALID_HANDLE_VALUE;
+    }
+    struct stat st;
+    if (fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
+        close(fd);
+        last_error = ERROR_ACCESS_DENIED;
+        return INVALID_HANDLE_VALUE;
+    }
+    Object* o = new Object(kFile);
+    o->fd = fd;
+    o->access = access;
+    o->share = share;
+    o->path = path;
+    open_files.emplace(path, o);
+    last_error = 0;
+    return o;
+}
+
+BOOL ReadFile(HANDLE file, void* buffer, DWORD size, DWORD* done, void*) {
+    Object* o = (Object*)file;
+    ssize_t n = read(o->fd, buffer, size);
+    if (done) *done = n > 0 ? (DWORD)n : 0;
+    return n >= 0;
+}
+
+BOOL WriteFile(HANDLE file, const void* buffer, DWORD size, DWORD* done, void*) {
+    Object* o = (Object*)file;
+    ssize_t n = write(o->fd, buffer, size);
+    if (done) *done = n > 0 ? (DWORD)n : 0;
+    return n == (ssize_t)size;
+}
+
+DWORD GetFileSize(HANDLE file, DWORD* high) {
+    struct stat st;
+    if (fstat(((Object*)file)->fd, &st) != 0) return INVALID_FILE_SIZE;
+    if (high) *high = (DWORD)((uint64_t)st.st_size >> 32);
+    return (DWORD)st.st_size;
+}
+
+DWORD SetFilePointer(HANDLE file, LONG distance, LONG*, DWORD method) {
+    off_t r = lseek(((Object*)file)->fd, distance, method == FILE_END ? SEEK_END : SEEK_SET);
+    return r < 0 ? INVALID_SET_FILE_POINTER : (DWORD)r;
+}
+
+BOOL FlushFileBuffers(HANDLE file) {
+    return fsync(((Object*)file)->fd) == 0;
+}
+
+BOOL CloseHandle(HANDLE object) {
+    Object* o = (Object*)object;
+    if (!o || o == INVALID_HANDLE_VALUE) return FALSE;
+    if (o->kind == kFile) {
+        std::lock_guard<std::mutex> g(open_lock);
+        auto range = open_files.equal_range(o->path);
+        for (auto it = range.first; it != range.second; ++it) {
+            if (it->second == o) {
+                open_files.erase(it);
+                break;
+            }
+        }
+        close(o->fd);
+    }
+    delete o;
+    return TRUE;
+}
+
+static bool is_open(const std::string& path) {
+    std::lock_guard<std::mutex> g(open_lock);
+    return open_files.count(path) != 0;
+}
+
+BOOL DeleteFileA(const char* name) {
+    std::string path = os_test_host_path(name);
+    if (is_open(path)) {
+        last_error = ERROR_SHARING_VIOLATION;
+        return FALSE;
+    }
+    return unlink(path.c_str()) == 0;
+}
+
+BOOL MoveFileExA(const char* from, const char* to, DWORD flags) {
+    std::string a = os_test_host_path(from), b = os_test_host_path(to);
+    if (is_open(a) || is_open(b)) {
+        last_error = ERROR_SHARING_VIOLATION;
+        return FALSE;
+    }
+    if (!(flags & MOVEFILE_REPLACE_EXISTING) && access(b.c_str(), F_OK) == 0) {
+        last_error = ERROR_ALREADY_EXISTS;
+        return FALSE;
+    }
+    return rename(a.c_str(), b.c_str()) == 0;
+}
+
+BOOL CopyFileA(const char* from, const char* to, BOOL fail_if_exists) {
+    std::string a = os_test_host_path(from), b = os_test_host_path(to);
+    if (is_open(a) || is_open(b)) {
+        last_error = ERROR_SHARING_VIOLATION;
+        return FALSE;
+    }
+    FILE* in = fopen(a.c_str(), "rb");
+    if (!in) return FALSE;
+    if (fail_if_exists && access(b.c_str(), F_OK) == 0) {
+        fclose(in);
+        return FALSE;
+    }
+    FILE* out = fopen(b.c_str(), "wb");
+    if (!out) {
+        fclose(in);
+        return FALSE;
+    }
+    char buf[65536];
+    size_t n;
+    bool ok = true;
+    while ((n = fread(buf, 1, sizeof buf, in)) > 0) ok = ok && fwrite(buf, 1, n, out) == n;
+    fclose(in);
+    ok = fclose(out) == 0 && ok;
+    return ok;
+}
+
+BOOL CreateDirectoryA(const char* name, void*) {
+    if (mkdir(os_test_host_path(name).c_str(), 0755) == 0) return TRUE;
+    last_error = errno == EEXIST ? ERROR_ALREADY_EXISTS : ERROR_ACCESS_DENIED;
+    return FALSE;
+}
+
+DWORD SearchPathA(const char*, const char* file, const char*, DWORD size, char* buffer, char**) {
+    std::string path;
+    {
+        std::lock_guard<std::mutex> g(machine().lock);
+        path = machine().program_path;
+    }
+    size_t slash = path.rfind('\\');
+    std::string base = slash == std::string::npos ? path : path.substr(slash + 1);
+    if (path.empty() || lower(base) != lower(file ? file : "")) {
+        last_error = ERROR_FILE_NOT_FOUND;
+        return 0;
+    }
+    // Like Windows: too small a buffer returns the size needed and writes nothing.
+    if (path.size() + 1 > size) return (DWORD)(path.size() + 1);
+    memcpy(buffer, path.c_str(), path.size() + 1);
+    return (DWORD)path.size();
+}
+
+UINT GetDriveTypeA(const char*) {
+    std::lock_guard<std::mutex> g(machine().lock);
+    return machine().drive_type;
+}
+
+BOOL SHGetSpecialFolderPathA(HWND, char* path, int, BOOL) {
+    std::lock_guard<std::mutex> g(machine().lock);
+    const std::string& a = machine().appdata;
+    if (a.empty() || a.size() >= MAX_PATH) return FALSE;
+    memcpy(path, a.c_str(), a.size() + 1);
+    return TRUE;
+}
+
+const char* GetCommandLineA() {
+    std::lock_guard<std::mutex> g(machine().lock);
+    return machine().command_line.c_str();
+}
+
+DWORD GetLastError() { return last_error; }
+void SetLastError(DWORD code) { last_error = code; }
+
+// ---- synchronisation and threads ----
+
+HANDLE CreateMutexA(void*, BOOL, const char* name) {
+    std::lock_guard<std::mutex> g(machine().lock);
+    int& count = machine().mutexes[name ? name : ""];
+    last_error = count++ ? ERROR_ALREADY_EXISTS : 0;
+    return new Object(kMutex);
+}
+
+HANDLE CreateThread(void*, size_t, LPTHREAD_START_ROUTINE start, LPVOID param, DWORD, DWORD* id) {
+    Object* o = new Object(kThread);
+    o->thread = std::make_shared<Thread>();
+    std::shared_ptr<Thread> t = o->thread;
+    std::thread([t, start, param] {
+        start(param);
+        std::lock_guard<std::mutex> g(t->lock);
+        t->done = true;
+        t->done_signal.notify_all();
+    }).detach();
+    if (id) *id = 1;
+    return o;
+}
+
+DWORD WaitForSingleObject(HANDLE object, DWORD milliseconds) {
+    Object* o = (Object*)object;
+    if (o->kind != kThread) return WAIT_OBJECT_0;
+    std::unique_lock<std::mutex> g(o->thread->lock);
+    auto done = [&] { return o->thread->done; };
+    if (milliseconds == INFINITE) {
+        o->thread->done_signal.wait(g, done);
+        return WAIT_OBJECT_0;
+    }
+    return o->thread->done_signal.wait_for(g, std::chrono::milliseconds(milliseconds), done)
+               ? WAIT_OBJECT_0
+               : WAIT_TIMEOUT;
+}
+
+// Real time passes, and the virtual clock and tick move with it.
+void Sleep(DWORD milliseconds) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+    os_test_advance_ms(milliseconds);
+}
+
+HANDLE GetCurrentProcess() { return (HANDLE)(intptr_t)-1; }
+
+// ---- time ----
+
+void GetSystemTimeAsFileTime(FILETIME* now) {
+    uint64_t t = os_test_utc();
+    now->dwLowDateTime = (DWORD)t;
+    now->dwHighDateTime = (DWORD)(t >> 32);
+}
+
+void GetSystemTime(SYSTEMTIME* now) {
+    FILETIME ft;
+    GetSystemTimeAsFileTime(&ft);
+    FileTimeToSystemTime(&ft, now);
+}
+
+void GetLocalTime(SYSTEMTIME* now) {
+    LONG bias;
+    {
+        std::lock_guard<std::mutex> g(machine().lock);
+        bias = machine().bias;
+    }
+    uint64_t t = os_test_utc() - (int64_t)bias * 60 * 10000000;
+    FILETIME ft{(DWORD)t, (DWORD)(t >> 32)};
+    FileTimeToSystemTime(&ft, now);
+}
+
+BOOL SetSystemTime(const SYSTEMTIME* time) {
+    FILETIME ft;
+    if (!SystemTimeToFileTime(time, &ft)) return FALSE;
+    std::lock_guard<std::mutex> g(machine().lock);
+    Machine& m = machine();
+    m.set_time_calls++;
+    m.last_set_time = *time;
+    if (!m.allow_set_time) {
+        last_error = 1314;  // ERROR_PRIVILEGE_NOT_HELD
+        return FALSE;
+    }
+    m.utc = ((uint64_t)ft.dwHighDateTime << 32) | ft.dwLowDateTime;
+    return TRUE;
+}
+
+BOOL SystemTimeToFileTime(const SYSTEMTIME* st, FILETIME* ft) {
+    if (st->wMonth < 1 || st->wMonth > 12 || st->wDay < 1 || st->wDay > 31 || st->wHour > 23 ||
+        st->wMinute > 59 || st->wSecond > 59 || st->wMilliseconds > 999 || st->wYear < 1601)
+        return FALSE;
+    int64_t days = days_from_civil(st->wYear, st->wMonth, st->wDay) - kDays1601;
+    uint64_t ms = (((uint64_t)days * 24 + st->wHour) * 60 + st->wMinute) * 60000 +
+                  (uint64_t)st->wSecond * 1000 + st->wMilliseconds;
+    uint64_t t = ms * kTicksPerMs;
+    ft->dwLowDateTime = (DWORD)t;
+    ft->dwHighDateTime = (DWORD)(t >> 32);
+    return TRUE;
+}
+
+BOOL FileTimeToSystemTime(const FILETIME* ft, SYSTEMTIME* st) {
+    uint64_t t = ((uint64_t)ft->dwHighDateTime << 32) | ft->dwLowDateTime;
+    if (t >> 63) return FALSE;
+    uint64_t ms = t / kTicksPerMs;
+    int64_t z = (int64_t)(ms / 86400000) + kDays1601 + 719468;
+    uint64_t day_ms = ms % 86400000;
+    const int64_t era = z / 146097;
+    const unsigned doe = (unsigned)(z - era * 146097);
+    const unsigned yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+    const unsigned doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+    const unsigned mp = (5 * doy + 2) / 153;
+    const unsigned d = doy - (153 * mp + 2) / 5 + 1;
+    const unsigned m = mp < 10 ? mp + 3 : mp - 9;
+    st->wYear = (WORD)(yoe + era * 400 + (m <= 2));
+    st->wMonth = (WORD)m;
+    st->wDay = (WORD)d;
+    st->wDayOfWeek = (WORD)((ms / 86400000 + 1) % 7);  // 1601-01-01 was a Monday
+    st->wHour = (WORD)(day_ms / 3600000);
+    st->wMinute = (WORD)(day_ms / 60000 % 60);
+    st->wSecond = (WORD)(day_ms / 1000 % 60);
+    st->wMilliseconds = (WORD)(day_ms % 1000);
+    return TRUE;
+}
+
+DWORD GetTimeZoneInformation(TIME_ZONE_INFORMATION* zone) {
+    memset(zone, 0, sizeof *zone);
+    std::lock_guard<std::mutex> g(machine().lock);
+    zone->Bias = machine().bias;
+    const char* name = "Virtual Standard Time";
+    for (int i = 0; name[i]; i++) zone->StandardName[i] = (WCHAR)name[i];
+    return TIME_ZONE_ID_UNKNOWN;
+}
+
+DWORD GetTickCount() {
+    std::lock_guard<std::mutex> g(machine().lock);
+    return machine().tick;
+}
+
+// ---- registry ----
+
+LONG RegCreateKeyExA(HKEY key, const char* sub_key, DWORD, char*, DWORD, REGSAM, void*, HKEY* result,
+                     DWORD*) {
+    Object* o = new Object(kKey);
+    o->path = key_path(key, sub_key);
+    std::lock_guard<std::mutex> g(machine().lock);
+    machine().registry[o->path];
+    *result = o;
+    return ERROR_SUCCESS;
+}
+
+LONG RegOpenKeyExA(HKEY key, const char* sub_key, DWORD, REGSAM, HKEY* result) {
+    std::string path = key_path(key, sub_key);
+    std::lock_guard<std::mutex> g(machine().lock);
+    if (!machine().registry.count(path)) return ERROR_FILE_NOT_FOUND;
+    Object* o = new Object(kKey);
+    o->path = path;
+    *result = o;
+    return ERROR_SUCCESS;
+}
+
+LONG RegSetValueExA(HKEY key, const char* name, DWORD, DWORD, const BYTE* data, DWORD size) {
+    std::lock_guard<std::mutex> g(machine().lock);
+    // The data is stored as given; a missing terminator is what Windows would keep too.
+    machine().registry[((Object*)key)->path][lower(name)] = std::string((const char*)data, size);
+    return ERROR_SUCCESS;
+}
+
+LONG RegQueryValueExA(HKEY key, const char* name, DWORD*, DWORD* type, BYTE* data, DWORD* size) {
+    std::lock_guard<std::mutex> g(machine().lock);
+    auto& values = machine().registry[((Object*)key)->path];
+    auto it = values.find(lower(name));
+    if (it == values.end()) return ERROR_FILE_NOT_FOUND;
+    if (type) *type = REG_SZ;
+    DWORD need = (DWORD)it->second.size() + 1;
+    if (data && *size >= need) memcpy(data, it->second.c_str(), need);
+    bool fits = !data || *size >= need;
+    *size = need;
+    return fits ? ERROR_SUCCESS : 234;  // ERROR_MORE_DATA
+}
+
+LONG RegDeleteValueA(HKEY key, const char* name) {
+    std::lock_guard<std::mutex> g(machine().lock);
+    return machine().registry[((Object*)key)->path].erase(lower(name)) ? ERROR_SUCCESS
+                                                                       : ERROR_FILE_NOT_FOUND;
+}
+
+LONG RegCloseKey(HKEY key) {
+    delete (Object*)key;
+    return ERROR_SUCCESS;
+}
+
+// ---- security ----
+
+BOOL GetVersionExA(OSVERSIONINFOA* info) {
+    info->dwMajorVersion = 6;
+    info->dwMinorVersion = 1;
+    info->dwPlatformId = VER_PLATFORM_WIN32_NT;
+    return TRUE;
+}
+
+BOOL OpenProcessToken(HANDLE, DWORD, HANDLE* token) {
+    std::lock_guard<std::mutex> g(machine().lock);
+    if (!machine().privilege_available) return FALSE;
+    *token = new Object(kToken);
+    return TRUE;
+}
+
+BOOL LookupPrivilegeValueA(const char*, const char* name, LUID* luid) {
+    if (strcmp(name, "SeSystemtimePrivilege") != 0) return FALSE;
+    luid->LowPart = 12;
+    luid->HighPart = 0;
+    return TRUE;
+}
+
+BOOL AdjustTokenPrivileges(HANDLE, BOOL, TOKEN_PRIVILEGES* state, DWORD, TOKEN_PRIVILEGES*, DWORD*) {
+    std::lock_guard<std::mutex> g(machine().lock);
+    if (state->PrivilegeCount == 1 && state->Privileges[0].Attributes == SE_PRIVILEGE_ENABLED)
+        machine().privilege_adjustments++;
+    return TRUE;
+}
+
+// ---- sockets ----
+
+int WSAStartup(WORD version, WSADATA* data) {
+    data->wVersion = version;
+    data->wHighVersion = 0x0202;
+    std::lock_guard<std::mutex> g(machine().lock);
+    machine().winsock_users++;
+    return 0;
+}
+
+int WSACleanup() {
+    std::lock_guard<std::mutex> g(machine().lock);
+    if (machine().winsock_users == 0) return SOCKET_ERROR;
+    machine().winsock_users--;
+    return 0;
+}
+
+// A blocked recv in another thread only wakes on Linux if the socket is shut
+// down first; closesocket on Windows wakes it by itself.
+int closesocket(SOCKET s) {
+    shutdown((int)s, SHUT_RDWR);
+    return close((int)s);
+}

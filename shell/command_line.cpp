@@ -1,0 +1,56 @@
+#include "shell/command_line.h"
+
+#include "os/win32.h"
+#include "shell/text.h"
+
+// Stands for a space inside quotes while the line is split.
+static const char quoted_space = (char)0xFE;
+
+int split_command_argument(const char* line, int n, char* out) {
+    int quotes = 0;
+    for (const char* p = line; *p; p++) quotes += *p == '"';
+    if (quotes % 2) return argument_odd_quotes;
+
+    char work[command_work_size];
+    text_copy(work, sizeof work, line);
+    bool inside = false;
+    for (char* p = work; *p; p++) {
+        if (*p == '\t') *p = ' ';
+        if (*p == '"') inside = !inside;
+        else if (inside && *p == ' ') *p = quoted_space;
+    }
+
+    const char* p = work;
+    for (int index = 0;; index++) {
+        while (*p == ' ') p++;
+        if (!*p) {
+            out[0] = 0;
+            return argument_missing;
+        }
+        if (index == n) break;
+        while (*p && *p != ' ') p++;
+    }
+    int len = 0;
+    for (; *p && *p != ' '; p++) {
+        if (*p == '"') continue;
+        out[len++] = *p == quoted_space ? ' ' : *p;
+    }
+    out[len] = 0;
+    return len ? argument_found : argument_empty;
+}
+
+int get_command_argument(int n, char* out) {
+    return split_command_argument(GetCommandLineA(), n, out);
+}
+
+int command_switch() {
+    char arg[argument_text_size];
+    if (get_command_argument(1, arg) != argument_found) return switch_none;
+    size_t len = text_length(arg, sizeof arg);
+    if (len < 2) return switch_none;
+    char tail[3] = {arg[len - 2], arg[len - 1], 0};
+    text_lower(tail);
+    if (tail[0] == '/' && tail[1] == 'q') return switch_quiet;
+    if (tail[0] == '/' && tail[1] == 's') return switch_minimised;
+    return switch_none;
+}

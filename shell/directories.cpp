@@ -1,0 +1,57 @@
+#include "shell/directories.h"
+
+#include "os/win32.h"
+#include "shell/text.h"
+
+char program_dir[dir_text_size];
+char data_dir[dir_text_size];
+
+void path_in(const char* dir, const char* name, char* out) {
+    text_copy(out, dir_text_size, dir);
+    text_append(out, dir_text_size, name);
+}
+
+static void find_program_dir() {
+    char path[dir_text_size] = "";
+    // A result of the buffer size or more means the path did not fit and the buffer is unfilled.
+    DWORD n = SearchPathA(nullptr, "Pendulark.exe", nullptr, dir_text_size, path, nullptr);
+    if (n == 0 || n >= dir_text_size) path[0] = 0;
+    size_t keep = 0;
+    for (size_t i = 0; path[i]; i++)
+        if (path[i] == '\\') keep = i + 1;
+    if (keep) path[keep] = 0;
+    text_copy(program_dir, dir_text_size, path);
+}
+
+static bool marker_present() {
+    char marker[dir_text_size];
+    path_in(program_dir, "DefSet.txt", marker);
+    HANDLE file = CreateFileA(marker, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    CloseHandle(file);
+    return true;
+}
+
+static void use_appdata_dir() {
+    char dir[dir_text_size] = "";
+    char folder[MAX_PATH + 1] = "";
+    // Without the folder the two directories land under the current drive's root.
+    if (SHGetSpecialFolderPathA(nullptr, folder, CSIDL_APPDATA, FALSE)) text_copy(dir, sizeof dir, folder);
+    text_append(dir, sizeof dir, "\\Brenlo");
+    CreateDirectoryA(dir, nullptr);
+    text_append(dir, sizeof dir, "\\Pendulark");
+    CreateDirectoryA(dir, nullptr);
+    text_append(dir, sizeof dir, "\\");
+    text_copy(data_dir, dir_text_size, dir);
+}
+
+void set_up_directories(int decide_location) {
+    find_program_dir();
+    text_copy(data_dir, dir_text_size, program_dir);
+    if (decide_location != 1) return;
+    char root[4];
+    text_copy(root, sizeof root, program_dir);
+    if (GetDriveTypeA(root) == DRIVE_REMOVABLE) return;
+    if (marker_present()) use_appdata_dir();
+}

@@ -1,0 +1,13 @@
+// The program directory and the data directory that every file lookup uses.
+#pragma once
+
+constexpr int dir_text_size = 600;
+// Both end in a backslash; program_dir is empty when the program file cannot be found.
+extern char program_dir[dir_text_size];
+extern char data_dir[dir_text_size];
+
+// With decide_location 1 the "DefSet.txt" marker may move the data to the
+// per-user application-data folder; with 0 the data stays beside the program.
+void set_up_directories(int decide_location);
+// dir + name into out (600 bytes), cut to fit.
+void path_in(const char* dir, const char* name, char* out);

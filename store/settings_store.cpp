@@ -1,0 +1,164 @@
+#include "store/settings_store.h"
+
+#include <string.h>
+
+#include "shell/directories.h"
+#include "shell/text.h"
+#include "sync/sync_worker.h"
+
+settings_record settings;
+
+static const char run_key[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Run";
+static const char run_value[] = "Pendulark.exe";
+
+static void settings_path(const char* name, char* out) { path_in(data_dir, name, out); }
+
+uint32_t read_settings_header(HANDLE file) {
+    char magic[5], digits[3];
+    DWORD got_magic = 0, got_digits = 0;
+    ReadFile(file, magic, 5, &got_magic, nullptr);
+    ReadFile(file, digits, 3, &got_digits, nullptr);
+    if (got_magic != 5 || got_digits != 3 || memcmp(magic, "SYNC1", 5) != 0) return header_not_sync1;
+    if (memcmp(digits, settings_release, 3) == 0) return header_current;
+    return int_of_text(digits, 3);
+}
+
+void reset_date_window() {
+    SYSTEMTIME now;
+    GetLocalTime(&now);
+    SystemTimeToFileTime(&now, &settings.date_window_start);
+    settings.date_window_start.dwHighDateTime -= 6119;  // about a month before now
+    SystemTimeToFileTime(&now, &settings.date_window_end);
+    settings.date_window_end.dwHighDateTime += 73426;  // about a year after today
+}
+
+void reset_time_settings() {
+    reset_date_window();
+    GetTimeZoneInformation(&settings.saved_time_zone);
+    settings.time_zone_locked = 0;
+}
+
+void reset_settings() {
+    text_copy(settings.manual_address_a, sizeof settings.manual_address_a, default_address_a);
+    text_copy(settings.manual_address_b, sizeof settings.manual_address_b, default_address_b);
+    settings.log_level = 0;
+    settings.windows_start_action = 0;
+    settings.offset_direction = 0;
+    settings.offset_minutes = 0;
+    settings.server_source = 0;
+    settings.server_index = 0;
+    settings.program_start_action = 0;
+    settings.default_server_only = 0;
+    settings.minimise_to_tray = 1;
+    settings.multi_site_average = 0;
+    settings.on_top = 0;
+    settings.autosync_enabled = 0;
+    settings.time_server_enabled = 0;
+    settings.resident = 0;
+    settings.date_window_enabled = 0;
+    settings.minutes_seconds_only = 0;
+    settings.start_minimised = 0;
+    settings.sync_timeout_seconds = 15;
+    settings.autosync_count = 4;
+    settings.autosync_unit = 1;
+    settings.reserved_112 = 1;
+    settings.protocol = 2;
+    reset_time_settings();
+}
+
+static void repair(uint32_t& field, uint32_t low, uint32_t high, uint32_t fallback) {
+    if (field < low || field > high) field = fallback;
+}
+
+void repair_settings() {
+    // server_index + 1 names the list entry to fetch; it must not wrap to 0.
+    if (settings.server_index == 0xFFFFFFFFu) settings.server_index = 0;
+    repair(settings.offset_direction, 0, 1, 0);
+    repair(settings.offset_minutes, 0, 99, 0);
+    repair(settings.log_level, 0, 3, 0);
+    repair(settings.autosync_count, 1, 99, 4);
+    repair(settings.autosync_unit, 0, 2, 1);
+    repair(settings.protocol, 0, 2, 2);
+    repair(settings.server_source, 0, 2, 0);
+    repair(settings.windows_start_action, 0, 2, 0);
+    repair(settings.sync_timeout_seconds, 5, 99, 15);
+    repair(settings.program_start_action, 0, 2, 0);
+    settings.manual_address_a[sizeof settings.manual_address_a - 1] = 0;
+    settings.manual_address_b[sizeof settings.manual_address_b - 1] = 0;
+}
+
+// Hands the carried bytes of the image to the variables that own them.
+static void take_carried_state() { force_time_protocol = settings.force_time_protocol; }
+
+static void give_carried_state() { settings.force_time_protocol = force_time_protocol; }
+
+void load_settings() {
+    char path[dir_text_size];
+    settings_path("dSync.dat", path);
+    HANDLE file = CreateFileA(path, GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        reset_settings();
+        return;
+    }
+    uint32_t release = read_settings_header(file);
+    if (release == header_not_sync1 || release < 113) {
+        reset_settings();
+    } else {
+        // A short file fills the front of the record; the rest keeps what it held.
+        DWORD got = 0;
+        ReadFile(file, &settings, sizeof settings, &got, nullptr);
+        if (release == 113) reset_time_settings();
+        repair_settings();
+        take_carried_state();
+    }
+    CloseHandle(file);
+}
+
+// The new file is written whole beside the old one and then put in its place,
+// so a failed or interrupted save never leaves a short "dSync.dat".
+static bool write_settings_file() {
+    char path[dir_text_size], temp[dir_text_size];
+    settings_path("dSync.dat", path);
+    settings_path("dSync.new", temp);
+    HANDLE file = CreateFileA(temp, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    give_carried_state();
+    char header[8];
+    memcpy(header, "SYNC1", 5);
+    memcpy(header + 5, settings_release, 3);
+    DWORD done = 0;
+    bool ok = WriteFile(file, header, sizeof header, &done, nullptr) && done == sizeof header;
+    ok = ok && WriteFile(file, &settings, sizeof settings, &done, nullptr) && done == sizeof settings;
+    ok = ok && FlushFileBuffers(file);
+    CloseHandle(file);
+    ok = ok && MoveFileExA(temp, path, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
+    if (!ok) DeleteFileA(temp);
+    return ok;
+}
+
+static void update_run_value() {
+    if (settings.windows_start_action == 0) {
+        HKEY key;
+        if (RegOpenKeyExA(HKEY_CURRENT_USER, run_key, 0, KEY_SET_VALUE, &key) != ERROR_SUCCESS) return;
+        RegDeleteValueA(key, run_value);
+        RegCloseKey(key);
+        return;
+    }
+    char command[dir_text_size];
+    DWORD n = SearchPathA(nullptr, "Pendulark.exe", nullptr, sizeof command, command, nullptr);
+    // Without the program's path there is nothing true to write; the old value stays.
+    if (n == 0 || n >= sizeof command) return;
+    if (settings.windows_start_action == 2) text_append(command, sizeof command, "/q");
+    HKEY key;
+    if (RegCreateKeyExA(HKEY_CURRENT_USER, run_key, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_WRITE,
+                        nullptr, &key, nullptr) != ERROR_SUCCESS)
+        return;
+    RegSetValueExA(key, run_value, 0, REG_SZ, (const BYTE*)command,
+                   (DWORD)text_length(command, sizeof command));
+    RegCloseKey(key);
+}
+
+void save_settings() {
+    write_settings_file();
+    update_run_value();
+}

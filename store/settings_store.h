@@ -1,0 +1,109 @@
+// The settings record, its file "dSync.dat" and the start-with-Windows value.
+#pragma once
+#include <stddef.h>
+#include <stdint.h>
+
+#include "os/win32.h"
+
+#pragma pack(push, 1)
+struct settings_record {
+    uint32_t server_index;          // 0
+    uint32_t offset_direction;      // 4: 0 Add, 1 Subtract
+    uint32_t offset_minutes;        // 8: 0..99
+    uint32_t reserved_12;           // 12
+    uint32_t default_server_only;   // 16
+    uint32_t log_level;             // 20: 0..3
+    char manual_address_a[32];      // 24
+    char manual_address_b[32];      // 56
+    uint32_t minimise_to_tray;      // 88
+    uint32_t multi_site_average;    // 92
+    uint32_t on_top;                // 96
+    uint32_t autosync_enabled;      // 100
+    uint32_t autosync_count;        // 104: 1..99
+    uint32_t autosync_unit;         // 108: 0 minutes, 1 hours, 2 days
+    uint32_t reserved_112;          // 112
+    uint32_t protocol;              // 116: 0 RFC-868, 1 RFC-2030, 2 Auto
+    uint32_t server_source;         // 120: 0 list, 1 manual A, 2 manual B
+    uint32_t time_server_enabled;   // 124
+    uint32_t minutes_seconds_only;  // 128
+    uint32_t start_minimised;       // 132
+    uint32_t windows_start_action;  // 136: 0 nothing, 1 start, 2 start with "/q"
+    uint32_t sync_timeout_seconds;  // 140: 5..99
+    FILETIME date_window_end;       // 144
+    FILETIME date_window_start;     // 152
+    uint32_t resident;              // 160
+    uint32_t reserved_164;          // 164
+    uint32_t date_window_enabled;   // 168
+    uint32_t program_start_action;  // 172: 0 nothing, 1 check, 2 correct
+    TIME_ZONE_INFORMATION saved_time_zone;  // 176
+    uint32_t time_zone_locked;      // 348
+    // State of other components carried in the image; the owners' variables
+    // are copied in at save and back out at load.
+    uint32_t force_time_protocol;   // 352
+    uint32_t sync_aborted;          // 356
+    FILETIME server_clock;          // 360
+    char time_zone_display_name[132];  // 368
+};
+#pragma pack(pop)
+
+static_assert(sizeof(settings_record) == 500);
+static_assert(offsetof(settings_record, offset_direction) == 4);
+static_assert(offsetof(settings_record, offset_minutes) == 8);
+static_assert(offsetof(settings_record, reserved_12) == 12);
+static_assert(offsetof(settings_record, default_server_only) == 16);
+static_assert(offsetof(settings_record, log_level) == 20);
+static_assert(offsetof(settings_record, manual_address_a) == 24);
+static_assert(offsetof(settings_record, manual_address_b) == 56);
+static_assert(offsetof(settings_record, minimise_to_tray) == 88);
+static_assert(offsetof(settings_record, multi_site_average) == 92);
+static_assert(offsetof(settings_record, on_top) == 96);
+static_assert(offsetof(settings_record, autosync_enabled) == 100);
+static_assert(offsetof(settings_record, autosync_count) == 104);
+static_assert(offsetof(settings_record, autosync_unit) == 108);
+static_assert(offsetof(settings_record, reserved_112) == 112);
+static_assert(offsetof(settings_record, protocol) == 116);
+static_assert(offsetof(settings_record, server_source) == 120);
+static_assert(offsetof(settings_record, time_server_enabled) == 124);
+static_assert(offsetof(settings_record, minutes_seconds_only) == 128);
+static_assert(offsetof(settings_record, start_minimised) == 132);
+static_assert(offsetof(settings_record, windows_start_action) == 136);
+static_assert(offsetof(settings_record, sync_timeout_seconds) == 140);
+static_assert(offsetof(settings_record, date_window_end) == 144);
+static_assert(offsetof(settings_record, date_window_start) == 152);
+static_assert(offsetof(settings_record, resident) == 160);
+static_assert(offsetof(settings_record, reserved_164) == 164);
+static_assert(offsetof(settings_record, date_window_enabled) == 168);
+static_assert(offsetof(settings_record, program_start_action) == 172);
+static_assert(offsetof(settings_record, saved_time_zone) == 176);
+static_assert(offsetof(settings_record, saved_time_zone.StandardName) == 180);
+static_assert(offsetof(settings_record, saved_time_zone.StandardDate) == 244);
+static_assert(offsetof(settings_record, saved_time_zone.StandardBias) == 260);
+static_assert(offsetof(settings_record, saved_time_zone.DaylightName) == 264);
+static_assert(offsetof(settings_record, saved_time_zone.DaylightDate) == 328);
+static_assert(offsetof(settings_record, saved_time_zone.DaylightBias) == 344);
+static_assert(offsetof(settings_record, time_zone_locked) == 348);
+static_assert(offsetof(settings_record, force_time_protocol) == 352);
+static_assert(offsetof(settings_record, sync_aborted) == 356);
+static_assert(offsetof(settings_record, server_clock) == 360);
+static_assert(offsetof(settings_record, time_zone_display_name) == 368);
+
+// The one settings record of the process; the GUI thread writes it.
+extern settings_record settings;
+
+// Release digits this program writes after "SYNC1".
+constexpr const char* settings_release = "150";
+// Default manual servers (NIST, Gaithersburg); both answer SNTP and the Time Protocol.
+constexpr const char* default_address_a = "129.6.15.28";
+constexpr const char* default_address_b = "129.6.15.29";
+
+constexpr uint32_t header_not_sync1 = 1001;
+constexpr uint32_t header_current = 1000;
+
+void load_settings();
+void reset_settings();
+void reset_time_settings();
+void reset_date_window();
+void save_settings();
+uint32_t read_settings_header(HANDLE file);
+// Brings fields that a damaged or foreign file left out of range back to their defaults.
+void repair_settings();

@@ -1,0 +1,23 @@
+#include "sync/protocol_time.h"
+
+#include "os/win32.h"
+
+uint32_t filetime_to_protocol_seconds(uint64_t filetime) {
+    // Truncation to 32 bits is the era rule: 2036-02-07 06:28:16 becomes 0.
+    return (uint32_t)((filetime - epoch_1900_filetime) / filetime_per_second);
+}
+
+uint64_t protocol_seconds_to_filetime(uint32_t seconds) {
+    uint64_t full = seconds & 0x80000000u ? seconds : seconds + 0x100000000ull;
+    return full * filetime_per_second + epoch_1900_filetime;
+}
+
+uint64_t filetime_to_timestamp(uint64_t filetime) {
+    uint64_t since = filetime - epoch_1900_filetime;
+    uint64_t fraction = ((since % filetime_per_second) << 32) / filetime_per_second;
+    return ((uint64_t)filetime_to_protocol_seconds(filetime) << 32) | fraction;
+}
+
+uint64_t filetime_of(const FILETIME& ft) {
+    return ((uint64_t)ft.dwHighDateTime << 32) | ft.dwLowDateTime;
+}

@@ -1,0 +1,288 @@
+#include "sync/sync_worker.h"
+
+#include <string.h>
+
+#include "shell/text.h"
+#include "store/settings_store.h"
+#include "sync/protocol_time.h"
+
+std::atomic<uint32_t> sync_step;
+std::atomic<uint32_t> sync_failed;
+std::atomic<uint32_t> server_seconds;
+std::atomic<int64_t> offset_sum;
+std::atomic<uint32_t> reply_tick;
+std::atomic<uint32_t> timeout_ticks;
+std::atomic<uint32_t> force_time_protocol;
+std::atomic<uint32_t> auto_protocol{1};
+std::atomic<uint32_t> winsock_started;
+std::atomic<uint32_t> server_clock_valid;
+
+std::mutex sync_text_lock;
+char server_address_text[server_address_size];
+char current_server_name[server_name_size];
+
+// Each attempt has a number; only the current attempt may publish or clean up
+// the shared slots, so a worker that ends late cannot touch its successor's.
+static std::mutex attempt_lock;
+static uint32_t current_attempt;
+static uint32_t last_attempt;
+static SOCKET sync_socket = INVALID_SOCKET;
+static HANDLE sync_thread;
+
+static std::mutex winsock_lock;
+
+constexpr int time_protocol_port = 37;
+constexpr int sntp_port = 123;
+constexpr int sntp_size = 48;
+
+int winsock_start() {
+    std::lock_guard<std::mutex> g(winsock_lock);
+    if (winsock_started) return 0;
+    WSADATA data;
+    int error = WSAStartup(0x0101, &data);
+    if (error == 0) winsock_started = 1;
+    return error;
+}
+
+void winsock_cleanup() {
+    std::lock_guard<std::mutex> g(winsock_lock);
+    if (settings.time_server_enabled || !winsock_started) return;
+    WSACleanup();
+    winsock_started = 0;
+}
+
+namespace {
+
+struct attempt {
+    uint32_t id;
+    SOCKET socket = INVALID_SOCKET;
+    bool time_protocol = false;
+    sockaddr_in peer{};
+    uint32_t seconds = 0;
+};
+
+// Runs f under the attempt lock if this attempt is still the current one.
+template <typename F>
+bool publish(const attempt& a, F f) {
+    std::lock_guard<std::mutex> g(attempt_lock);
+    if (current_attempt != a.id) return false;
+    f();
+    return true;
+}
+
+void publish_step(const attempt& a, uint32_t step) {
+    publish(a, [&] { sync_step = step; });
+}
+
+void publish_failure(const attempt& a) {
+    publish(a, [] { sync_failed = 1; });
+}
+
+uint64_t clock_now() {
+    FILETIME ft;
+    GetSystemTimeAsFileTime(&ft);
+    return filetime_of(ft);
+}
+
+bool choose_time_protocol(const attempt& a) {
+    uint32_t chosen = settings.protocol == 2 ? auto_protocol.load() : settings.protocol;
+    uint32_t high = (uint32_t)(clock_now() >> 32);
+    if (high < sane_clock_low || high > sane_clock_high) publish(a, [] { force_time_protocol = 1; });
+    return chosen == 0 || force_time_protocol;
+}
+
+bool open_socket(attempt& a) {
+    a.socket = a.time_protocol ? socket(AF_INET, SOCK_STREAM, IPPROTO_TCP) : socket(AF_INET, SOCK_DGRAM, 0);
+    if (a.socket == INVALID_SOCKET) return false;
+    if (!publish(a, [&] { sync_socket = a.socket; })) {
+        // Stopped already: nobody else will close it.
+        closesocket(a.socket);
+        a.socket = INVALID_SOCKET;
+        return false;
+    }
+    return true;
+}
+
+bool resolve_server(const attempt& a, in_addr* address) {
+    char name[server_name_size];
+    uint32_t source = settings.server_source;
+    if (source == 1 || source == 2) {
+        const char* manual = source == 1 ? settings.manual_address_a : settings.manual_address_b;
+        text_copy(name, sizeof name, manual);
+        publish(a, [&] { text_copy(current_server_name, sizeof current_server_name, name); });
+    } else {
+        std::lock_guard<std::mutex> g(sync_text_lock);
+        text_copy(name, sizeof name, current_server_name);
+    }
+    address->s_addr = inet_addr(name);
+    if (address->s_addr != INADDR_NONE) return true;
+    // Manual addresses are dotted text only; they are never looked up.
+    if (source == 1 || source == 2) return false;
+    hostent* host = gethostbyname(name);
+    if (!host || host->h_addrtype != AF_INET || host->h_length != 4 || !host->h_addr_list[0]) return false;
+    memcpy(&address->s_addr, host->h_addr_list[0], 4);
+    return true;
+}
+
+// Reads exactly count bytes; a closed connection or an error fails at once.
+bool receive_exactly(SOCKET s, unsigned char* buffer, int count) {
+    int at = 0;
+    while (count > 0) {
+        int got = recv(s, (char*)buffer + at, count, 0);
+        if (got == SOCKET_ERROR || got <= 0) return false;
+        at += got;
+        count -= got;
+    }
+    return true;
+}
+
+uint32_t read_be32(const unsigned char* p) {
+    return (uint32_t)p[0] << 24 | (uint32_t)p[1] << 16 | (uint32_t)p[2] << 8 | p[3];
+}
+
+uint64_t read_be64(const unsigned char* p) { return (uint64_t)read_be32(p) << 32 | read_be32(p + 4); }
+
+void write_be64(unsigned char* p, uint64_t v) {
+    for (int i = 7; i >= 0; i--, v >>= 8) p[i] = (unsigned char)v;
+}
+
+void publish_reply(const attempt& a) {
+    uint32_t tick = GetTickCount();
+    publish(a, [&] {
+        sync_step = step_reply;
+        reply_tick = tick;
+    });
+}
+
+bool exchange_time_protocol(attempt& a) {
+    unsigned char reply[4];
+    if (!receive_exactly(a.socket, reply, sizeof reply)) return false;
+    uint32_t seconds = read_be32(reply);
+    // A zero reply is a server that does not know the time.
+    if (seconds == 0) return false;
+    publish_reply(a);
+    a.seconds = seconds;
+    publish(a, [&] { server_seconds = seconds; });
+    return true;
+}
+
+bool exchange_sntp(attempt& a) {
+    publish(a, [] { server_clock_valid = 0; });
+    unsigned char packet[sntp_size] = {27};
+    uint64_t t1 = filetime_to_timestamp(clock_now());
+    write_be64(packet + 40, t1);
+    send(a.socket, (const char*)packet, sntp_size, 0);
+    unsigned char reply[sntp_size];
+    if (!receive_exactly(a.socket, reply, sntp_size)) return false;
+    uint64_t t4 = filetime_to_timestamp(clock_now());
+    if (!sntp_reply_trusted(reply, t1)) return false;
+    publish_reply(a);
+    uint64_t t2 = read_be64(reply + 32), t3 = read_be64(reply + 40);
+    int64_t sum = (int64_t)(t2 - t1) + (int64_t)(t3 - t4);
+    a.seconds = (uint32_t)(t3 >> 32);
+    publish(a, [&] {
+        server_seconds = a.seconds;
+        offset_sum = sum;
+    });
+    return true;
+}
+
+bool exchange(attempt& a) {
+    if (winsock_start() != 0) return false;
+    publish_step(a, step_sockets);
+    if (!open_socket(a)) return false;
+    in_addr address;
+    if (!resolve_server(a, &address)) return false;
+    publish(a, [&] {
+        std::lock_guard<std::mutex> g(sync_text_lock);
+        text_copy(server_address_text, sizeof server_address_text, inet_ntoa(address));
+    });
+    publish_step(a, step_address);
+    a.peer.sin_family = AF_INET;
+    a.peer.sin_port = htons(a.time_protocol ? time_protocol_port : sntp_port);
+    a.peer.sin_addr = address;
+    if (connect(a.socket, (const sockaddr*)&a.peer, sizeof a.peer) == SOCKET_ERROR) return false;
+    publish_step(a, step_connected);
+    return a.time_protocol ? exchange_time_protocol(a) : exchange_sntp(a);
+}
+
+bool date_window_accepts(uint32_t seconds) {
+    if (!settings.date_window_enabled) return true;
+    uint32_t high = (uint32_t)(protocol_seconds_to_filetime(seconds) >> 32);
+    return high >= settings.date_window_start.dwHighDateTime && high <= settings.date_window_end.dwHighDateTime;
+}
+
+// Closes the socket only while the slot still holds it; a stop has closed it otherwise.
+void release_socket(attempt& a) {
+    if (a.socket == INVALID_SOCKET) return;
+    bool mine = publish(a, [] { sync_socket = INVALID_SOCKET; });
+    if (mine) closesocket(a.socket);
+}
+
+void release_thread(const attempt& a) {
+    HANDLE own = nullptr;
+    publish(a, [&] {
+        own = sync_thread;
+        sync_thread = nullptr;
+    });
+    if (own) CloseHandle(own);
+}
+
+}  // namespace
+
+bool sntp_reply_trusted(const unsigned char* reply, uint64_t sent_timestamp) {
+    unsigned leap = reply[0] >> 6, mode = reply[0] & 7, stratum = reply[1];
+    if (mode != 4 || leap == 3 || stratum == 0 || stratum > 15) return false;
+    if (read_be64(reply + 40) == 0) return false;
+    return read_be64(reply + 24) == sent_timestamp;
+}
+
+DWORD WINAPI sync_worker(LPVOID param) {
+    attempt a{(uint32_t)(uintptr_t)param};
+    publish(a, [] {
+        sync_failed = 0;
+        server_seconds = 0;
+        timeout_ticks = settings.sync_timeout_seconds * 10;
+        sync_step = step_started;
+    });
+    a.time_protocol = choose_time_protocol(a);
+    bool ok = exchange(a);
+    release_socket(a);
+    winsock_cleanup();
+    if (ok && !date_window_accepts(a.seconds)) ok = false;
+    if (!ok) publish_failure(a);
+    else publish_step(a, step_valid);
+    release_thread(a);
+    return 0;
+}
+
+int start_sync_worker() {
+    std::lock_guard<std::mutex> g(attempt_lock);
+    // Number 0 means "no attempt", so it is never handed out.
+    if (++last_attempt == 0) ++last_attempt;
+    current_attempt = last_attempt;
+    sync_step = 0;
+    sync_failed = 0;
+    DWORD id;
+    sync_thread = CreateThread(nullptr, 0, sync_worker, (LPVOID)(uintptr_t)current_attempt, 0, &id);
+    if (!sync_thread) current_attempt = 0;
+    return sync_thread != nullptr;
+}
+
+void stop_sync_worker() {
+    SOCKET s;
+    HANDLE thread;
+    {
+        std::lock_guard<std::mutex> g(attempt_lock);
+        current_attempt = 0;
+        s = sync_socket;
+        sync_socket = INVALID_SOCKET;
+        thread = sync_thread;
+        sync_thread = nullptr;
+    }
+    if (s != INVALID_SOCKET) closesocket(s);
+    if (thread) {
+        WaitForSingleObject(thread, 1000);
+        CloseHandle(thread);
+    }
+}

@@ -1,0 +1,47 @@
+// One query of a time server, on a worker thread of its own.
+#pragma once
+#include <stdint.h>
+
+#include <atomic>
+#include <mutex>
+
+#include "os/win32.h"
+
+constexpr int server_name_size = 600;
+constexpr int server_address_size = 64;
+
+// Progress of the running attempt, 0..6, and its result; the GUI thread polls them.
+extern std::atomic<uint32_t> sync_step;
+extern std::atomic<uint32_t> sync_failed;
+extern std::atomic<uint32_t> server_seconds;  // protocol seconds of the reply
+extern std::atomic<int64_t> offset_sum;       // SNTP (T2 - T1) + (T3 - T4), 32.32
+extern std::atomic<uint32_t> reply_tick;
+extern std::atomic<uint32_t> timeout_ticks;   // 100 ms ticks left
+extern std::atomic<uint32_t> force_time_protocol;
+extern std::atomic<uint32_t> auto_protocol;   // under "Auto": 1 SNTP, 0 Time Protocol
+extern std::atomic<uint32_t> winsock_started;
+extern std::atomic<uint32_t> server_clock_valid;
+
+// The texts cross threads; read and write them under sync_text_lock.
+extern std::mutex sync_text_lock;
+extern char server_address_text[server_address_size];
+extern char current_server_name[server_name_size];
+
+enum { step_started = 1, step_sockets = 2, step_address = 3, step_connected = 4, step_reply = 5, step_valid = 6 };
+
+// Local clocks outside these FILETIME high words are not trusted for SNTP.
+constexpr uint32_t sane_clock_low = 0x01C60E66u;   // 2006-01-01 00:00 UTC
+constexpr uint32_t sane_clock_high = 0x0233ECA9u;  // 2104-01-01 00:00 UTC
+
+DWORD WINAPI sync_worker(LPVOID attempt);
+// Starts a worker for a new attempt; returns 0 when no thread could be made.
+int start_sync_worker();
+// Closes the running attempt's socket, gives its worker 1000 ms to end and
+// lets go of it; whatever it does later no longer reaches the shared state.
+void stop_sync_worker();
+
+int winsock_start();
+void winsock_cleanup();
+
+// Whether an SNTP reply can be believed, given the transmit timestamp we sent.
+bool sntp_reply_trusted(const unsigned char* reply, uint64_t sent_timestamp);

@@ -1,0 +1,206 @@
+#include <string.h>
+
+#include "machine.h"
+#include "shell/directories.h"
+#include "store/settings_store.h"
+#include "sync/sync_worker.h"
+
+static const std::string run_key = "hkcu\\Software\\Microsoft\\Windows\\CurrentVersion\\Run";
+
+class SettingsStore : public Machine {
+protected:
+    void SetUp() override {
+        Machine::SetUp();
+        set_up_directories(0);
+        memset(&settings, 0, sizeof settings);
+        force_time_protocol = 0;
+    }
+    std::string image(const char* header, const settings_record& r, size_t bytes = 500) {
+        return std::string(header, 8) + std::string((const char*)&r, bytes);
+    }
+    settings_record sample() {
+        settings_record r{};
+        r.server_index = 3;
+        r.log_level = 2;
+        r.reserved_12 = 0xAABBCCDD;
+        r.reserved_164 = 77;
+        r.autosync_count = 9;
+        r.autosync_unit = 0;
+        r.protocol = 1;
+        r.sync_timeout_seconds = 20;
+        r.time_zone_locked = 1;
+        r.date_window_start = {1, 2};
+        r.date_window_end = {3, 4};
+        r.saved_time_zone.Bias = -480;
+        r.force_time_protocol = 1;
+        strcpy(r.manual_address_a, "10.1.2.3");
+        return r;
+    }
+};
+
+TEST_F(SettingsStore, MissingFileGivesDefaultsAndWritesNothing) {
+    os_test_set_bias(-60);
+    load_settings();
+    EXPECT_FALSE(exists("dSync.dat"));
+    EXPECT_EQ(settings.protocol, 2u);
+    EXPECT_EQ(settings.sync_timeout_seconds, 15u);
+    EXPECT_EQ(settings.autosync_count, 4u);
+    EXPECT_EQ(settings.autosync_unit, 1u);
+    EXPECT_EQ(settings.minimise_to_tray, 1u);
+    EXPECT_EQ(settings.reserved_112, 1u);
+    EXPECT_STREQ(settings.manual_address_a, default_address_a);
+    EXPECT_STREQ(settings.manual_address_b, default_address_b);
+    EXPECT_EQ(settings.saved_time_zone.Bias, -60);
+    // The window is taken from local time: one hour ahead of the virtual UTC here.
+    SYSTEMTIME local;
+    FILETIME now;
+    GetLocalTime(&local);
+    SystemTimeToFileTime(&local, &now);
+    EXPECT_EQ(settings.date_window_start.dwHighDateTime, now.dwHighDateTime - 6119);
+    EXPECT_EQ(settings.date_window_end.dwHighDateTime, now.dwHighDateTime + 73426);
+    EXPECT_EQ(settings.date_window_start.dwLowDateTime, now.dwLowDateTime);
+}
+
+TEST_F(SettingsStore, ReleaseRules) {
+    settings_record r = sample();
+    struct {
+        const char* header;
+        bool kept;
+        bool time_renewed;
+    } cases[] = {
+        {"SYNC1150", true, false}, {"SYNC1149", true, false}, {"SYNC1200", true, false},
+        {"SYNC1113", true, true},  {"SYNC1112", false, true}, {"SYNC2150", false, true},
+        {"SYNC1:::", true, false},  // digits unchecked: 10*100+10*10+10 = 1110
+    };
+    for (auto& c : cases) {
+        write("dSync.dat", image(c.header, r));
+        memset(&settings, 0, sizeof settings);
+        settings.reserved_12 = 5;
+        load_settings();
+        EXPECT_EQ(settings.server_index, c.kept ? 3u : 0u) << c.header;
+        EXPECT_EQ(settings.reserved_12, c.kept ? 0xAABBCCDDu : 5u) << c.header;
+        EXPECT_EQ(settings.time_zone_locked, c.time_renewed ? 0u : 1u) << c.header;
+        EXPECT_EQ(settings.date_window_start.dwHighDateTime == 2, !c.time_renewed) << c.header;
+    }
+}
+
+TEST_F(SettingsStore, ShortAndDamagedFilesAreRepaired) {
+    EXPECT_EQ(sizeof(settings_record), 500u);
+    write("dSync.dat", "SYNC");
+    load_settings();
+    EXPECT_EQ(settings.protocol, 2u);
+
+    settings_record r = sample();
+    r.sync_timeout_seconds = 0;
+    r.autosync_count = 0;
+    r.log_level = 7;
+    r.server_index = 0xFFFFFFFF;
+    r.protocol = 9;
+    memset(r.manual_address_b, '9', sizeof r.manual_address_b);
+    write("dSync.dat", image("SYNC1150", r));
+    load_settings();
+    EXPECT_EQ(settings.sync_timeout_seconds, 15u);
+    EXPECT_EQ(settings.autosync_count, 4u);
+    EXPECT_EQ(settings.log_level, 0u);
+    EXPECT_EQ(settings.server_index, 0u);
+    EXPECT_EQ(settings.protocol, 2u);
+    EXPECT_EQ(strlen(settings.manual_address_b), 31u);
+
+    // Only the front of the record arrives; the rest keeps what it held.
+    memset(&settings, 0, sizeof settings);
+    settings.reserved_164 = 99;
+    write("dSync.dat", image("SYNC1150", sample(), 100));
+    load_settings();
+    EXPECT_EQ(settings.server_index, 3u);
+    EXPECT_EQ(settings.reserved_164, 99u);
+}
+
+TEST_F(SettingsStore, SaveWritesTheWholeImageAndLoadsItBack) {
+    load_settings();
+    settings.reserved_12 = 42;
+    settings.server_index = 2;
+    force_time_protocol = 1;
+    save_settings();
+    std::string file = read("dSync.dat");
+    ASSERT_EQ(file.size(), 508u);
+    EXPECT_EQ(file.substr(0, 8), "SYNC1150");
+    EXPECT_FALSE(exists("dSync.new"));
+    EXPECT_EQ(memcmp(file.data() + 8, &settings, 500), 0);
+
+    memset(&settings, 0, sizeof settings);
+    force_time_protocol = 0;
+    load_settings();
+    EXPECT_EQ(settings.reserved_12, 42u);
+    EXPECT_EQ(settings.server_index, 2u);
+    EXPECT_EQ(force_time_protocol, 1u);
+}
+
+TEST_F(SettingsStore, FailedSaveKeepsTheOldFile) {
+    load_settings();
+    save_settings();
+    std::string before = read("dSync.dat");
+    // Another program holds the file without sharing: the replacement fails.
+    HANDLE held = CreateFileA((std::string(data_dir) + "dSync.dat").c_str(), GENERIC_READ, 0, nullptr,
+                              OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    settings.server_index = 4;
+    save_settings();
+    CloseHandle(held);
+    EXPECT_EQ(read("dSync.dat"), before);
+    EXPECT_FALSE(exists("dSync.new"));
+    save_settings();
+    EXPECT_EQ(memcmp(read("dSync.dat").data() + 8, &settings, 4), 0);
+}
+
+TEST_F(SettingsStore, ResetKeepsReservedWords) {
+    settings.reserved_12 = 1;
+    settings.reserved_164 = 2;
+    settings.reserved_112 = 9;
+    settings.sync_aborted = 5;
+    reset_settings();
+    EXPECT_EQ(settings.reserved_12, 1u);
+    EXPECT_EQ(settings.reserved_164, 2u);
+    EXPECT_EQ(settings.reserved_112, 1u);
+    EXPECT_EQ(settings.sync_aborted, 5u);
+}
+
+TEST_F(SettingsStore, DateWindowChangesHighWordsOnly) {
+    // A low word near its top: a carry would show in the high word.
+    // SYSTEMTIME keeps milliseconds only, so the clock stands on a whole one.
+    uint64_t now = (0x01D00000FFFFFFFFull / 10000) * 10000;
+    os_test_set_utc(now);
+    reset_date_window();
+    EXPECT_GT(settings.date_window_start.dwLowDateTime, 0xFFFF0000u);
+    EXPECT_EQ(settings.date_window_start.dwLowDateTime, (uint32_t)now);
+    EXPECT_EQ(settings.date_window_start.dwHighDateTime, 0x01D00000u - 6119);
+    EXPECT_EQ(settings.date_window_end.dwHighDateTime, 0x01D00000u + 73426);
+}
+
+TEST_F(SettingsStore, RunValueFollowsTheStartAction) {
+    load_settings();
+    std::string program = os_test_windows_path(dir + "Pendulark.exe");
+    bool present;
+    settings.windows_start_action = 2;
+    save_settings();
+    EXPECT_EQ(os_test_registry_value(run_key, "Pendulark.exe", &present), program + "/q");
+    EXPECT_TRUE(present);
+    settings.windows_start_action = 1;
+    save_settings();
+    EXPECT_EQ(os_test_registry_value(run_key, "Pendulark.exe", &present), program);
+    settings.windows_start_action = 0;
+    save_settings();
+    os_test_registry_value(run_key, "Pendulark.exe", &present);
+    EXPECT_FALSE(present);
+}
+
+TEST_F(SettingsStore, RunValueLeftAloneWithoutTheProgramPath) {
+    load_settings();
+    settings.windows_start_action = 1;
+    save_settings();
+    os_test_set_program_path("");
+    settings.windows_start_action = 2;
+    save_settings();
+    bool present;
+    EXPECT_EQ(os_test_registry_value(run_key, "Pendulark.exe", &present),
+              os_test_windows_path(dir + "Pendulark.exe"));
+}
