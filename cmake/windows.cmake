@@ -7,7 +7,7 @@ else()
 endif()
 configure_file(${CMAKE_SOURCE_DIR}/resources/pendulark.manifest.in ${CMAKE_BINARY_DIR}/pendulark.manifest @ONLY)
 set(CMAKE_RC_FLAGS "${CMAKE_RC_FLAGS} -I${CMAKE_SOURCE_DIR} -I${CMAKE_SOURCE_DIR}/resources -I${CMAKE_BINARY_DIR}")
-set(STATIC_LINK -static -static-libgcc -static-libstdc++)
+set(STATIC_LINK -static -static-libgcc -static-libstdc++ -s)
 set(CMAKE_RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/bin)
 
 add_library(core STATIC ${CORE_SOURCES})

@@ -1,7 +1,8 @@
 // Program entry of Pendulark.
+#include "os/win32.h"
+
 #include <commctrl.h>
 
-#include "os/win32.h"
 #include "resources/pendulark_ids.h"
 #include "shell/command_line.h"
 #include "shell/directories.h"
