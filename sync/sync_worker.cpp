@@ -263,6 +263,8 @@ int start_sync_worker() {
     current_attempt = last_attempt;
     sync_step = 0;
     sync_failed = 0;
+    // A previous worker that ended after being replaced left its handle here.
+    if (sync_thread) CloseHandle(sync_thread);
     DWORD id;
     sync_thread = CreateThread(nullptr, 0, sync_worker, (LPVOID)(uintptr_t)current_attempt, 0, &id);
     if (!sync_thread) current_attempt = 0;

@@ -1,0 +1,84 @@
+// A one-shot time server on a loopback address of the test's own, for the
+// protocol client's tests. Runs on a thread; every wait is bounded.
+#pragma once
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <sys/time.h>
+#include <unistd.h>
+
+#include <functional>
+#include <string>
+#include <thread>
+#include <vector>
+
+// 127.a.b.c, unique per test process so that parallel tests never share a port.
+inline std::string own_loopback_address(int n = 1) {
+    unsigned pid = (unsigned)getpid();
+    return "127." + std::to_string(1 + pid / 65536 % 250) + "." + std::to_string(pid / 256 % 256) + "." +
+           std::to_string((pid % 256 + n) % 254 + 1);
+}
+
+class LoopbackServer {
+public:
+    // The handler gets the request bytes and returns the reply as pieces, each
+    // sent on its own after a short pause (none = say nothing).
+    using Handler = std::function<std::vector<std::string>(const std::string&)>;
+
+    LoopbackServer(bool tcp, const std::string& address, Handler handler) : tcp_(tcp) {
+        fd_ = socket(AF_INET, tcp ? SOCK_STREAM : SOCK_DGRAM, 0);
+        int on = 1;
+        setsockopt(fd_, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+        timeval limit{5, 0};
+        setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+        sockaddr_in at{};
+        at.sin_family = AF_INET;
+        at.sin_port = htons(tcp ? 37 : 123);
+        inet_pton(AF_INET, address.c_str(), &at.sin_addr);
+        bound_ = bind(fd_, (sockaddr*)&at, sizeof at) == 0 && (!tcp || listen(fd_, 4) == 0);
+        if (bound_) thread_ = std::thread([this, handler] { serve(handler); });
+    }
+    ~LoopbackServer() {
+        stop();
+        close(fd_);
+    }
+    void stop() {
+        shutdown(fd_, SHUT_RDWR);
+        if (thread_.joinable()) thread_.join();
+    }
+    bool bound() const { return bound_; }
+    // Both end the server first, so they never race its thread.
+    int requests() { stop(); return requests_; }
+    std::string last_request() { stop(); return request_; }
+
+private:
+    void serve(const Handler& handler) {
+        if (!tcp_) {
+            char buffer[512];
+            sockaddr_in from{};
+            socklen_t length = sizeof from;
+            ssize_t got = recvfrom(fd_, buffer, sizeof buffer, 0, (sockaddr*)&from, &length);
+            if (got <= 0) return;
+            requests_++;
+            request_.assign(buffer, (size_t)got);
+            for (const std::string& piece : handler(request_))
+                sendto(fd_, piece.data(), piece.size(), 0, (sockaddr*)&from, length);
+            return;
+        }
+        int peer = accept(fd_, nullptr, nullptr);
+        if (peer < 0) return;
+        requests_++;
+        for (const std::string& piece : handler("")) {
+            send(peer, piece.data(), piece.size(), MSG_NOSIGNAL);
+            usleep(50000);
+        }
+        close(peer);
+    }
+
+    bool tcp_;
+    int fd_;
+    bool bound_ = false;
+    int requests_ = 0;
+    std::string request_;
+    std::thread thread_;
+};

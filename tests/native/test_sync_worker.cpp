@@ -1,0 +1,286 @@
+// The protocol client against one-shot servers on the test's own loopback address.
+#include <chrono>
+#include <thread>
+
+#include "loopback_server.h"
+#include "machine.h"
+#include "shell/text.h"
+#include "store/settings_store.h"
+#include "sync/protocol_time.h"
+#include "sync/sync_worker.h"
+
+namespace {
+
+constexpr uint32_t example_t1 = 3345062400u;  // 2006-01-01 00:00:00 UTC
+
+std::string be32(uint32_t v) {
+    return {char(v >> 24), char(v >> 16), char(v >> 8), char(v)};
+}
+std::string be64(uint64_t v) { return be32(uint32_t(v >> 32)) + be32(uint32_t(v)); }
+uint64_t read64(const std::string& s, int at) {
+    uint64_t v = 0;
+    for (int i = 0; i < 8; i++) v = v << 8 | (unsigned char)s[at + i];
+    return v;
+}
+
+// A server reply built from the request: mode 4, stratum 2, originate = our T1.
+std::string sntp_reply(const std::string& request, uint64_t t2, uint64_t t3, unsigned char first = 0x24,
+                       unsigned char stratum = 2) {
+    std::string r(48, '\0');
+    r[0] = char(first);
+    r[1] = char(stratum);
+    r.replace(24, 8, request.substr(40, 8));
+    r.replace(32, 8, be64(t2));
+    r.replace(40, 8, be64(t3));
+    return r;
+}
+
+uint64_t filetime_at_protocol_seconds(uint32_t seconds) { return protocol_seconds_to_filetime(seconds); }
+
+class SyncWorker : public Machine {
+protected:
+    std::string address = own_loopback_address();
+
+    void SetUp() override {
+        Machine::SetUp();
+        reset_settings();
+        settings.sync_timeout_seconds = 15;
+        settings.protocol = 1;
+        force_time_protocol = 0;
+        auto_protocol = 1;
+        os_test_set_utc(filetime_at_protocol_seconds(example_t1));
+        name(address);
+    }
+    void TearDown() override {
+        stop_sync_worker();
+        Machine::TearDown();
+    }
+    void name(const std::string& n) {
+        std::lock_guard<std::mutex> g(sync_text_lock);
+        text_copy(current_server_name, sizeof current_server_name, n.c_str());
+    }
+    // Runs one attempt to its end (bounded by real time).
+    void run() {
+        ASSERT_TRUE(start_sync_worker());
+        auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(8);
+        while (sync_step != step_valid && !sync_failed && std::chrono::steady_clock::now() < limit)
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        ASSERT_TRUE(sync_step == step_valid || sync_failed) << "attempt did not end";
+        // The worker cleans up after publishing; let it finish before the next test.
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    void expect_failed_at(uint32_t step) {
+        EXPECT_EQ(sync_failed, 1u);
+        EXPECT_EQ(sync_step, step);
+    }
+};
+
+TEST_F(SyncWorker, TimeProtocolGathersSplitRepliesAndRefusesZeroOrShort) {
+    settings.protocol = 0;
+    struct { std::vector<std::string> pieces; bool ok; } cases[] = {
+        {{be32(example_t1)}, true},
+        {{be32(example_t1).substr(0, 1), be32(example_t1).substr(1)}, true},
+        {{be32(0)}, false},
+        {{be32(example_t1).substr(0, 2)}, false},  // closed early
+        {{}, false},
+    };
+    for (auto& c : cases) {
+        LoopbackServer server(true, address, [&](const std::string&) { return c.pieces; });
+        ASSERT_TRUE(server.bound());
+        run();
+        if (c.ok) {
+            EXPECT_EQ(sync_step, uint32_t(step_valid));
+            EXPECT_EQ(server_seconds, example_t1);
+        } else {
+            expect_failed_at(step_connected);
+        }
+        EXPECT_EQ(server.requests(), 1);
+    }
+}
+
+TEST_F(SyncWorker, OffsetKeepsFractionsOfBothLocalReadings) {
+    // The clock moves one second between request and reply, as in the worked example.
+    uint64_t t2 = (uint64_t)(example_t1 + 2) << 32 | 0x40000000u;
+    uint64_t t3 = (uint64_t)(example_t1 + 2) << 32 | 0x80000000u;
+    LoopbackServer server(false, address, [&](const std::string& request) {
+        os_test_advance_ms(1000);
+        return std::vector<std::string>{sntp_reply(request, t2, t3)};
+    });
+    run();
+    EXPECT_EQ(sync_step, uint32_t(step_valid));
+    EXPECT_EQ(offset_sum, (int64_t)(3ull << 32 | 0xC0000000u));
+    EXPECT_EQ(server_seconds, example_t1 + 2);
+    std::string request = server.last_request();
+    ASSERT_EQ(request.size(), 48u);
+    EXPECT_EQ(request[0], 0x1B);
+    EXPECT_EQ(read64(request, 40), (uint64_t)example_t1 << 32);
+}
+
+TEST_F(SyncWorker, FractionalClockReadingsAreNotCutToWholeSeconds) {
+    os_test_set_utc(filetime_at_protocol_seconds(example_t1) + 7500000);  // .75 s
+    // A server exactly on our clock: the offset must come out zero, not 1.5 s.
+    LoopbackServer server(false, address, [&](const std::string& request) {
+        uint64_t now = read64(request, 40);
+        return std::vector<std::string>{sntp_reply(request, now, now)};
+    });
+    run();
+    EXPECT_EQ(read64(server.last_request(), 40), (uint64_t)example_t1 << 32 | 0xC0000000u);
+    EXPECT_EQ(offset_sum, 0);
+}
+
+TEST_F(SyncWorker, ServerBehindGivesNegativeOffset) {
+    LoopbackServer server(false, address, [&](const std::string& request) {
+        uint64_t behind = ((uint64_t)example_t1 - 10) << 32;
+        return std::vector<std::string>{sntp_reply(request, behind, behind)};
+    });
+    run();
+    EXPECT_EQ(offset_sum, -(int64_t)(20ll << 32));
+}
+
+TEST_F(SyncWorker, UntrustworthySntpRepliesFailAtStepFour) {
+    enum { kod, zero_transmit, client_mode, unsynchronised, stratum_16, wrong_originate } kinds[] = {
+        kod, zero_transmit, client_mode, unsynchronised, stratum_16, wrong_originate};
+    for (auto kind : kinds) {
+        LoopbackServer server(false, address, [&](const std::string& request) {
+            uint64_t now = (uint64_t)example_t1 << 32;
+            std::string r = sntp_reply(request, now, now);
+            if (kind == kod) r[1] = 0;
+            if (kind == zero_transmit) r.replace(40, 8, std::string(8, '\0'));
+            if (kind == client_mode) r[0] = 0x23;
+            if (kind == unsynchronised) r[0] = char(0xE4);
+            if (kind == stratum_16) r[1] = 16;
+            if (kind == wrong_originate) r[31] ^= 1;
+            return std::vector<std::string>{r};
+        });
+        run();
+        expect_failed_at(step_connected);
+        EXPECT_EQ(server_clock_valid, 0u);
+    }
+}
+
+TEST_F(SyncWorker, ClockOutsideSaneWindowForcesTimeProtocol) {
+    struct { int year; bool forced; } cases[] = {{2005, true}, {2013, false}, {2026, false}, {2105, true}};
+    for (auto& c : cases) {
+        force_time_protocol = 0;
+        os_test_set_utc(c.year, 6, 1, 0, 0, 0);
+        LoopbackServer tcp(true, address, [&](const std::string&) { return std::vector<std::string>{be32(example_t1)}; });
+        LoopbackServer udp(false, address, [&](const std::string& request) {
+            uint64_t now = read64(request, 40);
+            return std::vector<std::string>{sntp_reply(request, now, now)};
+        });
+        run();
+        EXPECT_EQ(force_time_protocol, c.forced ? 1u : 0u) << c.year;
+        EXPECT_EQ(tcp.requests(), c.forced ? 1 : 0) << c.year;
+        EXPECT_EQ(udp.requests(), c.forced ? 0 : 1) << c.year;
+    }
+}
+
+TEST_F(SyncWorker, AutoFollowsAutoProtocol) {
+    settings.protocol = 2;
+    for (uint32_t value : {0u, 1u}) {
+        auto_protocol = value;
+        LoopbackServer tcp(true, address, [&](const std::string&) { return std::vector<std::string>{be32(example_t1)}; });
+        LoopbackServer udp(false, address, [&](const std::string& request) {
+            return std::vector<std::string>{sntp_reply(request, read64(request, 40), read64(request, 40))};
+        });
+        run();
+        EXPECT_EQ(sync_step, uint32_t(step_valid));
+        EXPECT_EQ(tcp.requests(), value == 0 ? 1 : 0);
+        EXPECT_EQ(udp.requests(), value == 1 ? 1 : 0);
+    }
+}
+
+TEST_F(SyncWorker, NamesAndManualAddresses) {
+    settings.protocol = 0;
+    // Unresolvable list entry: fails while looking up, before any connect.
+    name("no-such-host.invalid");
+    run();
+    expect_failed_at(step_sockets);
+
+    // Manual address: used as it stands, whatever the list entry was.
+    settings.server_source = 1;
+    text_copy(settings.manual_address_a, sizeof settings.manual_address_a, address.c_str());
+    name("some.list.entry");
+    LoopbackServer server(true, address, [&](const std::string&) { return std::vector<std::string>{be32(example_t1)}; });
+    run();
+    EXPECT_EQ(sync_step, uint32_t(step_valid));
+    {
+        std::lock_guard<std::mutex> g(sync_text_lock);
+        EXPECT_STREQ(current_server_name, address.c_str());
+        EXPECT_STREQ(server_address_text, address.c_str());
+    }
+    // A manual entry that is a name is never looked up.
+    settings.server_source = 2;
+    text_copy(settings.manual_address_b, sizeof settings.manual_address_b, "localhost");
+    run();
+    expect_failed_at(step_sockets);
+}
+
+TEST_F(SyncWorker, NobodyListeningFailsAtConnect) {
+    settings.protocol = 0;
+    run();
+    expect_failed_at(step_address);
+}
+
+TEST_F(SyncWorker, DateWindowComparesHighWordsOnly) {
+    settings.protocol = 0;
+    settings.date_window_enabled = 1;
+    uint64_t reply = protocol_seconds_to_filetime(example_t1);
+    // A bound a few minutes after the reply but in the same high-word block accepts it.
+    uint64_t start = (reply & 0xFFFFFFFF00000000ull) | 0xFFFFFFFFull;
+    settings.date_window_start = {DWORD(start), DWORD(start >> 32)};
+    settings.date_window_end = {DWORD(-1), DWORD(-1)};
+    {
+        LoopbackServer server(true, address, [&](const std::string&) { return std::vector<std::string>{be32(example_t1)}; });
+        run();
+        EXPECT_EQ(sync_step, uint32_t(step_valid));
+    }
+    settings.date_window_start.dwHighDateTime++;
+    LoopbackServer server(true, address, [&](const std::string&) { return std::vector<std::string>{be32(example_t1)}; });
+    run();
+    expect_failed_at(step_reply);
+}
+
+TEST_F(SyncWorker, LateWorkerNeverTouchesTheNextAttempt) {
+    // The first server never answers; the attempt is stopped, then a second one succeeds.
+    settings.protocol = 0;
+    LoopbackServer silent(false, own_loopback_address(2), [](const std::string&) { return std::vector<std::string>{}; });
+    settings.protocol = 1;
+    name(own_loopback_address(2));
+    ASSERT_TRUE(start_sync_worker());
+    for (int i = 0; i < 200 && sync_step < step_connected; i++) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    ASSERT_EQ(sync_step, uint32_t(step_connected));
+    auto before = std::chrono::steady_clock::now();
+    stop_sync_worker();
+    EXPECT_LT(std::chrono::steady_clock::now() - before, std::chrono::milliseconds(900));
+
+    settings.protocol = 0;
+    name(address);
+    LoopbackServer server(true, address, [&](const std::string&) { return std::vector<std::string>{be32(example_t1)}; });
+    run();
+    EXPECT_EQ(sync_step, uint32_t(step_valid));
+    EXPECT_EQ(sync_failed, 0u);
+}
+
+}  // namespace
+
+TEST(ProtocolTime, ConversionsCrossThe2036Rollover) {
+    auto at = [](int y, int mo, int d, int h, int mi, int sec) {
+        os_test_set_utc(y, mo, d, h, mi, sec);
+        return os_test_utc();
+    };
+    struct { uint64_t filetime; uint32_t seconds; } cases[] = {
+        {at(2006, 1, 1, 0, 0, 0), example_t1},
+        {at(2036, 2, 7, 6, 28, 15), 0xFFFFFFFFu},
+        {at(2036, 2, 7, 6, 28, 16), 0},
+        {at(2036, 2, 7, 6, 28, 17), 1},
+        {at(2104, 1, 1, 0, 0, 0), 0x7FB5A380u},
+        {at(1968, 1, 20, 3, 14, 8), 0x80000000u},
+    };
+    for (auto& c : cases) {
+        EXPECT_EQ(filetime_to_protocol_seconds(c.filetime), c.seconds);
+        EXPECT_EQ(protocol_seconds_to_filetime(c.seconds), c.filetime);
+    }
+    // Fractions survive into the 32.32 timestamp across the wrap as well.
+    EXPECT_EQ(filetime_to_timestamp(at(2036, 2, 7, 6, 28, 16) + 5000000), 0x80000000ull);
+}
