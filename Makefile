@@ -1,0 +1,101 @@
+# Front door: `make run` and `make test` do all the set-up on a fresh Debian 12.
+SHELL := /bin/bash
+.ONESHELL:
+.SHELLFLAGS := -euo pipefail -c
+
+JOBS ?= $(shell nproc)
+WIN32_DIR := build/win32
+WIN64_DIR := build/win64
+NATIVE_DIR := build/native
+TSAN_DIR := build/tsan
+FUZZ_DIR := build/fuzz
+DEPS_STAMP := build/.deps-installed
+
+# The kernel of some Linux hosts runs no 32-bit code, and then Wine cannot run
+# the i686 programs; the tiers that need Wine then run the x86_64 build of the
+# same sources. The shipped programs are always the i686 ones.
+WINE_DIR = $(shell tools/host-runs-i386 && echo $(WIN32_DIR) || echo $(WIN64_DIR))
+
+.PHONY: all deps build run run-sumwick test test-native test-tsan test-wine test-e2e test-fuzz bench clean
+
+all: build
+
+PACKAGES := cmake make g++ clang libclang-rt-14-dev python3 file googletest libgtest-dev \
+	libbenchmark-dev libssl-dev g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix \
+	wine wine64 wine32 xvfb xauth xdotool imagemagick locales
+
+$(DEPS_STAMP):
+	missing=$$(dpkg-query -W -f='$${Package} $${Status}\n' $(PACKAGES) 2>/dev/null | grep -c ' installed$$' || true)
+	if [ "$$missing" != "$(words $(PACKAGES))" ] || ! dpkg --print-foreign-architectures | grep -qx i386; then
+		export DEBIAN_FRONTEND=noninteractive
+		dpkg --print-foreign-architectures | grep -qx i386 || dpkg --add-architecture i386
+		apt-get update -q
+		apt-get install -y -q --no-install-recommends $(PACKAGES)
+	fi
+	# Sumwick's e2e run needs a Chinese locale for code page 936.
+	if ! locale -a | grep -qi '^zh_CN.utf8$$'; then
+		grep -q '^zh_CN.UTF-8 UTF-8' /etc/locale.gen || echo 'zh_CN.UTF-8 UTF-8' >> /etc/locale.gen
+		locale-gen >/dev/null
+	fi
+	mkdir -p build && touch $@
+
+deps: $(DEPS_STAMP)
+
+$(WIN32_DIR)/build.ninja $(WIN32_DIR)/Makefile: $(DEPS_STAMP)
+	cmake -S . -B $(WIN32_DIR) -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake -DCMAKE_BUILD_TYPE=Release \
+		-DPENDULARK_TESTS=ON >/dev/null
+
+build: $(WIN32_DIR)/Makefile
+	cmake --build $(WIN32_DIR) -j$(JOBS) --target Pendulark Sumwick
+	mkdir -p build/bin
+	cp $(WIN32_DIR)/bin/Pendulark.exe $(WIN32_DIR)/bin/Sumwick.exe build/bin/
+	file build/bin/Pendulark.exe build/bin/Sumwick.exe
+
+# The programs and tools that Wine runs here, built for what this host can run.
+wine-build: build
+	if [ "$(WINE_DIR)" = "$(WIN64_DIR)" ]; then
+		echo "note: this host runs no 32-bit code; Wine runs the x86_64 build of the same sources"
+		cmake -S . -B $(WIN64_DIR) -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-x86_64.cmake -DCMAKE_BUILD_TYPE=Release \
+			-DPENDULARK_TESTS=ON >/dev/null
+	fi
+	cmake --build $(WINE_DIR) -j$(JOBS)
+
+run: wine-build
+	tests/run-pendulark.sh $(WINE_DIR)/bin
+
+run-sumwick: wine-build
+	tests/run-sumwick.sh $(WINE_DIR)/bin
+
+test: test-native test-tsan test-fuzz test-wine test-e2e
+	@echo "all test tiers passed"
+
+test-native: $(DEPS_STAMP)
+	cmake -S . -B $(NATIVE_DIR) -DCMAKE_BUILD_TYPE=Debug >/dev/null
+	cmake --build $(NATIVE_DIR) -j$(JOBS)
+	cd $(NATIVE_DIR) && ctest -j$(JOBS) --output-on-failure --timeout 120
+
+# Threads and shared words, under ThreadSanitizer.
+test-tsan: $(DEPS_STAMP)
+	cmake -S . -B $(TSAN_DIR) -DCMAKE_BUILD_TYPE=Debug -DPENDULARK_SANITIZE=thread >/dev/null
+	cmake --build $(TSAN_DIR) -j$(JOBS) --target native_tests
+	timeout 300 $(TSAN_DIR)/native_tests --gtest_filter='SyncWorker.*:*Thread*:*Concurren*'
+
+test-fuzz: $(DEPS_STAMP)
+	CC=clang CXX=clang++ cmake -S . -B $(FUZZ_DIR) -DCMAKE_BUILD_TYPE=Debug -DPENDULARK_FUZZ=ON \
+		-DPENDULARK_SANITIZE="address,undefined" >/dev/null
+	cmake --build $(FUZZ_DIR) -j$(JOBS)
+	tests/fuzz/run-all.sh $(FUZZ_DIR) 20
+
+test-wine: wine-build
+	cd $(WINE_DIR) && ctest --output-on-failure --timeout 300
+
+test-e2e: wine-build
+	python3 tests/e2e/run_all.py $(WINE_DIR)/bin
+
+bench: $(DEPS_STAMP)
+	cmake -S . -B build/bench -DCMAKE_BUILD_TYPE=Release -DPENDULARK_SANITIZE= >/dev/null
+	cmake --build build/bench -j$(JOBS) --target md5_bench
+	build/bench/md5_bench
+
+clean:
+	rm -rf build
