@@ -1,0 +1,29 @@
+# Sumwick, the digest calculator: its window for Windows, its portable routine
+# for the native tier.
+set(DIGEST_SOURCES digest/md5.cpp digest/digest_form.cpp)
+
+if(WIN32)
+    add_executable(Sumwick WIN32 ${DIGEST_SOURCES} digest/sumwick.cpp resources/sumwick.rc)
+    target_compile_definitions(Sumwick PRIVATE WIN32_LEAN_AND_MEAN _WIN32_WINNT=0x0601)
+    target_link_libraries(Sumwick PRIVATE user32 gdi32)
+    target_link_options(Sumwick PRIVATE ${STATIC_LINK})
+
+    # Drives windows of other processes from the command line, for the e2e tier.
+    add_executable(winctl tests/e2e/winctl.cpp)
+    target_compile_definitions(winctl PRIVATE WIN32_LEAN_AND_MEAN _WIN32_WINNT=0x0601)
+    target_link_libraries(winctl PRIVATE user32 shell32)
+    target_link_options(winctl PRIVATE -municode ${STATIC_LINK})
+else()
+    add_library(digest STATIC ${DIGEST_SOURCES})
+    find_package(OpenSSL REQUIRED COMPONENTS Crypto)
+    if(TARGET native_tests)
+        target_link_libraries(native_tests PRIVATE digest OpenSSL::Crypto)
+    endif()
+
+    # Timed without sanitizers and optimised, or the comparison says nothing.
+    find_package(benchmark REQUIRED)
+    add_executable(md5_bench tests/bench/md5_bench.cpp ${DIGEST_SOURCES})
+    target_compile_options(md5_bench PRIVATE -O2 -fno-sanitize=all)
+    target_link_options(md5_bench PRIVATE -fno-sanitize=all)
+    target_link_libraries(md5_bench PRIVATE benchmark::benchmark OpenSSL::Crypto)
+endif()

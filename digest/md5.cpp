@@ -1,0 +1,151 @@
+#include "digest/md5.h"
+
+int shiftLeft32(uint32_t value, int count, uint32_t* result) {
+    if (count < 0 || count > 31) return MD5_BAD_SHIFT_COUNT;
+    *result = value << count;
+    return 0;
+}
+
+int shiftRight32(uint32_t value, int count, uint32_t* result) {
+    if (count < 0 || count > 31) return MD5_BAD_SHIFT_COUNT;
+    *result = value >> count;
+    return 0;
+}
+
+std::string toByteString(const std::u16string& text, ansi_code_fn ansi_code) {
+    std::string bytes;
+    bytes.reserve(text.size() * 2);
+    for (char16_t unit : text) {
+        int code = ansi_code(unit);
+        if (code >= 0 && code <= 255) {
+            // A single-byte character gives the low byte of its own unit, not its
+            // code-page byte; for ASCII the two agree.
+            bytes.push_back(static_cast<char>(unit & 0xFF));
+        } else {
+            uint16_t word = static_cast<uint16_t>(code);
+            bytes.push_back(static_cast<char>(word >> 8));
+            bytes.push_back(static_cast<char>(word & 0xFF));
+        }
+    }
+    return bytes;
+}
+
+std::vector<uint32_t> toWordArray(const std::string& bytes) {
+    const size_t n = bytes.size();
+    const size_t words = 16 * ((n + 8) / 64 + 1);
+    std::vector<uint32_t> w(words, 0);
+    for (size_t i = 0; i < n; i++)
+        w[i / 4] |= static_cast<uint32_t>(static_cast<unsigned char>(bytes[i])) << (8 * (i % 4));
+    w[n / 4] |= 0x80u << (8 * (n % 4));
+    // The length in bits as a 64-bit little-endian number.
+    const uint64_t bits = static_cast<uint64_t>(n) * 8;
+    w[words - 2] = static_cast<uint32_t>(bits);
+    w[words - 1] = static_cast<uint32_t>(bits >> 32);
+    return w;
+}
+
+std::string hexOfWord(uint32_t word) {
+    static const char digits[] = "0123456789ABCDEF";
+    std::string hex(8, '0');
+    for (int j = 0; j < 4; j++) {
+        uint32_t byte = (word >> (8 * j)) & 255;
+        hex[2 * j] = digits[byte >> 4];
+        hex[2 * j + 1] = digits[byte & 15];
+    }
+    return hex;
+}
+
+static void digest_blocks(const std::vector<uint32_t>& x, uint32_t state[4]) {
+    uint32_t a = state[0], b = state[1], c = state[2], d = state[3];
+    for (size_t k = 0; k + 16 <= x.size(); k += 16) {
+        const uint32_t* m = &x[k];
+        const uint32_t aa = a, bb = b, cc = c, dd = d;
+
+        FF(a, b, c, d, m[0], 7, 0xd76aa478);
+        FF(d, a, b, c, m[1], 12, 0xe8c7b756);
+        FF(c, d, a, b, m[2], 17, 0x242070db);
+        FF(b, c, d, a, m[3], 22, 0xc1bdceee);
+        FF(a, b, c, d, m[4], 7, 0xf57c0faf);
+        FF(d, a, b, c, m[5], 12, 0x4787c62a);
+        FF(c, d, a, b, m[6], 17, 0xa8304613);
+        FF(b, c, d, a, m[7], 22, 0xfd469501);
+        FF(a, b, c, d, m[8], 7, 0x698098d8);
+        FF(d, a, b, c, m[9], 12, 0x8b44f7af);
+        FF(c, d, a, b, m[10], 17, 0xffff5bb1);
+        FF(b, c, d, a, m[11], 22, 0x895cd7be);
+        FF(a, b, c, d, m[12], 7, 0x6b901122);
+        FF(d, a, b, c, m[13], 12, 0xfd987193);
+        FF(c, d, a, b, m[14], 17, 0xa679438e);
+        FF(b, c, d, a, m[15], 22, 0x49b40821);
+
+        GG(a, b, c, d, m[1], 5, 0xf61e2562);
+        GG(d, a, b, c, m[6], 9, 0xc040b340);
+        GG(c, d, a, b, m[11], 14, 0x265e5a51);
+        GG(b, c, d, a, m[0], 20, 0xe9b6c7aa);
+        GG(a, b, c, d, m[5], 5, 0xd62f105d);
+        GG(d, a, b, c, m[10], 9, 0x02441453);
+        GG(c, d, a, b, m[15], 14, 0xd8a1e681);
+        GG(b, c, d, a, m[4], 20, 0xe7d3fbc8);
+        GG(a, b, c, d, m[9], 5, 0x21e1cde6);
+        GG(d, a, b, c, m[14], 9, 0xc33707d6);
+        GG(c, d, a, b, m[3], 14, 0xf4d50d87);
+        GG(b, c, d, a, m[8], 20, 0x455a14ed);
+        GG(a, b, c, d, m[13], 5, 0xa9e3e905);
+        GG(d, a, b, c, m[2], 9, 0xfcefa3f8);
+        GG(c, d, a, b, m[7], 14, 0x676f02d9);
+        GG(b, c, d, a, m[12], 20, 0x8d2a4c8a);
+
+        HH(a, b, c, d, m[5], 4, 0xfffa3942);
+        HH(d, a, b, c, m[8], 11, 0x8771f681);
+        HH(c, d, a, b, m[11], 16, 0x6d9d6122);
+        HH(b, c, d, a, m[14], 23, 0xfde5380c);
+        HH(a, b, c, d, m[1], 4, 0xa4beea44);
+        HH(d, a, b, c, m[4], 11, 0x4bdecfa9);
+        HH(c, d, a, b, m[7], 16, 0xf6bb4b60);
+        HH(b, c, d, a, m[10], 23, 0xbebfbc70);
+        HH(a, b, c, d, m[13], 4, 0x289b7ec6);
+        HH(d, a, b, c, m[0], 11, 0xeaa127fa);
+        HH(c, d, a, b, m[3], 16, 0xd4ef3085);
+        HH(b, c, d, a, m[6], 23, 0x04881d05);
+        HH(a, b, c, d, m[9], 4, 0xd9d4d039);
+        HH(d, a, b, c, m[12], 11, 0xe6db99e5);
+        HH(c, d, a, b, m[15], 16, 0x1fa27cf8);
+        HH(b, c, d, a, m[2], 23, 0xc4ac5665);
+
+        II(a, b, c, d, m[0], 6, 0xf4292244);
+        II(d, a, b, c, m[7], 10, 0x432aff97);
+        II(c, d, a, b, m[14], 15, 0xab9423a7);
+        II(b, c, d, a, m[5], 21, 0xfc93a039);
+        II(a, b, c, d, m[12], 6, 0x655b59c3);
+        II(d, a, b, c, m[3], 10, 0x8f0ccc92);
+        II(c, d, a, b, m[10], 15, 0xffeff47d);
+        II(b, c, d, a, m[1], 21, 0x85845dd1);
+        II(a, b, c, d, m[8], 6, 0x6fa87e4f);
+        II(d, a, b, c, m[15], 10, 0xfe2ce6e0);
+        II(c, d, a, b, m[6], 15, 0xa3014314);
+        II(b, c, d, a, m[13], 21, 0x4e0811a1);
+        II(a, b, c, d, m[4], 6, 0xf7537e82);
+        II(d, a, b, c, m[11], 10, 0xbd3af235);
+        II(c, d, a, b, m[2], 15, 0x2ad7d2bb);
+        II(b, c, d, a, m[9], 21, 0xeb86d391);
+
+        a = addWords(a, aa);
+        b = addWords(b, bb);
+        c = addWords(c, cc);
+        d = addWords(d, dd);
+    }
+    state[0] = a;
+    state[1] = b;
+    state[2] = c;
+    state[3] = d;
+}
+
+std::string md5(const std::u16string& sMessage, ansi_code_fn ansi_code) {
+    uint32_t state[4] = {0x67452301, 0xefcdab89, 0x98badcfe, 0x10325476};
+    digest_blocks(toWordArray(toByteString(sMessage, ansi_code)), state);
+    std::string hex = hexOfWord(state[0]) + hexOfWord(state[1]) + hexOfWord(state[2]) +
+                      hexOfWord(state[3]);
+    for (char& ch : hex)
+        if (ch >= 'A' && ch <= 'F') ch = static_cast<char>(ch - 'A' + 'a');
+    return hex;
+}

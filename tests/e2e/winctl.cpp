@@ -1,0 +1,97 @@
+// winctl: drives the top-level window of another process from the command
+// line, as a user would with mouse and keyboard, for the e2e tier.
+//   winctl wait CLASS MS            wait until a window of CLASS exists
+//   winctl gone CLASS MS            wait until no window of CLASS exists
+//   winctl close CLASS              ask the window to close (WM_CLOSE)
+//   winctl key CLASS VK             press and release a key in the window
+//   winctl type CLASS ID TEXT       type TEXT into child control ID
+//   winctl set-text CLASS ID TEXT   replace the text of child control ID
+//   winctl click CLASS ID           click the button ID
+//   winctl get-text CLASS ID        print the text of child ID in UTF-8
+// Exit codes: 0 done, 1 window or control not found, 2 usage.
+#include <windows.h>
+
+#include <cwchar>
+#include <string>
+
+static const DWORD message_timeout_ms = 5000;
+
+static HWND find_window(const wchar_t* window_class) { return FindWindowW(window_class, NULL); }
+
+static bool wait_for(const wchar_t* window_class, DWORD ms, bool present) {
+    DWORD start = GetTickCount();
+    for (;;) {
+        if ((find_window(window_class) != NULL) == present) return true;
+        if (GetTickCount() - start >= ms) return false;
+        Sleep(50);
+    }
+}
+
+static void print_utf8(const std::wstring& text) {
+    std::string bytes;
+    int size = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), NULL, 0, NULL, NULL);
+    if (size > 0) {
+        bytes.resize(static_cast<size_t>(size));
+        WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), bytes.data(), size, NULL,
+                            NULL);
+    }
+    bytes += '\n';
+    DWORD written = 0;
+    WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), bytes.data(), static_cast<DWORD>(bytes.size()), &written, NULL);
+}
+
+static bool send(HWND window, UINT message, WPARAM w, LPARAM l, DWORD_PTR* result = NULL) {
+    DWORD_PTR ignored = 0;
+    return SendMessageTimeoutW(window, message, w, l, SMTO_ABORTIFHUNG, message_timeout_ms,
+                               result ? result : &ignored) != 0;
+}
+
+static int control_command(const wchar_t* verb, HWND control, int argc, wchar_t** argv) {
+    if (!wcscmp(verb, L"click") && argc == 4) return send(control, BM_CLICK, 0, 0) ? 0 : 1;
+    if (!wcscmp(verb, L"set-text") && argc == 5)
+        return send(control, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(argv[4])) ? 0 : 1;
+    if (!wcscmp(verb, L"type") && argc == 5) {
+        send(control, WM_SETFOCUS, 0, 0);
+        for (const wchar_t* unit = argv[4]; *unit; ++unit)
+            if (!send(control, WM_CHAR, *unit, 1)) return 1;
+        return 0;
+    }
+    if (!wcscmp(verb, L"get-text") && argc == 4) {
+        DWORD_PTR length = 0;
+        if (!send(control, WM_GETTEXTLENGTH, 0, 0, &length)) return 1;
+        std::wstring text(length + 1, L'\0');
+        DWORD_PTR got = 0;
+        if (!send(control, WM_GETTEXT, length + 1, reinterpret_cast<LPARAM>(text.data()), &got)) return 1;
+        text.resize(got);
+        print_utf8(text);
+        return 0;
+    }
+    return 2;
+}
+
+int wmain(int argc, wchar_t** argv) {
+    if (argc < 3) return 2;
+    const wchar_t* verb = argv[1];
+    const wchar_t* window_class = argv[2];
+    if (!wcscmp(verb, L"wait") && argc == 4) return wait_for(window_class, wcstoul(argv[3], NULL, 10), true) ? 0 : 1;
+    if (!wcscmp(verb, L"gone") && argc == 4) return wait_for(window_class, wcstoul(argv[3], NULL, 10), false) ? 0 : 1;
+
+    HWND window = find_window(window_class);
+    if (!window) return 1;
+    if (!wcscmp(verb, L"close") && argc == 3) return PostMessageW(window, WM_CLOSE, 0, 0) ? 0 : 1;
+    if (!wcscmp(verb, L"key") && argc == 4) {
+        WPARAM key = wcstoul(argv[3], NULL, 0);
+        // Keys go to the window with the focus, as they would from a keyboard.
+        HWND target = window;
+        DWORD thread = GetWindowThreadProcessId(window, NULL);
+        GUITHREADINFO info;
+        ZeroMemory(&info, sizeof info);
+        info.cbSize = sizeof info;
+        if (GetGUIThreadInfo(thread, &info) && info.hwndFocus) target = info.hwndFocus;
+        return PostMessageW(target, WM_KEYDOWN, key, 1) && PostMessageW(target, WM_KEYUP, key, 0xC0000001) ? 0 : 1;
+    }
+    if (argc < 4) return 2;
+    HWND control = GetDlgItem(window, static_cast<int>(wcstol(argv[3], NULL, 10)));
+    if (!control) return 1;
+    return control_command(verb, control, argc, argv);
+}

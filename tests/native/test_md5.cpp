@@ -1,0 +1,109 @@
+#include <gtest/gtest.h>
+
+#include <random>
+
+#include "digest/md5.h"
+#include "tests/native/digest_support.h"
+
+static std::string bytes_of(std::initializer_list<int> list) {
+    std::string bytes;
+    for (int b : list) bytes += static_cast<char>(b);
+    return bytes;
+}
+
+TEST(Md5, Rfc1321TestSuite) {
+    const struct {
+        const char16_t* text;
+        const char* digest;
+    } suite[] = {
+        {u"", "d41d8cd98f00b204e9800998ecf8427e"},
+        {u"a", "0cc175b9c0f1b6a831c399e269772661"},
+        {u"abc", "900150983cd24fb0d6963f7d28e17f72"},
+        {u"message digest", "f96b697d7cb7938d525a2f31aaf161d0"},
+        {u"abcdefghijklmnopqrstuvwxyz", "c3fcd3d76192e4007dfb496cca67e13b"},
+        {u"ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789",
+         "d174ab98d277d9f5a5611c2c9f419d9f"},
+        {u"12345678901234567890123456789012345678901234567890123456789012345678901234567890",
+         "57edf4a22be3c955ac49da2e2107b67a"},
+    };
+    for (const auto& c : suite) EXPECT_EQ(md5(c.text, latin1_code), c.digest);
+}
+
+TEST(Md5, WordArrayPadsToWholeBlocks) {
+    std::vector<uint32_t> empty = toWordArray("");
+    ASSERT_EQ(empty.size(), 16u);
+    EXPECT_EQ(empty[0], 0x80u);
+    for (size_t i = 1; i < 16; i++) EXPECT_EQ(empty[i], 0u);
+
+    const struct {
+        size_t bytes, words;
+    } sizes[] = {{55, 16}, {56, 32}, {63, 32}, {64, 32}, {119, 32}, {120, 48}};
+    for (const auto& s : sizes) {
+        std::string bytes(s.bytes, 'x');
+        std::vector<uint32_t> w = toWordArray(bytes);
+        ASSERT_EQ(w.size(), s.words) << s.bytes;
+        EXPECT_EQ(w[s.words - 2], s.bytes * 8) << s.bytes;
+        EXPECT_EQ(w[s.words - 1], 0u) << s.bytes;
+        EXPECT_EQ((w[s.bytes / 4] >> (8 * (s.bytes % 4))) & 0xFF, 0x80u) << s.bytes;
+        EXPECT_EQ(md5(latin1_text(bytes), latin1_code), openssl_md5(bytes)) << s.bytes;
+    }
+    // Bytes fill a word from its least significant end.
+    EXPECT_EQ(toWordArray(bytes_of({0x01, 0x02, 0x03}))[0], 0x80030201u);
+}
+
+TEST(Md5, DoubleByteCodePageGivesLeadAndTrailBytes) {
+    EXPECT_EQ(toByteString(u"加密", gbk_code), bytes_of({0xBC, 0xD3, 0xC3, 0xDC}));
+    EXPECT_EQ(toByteString(u"a加", gbk_code), bytes_of({0x61, 0xBC, 0xD3}));
+    EXPECT_EQ(md5(u"加密", gbk_code), openssl_md5(bytes_of({0xBC, 0xD3, 0xC3, 0xDC})));
+    EXPECT_EQ(md5(u"a加", gbk_code), openssl_md5(bytes_of({0x61, 0xBC, 0xD3})));
+    // ASCII stays ASCII and the full-width colon of the captions is double-byte.
+    EXPECT_EQ(toByteString(u"md5：", gbk_code), bytes_of({'m', 'd', '5', 0xA3, 0xBA}));
+}
+
+TEST(Md5, SingleByteCodeTakesTheLowByteOfTheUnit) {
+    // U+00E9 is 0xE9 in code page 1252: unit and code agree.
+    EXPECT_EQ(toByteString(u"é", cp1252_code), bytes_of({0xE9}));
+    // U+20AC is 0x80 there, yet the byte is the unit's low byte, 0xAC.
+    EXPECT_EQ(toByteString(u"€", cp1252_code), bytes_of({0xAC}));
+    // A character the page lacks becomes its single-byte substitute: low byte again.
+    EXPECT_EQ(toByteString(u"加", cp1252_code), bytes_of({0xA0}));
+    EXPECT_EQ(md5(u"€", cp1252_code), openssl_md5(bytes_of({0xAC})));
+}
+
+TEST(Md5, MatchesOpenSslOnRandomBytes) {
+    std::mt19937 random(20261207);
+    for (int round = 0; round < 400; round++) {
+        size_t length = round < 300 ? static_cast<size_t>(round) : random() % 5000;
+        std::string bytes(length, '\0');
+        for (char& ch : bytes) ch = static_cast<char>(random() & 0xFF);
+        std::string digest = md5(latin1_text(bytes), latin1_code);
+        ASSERT_EQ(digest, openssl_md5(bytes)) << "length " << length;
+    }
+    // Spaces are part of the text; nothing is trimmed.
+    EXPECT_EQ(md5(u"  abc ", latin1_code), openssl_md5("  abc "));
+}
+
+TEST(Md5, ShiftsRejectCountsOutsideTheWord) {
+    uint32_t result = 0x1234;
+    for (int count : {-1, 32, 100}) {
+        EXPECT_EQ(shiftLeft32(0xFFFFFFFF, count, &result), MD5_BAD_SHIFT_COUNT);
+        EXPECT_EQ(shiftRight32(0xFFFFFFFF, count, &result), MD5_BAD_SHIFT_COUNT);
+        EXPECT_EQ(result, 0x1234u);
+    }
+    ASSERT_EQ(shiftLeft32(0xDEADBEEF, 0, &result), 0);
+    EXPECT_EQ(result, 0xDEADBEEFu);
+    ASSERT_EQ(shiftLeft32(0x00000003, 31, &result), 0);
+    EXPECT_EQ(result, 0x80000000u);
+    ASSERT_EQ(shiftRight32(0x80000000, 31, &result), 0);
+    EXPECT_EQ(result, 1u);
+    ASSERT_EQ(shiftRight32(0xF0000000, 4, &result), 0);
+    EXPECT_EQ(result, 0x0F000000u);  // zeros enter at the top
+}
+
+TEST(Md5, WordArithmeticWrapsAndHexIsLowByteFirst) {
+    EXPECT_EQ(addWords(0xFFFFFFFF, 1), 0u);
+    EXPECT_EQ(addWords(0x7FFFFFFF, 1), 0x80000000u);
+    EXPECT_EQ(addWords(0xC0000000, 0xC0000000), 0x80000000u);
+    EXPECT_EQ(rotateLeft32(0x80000001, 4), 0x00000018u);
+    EXPECT_EQ(hexOfWord(0x0A0B0C01), "010C0B0A");
+}
