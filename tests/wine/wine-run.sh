@@ -3,6 +3,7 @@
 #   WINE_GRAPHICS=null (default) needs no display; WINE_GRAPHICS=x11 uses $DISPLAY.
 #   WINE_ROOT is where the prefixes live (default: build/wine next to this tree).
 # Wine's own exit code is passed through.
+#   wine-run.sh --server ARGS runs the prefix's wineserver instead (-k, -p, -w).
 set -euo pipefail
 here=$(cd "$(dirname "$0")/../.." && pwd)
 graphics=${WINE_GRAPHICS:-null}
@@ -32,5 +33,9 @@ if [ ! -f "$WINEPREFIX/.ready" ]; then
         touch "$WINEPREFIX/.ready"
     fi
     flock -u 9
+fi
+if [ "${1:-}" = --server ]; then
+    shift
+    exec /usr/lib/wine/wineserver "$@"
 fi
 exec "$loader" "$@"

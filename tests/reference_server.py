@@ -1,0 +1,151 @@
+#!/usr/bin/env python3
+"""Reference time servers for loopback: SNTP on UDP 123 and the Time Protocol
+(RFC 868) on TCP 37, on one 127.x.y.z address, recording every request.
+
+Modes shape the answers, to test a client's checks:
+  normal  the host's clock plus `offset` seconds
+  kod     an SNTP kiss-o'-death (stratum 0); Time Protocol answers normally
+  zero    an all-zero SNTP reply; a Time Protocol reply of 0
+  split   the Time Protocol reply sent one byte, then the other three
+  close   TCP accepted and closed at once; SNTP requests go unanswered
+  silent  requests are read and never answered
+
+Run as a program it serves until interrupted:
+  reference_server.py [--address 127.0.0.1] [--offset SECONDS] [--mode MODE]
+"""
+import argparse
+import socket
+import struct
+import threading
+import time
+
+NTP_EPOCH = 2208988800  # 1900-01-01 to 1970-01-01, in seconds
+LOOPBACK = "127."
+
+
+def protocol_seconds(unix_time):
+    return int(unix_time + NTP_EPOCH) & 0xFFFFFFFF
+
+
+def ntp_timestamp(unix_time):
+    seconds = protocol_seconds(unix_time)
+    fraction = int((unix_time % 1) * 2**32) & 0xFFFFFFFF
+    return struct.pack("!II", seconds, fraction)
+
+
+class ReferenceServer:
+    def __init__(self, address="127.0.0.1", mode="normal", offset=0.0, sntp=True, time_protocol=True):
+        if not address.startswith(LOOPBACK):
+            raise ValueError("reference servers listen on loopback only")
+        self.address, self.mode, self.offset = address, mode, offset
+        self.requests = []  # ("sntp", bytes) or ("time", b"")
+        self._lock = threading.Lock()
+        self._stop = threading.Event()
+        self._sockets, self._threads = [], []
+        if sntp:
+            udp = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+            udp.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+            udp.bind((address, 123))
+            self._serve(udp, self._sntp_loop)
+        if time_protocol:
+            tcp = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
+            tcp.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+            tcp.bind((address, 37))
+            tcp.listen(8)
+            self._serve(tcp, self._time_loop)
+
+    def _serve(self, sock, loop):
+        sock.settimeout(0.2)
+        self._sockets.append(sock)
+        thread = threading.Thread(target=loop, args=(sock,), daemon=True)
+        thread.start()
+        self._threads.append(thread)
+
+    def _record(self, kind, data):
+        with self._lock:
+            self.requests.append((kind, data))
+
+    def now(self):
+        return time.time() + self.offset
+
+    def sntp_reply(self, request):
+        if self.mode == "zero":
+            return bytes(48)
+        stratum = 0 if self.mode == "kod" else 1
+        header = struct.pack("!BBbb", 0x24, stratum, 6, -20) + bytes(8) + b"LOOP"
+        received = ntp_timestamp(self.now())
+        reference = ntp_timestamp(self.now() - 16)
+        return header + reference + request[40:48] + received + ntp_timestamp(self.now())
+
+    def _sntp_loop(self, sock):
+        while not self._stop.is_set():
+            try:
+                request, peer = sock.recvfrom(512)
+            except (socket.timeout, OSError):
+                continue
+            self._record("sntp", request)
+            if self.mode in ("close", "silent") or len(request) < 48:
+                continue
+            sock.sendto(self.sntp_reply(request), peer)
+
+    def _time_loop(self, sock):
+        while not self._stop.is_set():
+            try:
+                peer, _ = sock.accept()
+            except (socket.timeout, OSError):
+                continue
+            self._record("time", b"")
+            threading.Thread(target=self._answer_time, args=(peer,), daemon=True).start()
+
+    def _answer_time(self, peer):
+        with peer:
+            if self.mode == "close":
+                return
+            if self.mode == "silent":
+                self._stop.wait(30)
+                return
+            value = 0 if self.mode == "zero" else protocol_seconds(self.now())
+            reply = struct.pack("!I", value)
+            if self.mode == "split":
+                peer.sendall(reply[:1])
+                time.sleep(0.05)
+                reply = reply[1:]
+            peer.sendall(reply)
+            time.sleep(0.05)
+
+    def count(self, kind):
+        with self._lock:
+            return sum(1 for k, _ in self.requests if k == kind)
+
+    def close(self):
+        self._stop.set()
+        for thread in self._threads:
+            thread.join(timeout=2)
+        for sock in self._sockets:
+            sock.close()
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *exc):
+        self.close()
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
+    parser.add_argument("--address", default="127.0.0.1")
+    parser.add_argument("--offset", type=float, default=0.0)
+    parser.add_argument("--mode", default="normal", choices=["normal", "kod", "zero", "split", "close", "silent"])
+    args = parser.parse_args()
+    with ReferenceServer(args.address, args.mode, args.offset) as server:
+        print(f"reference time server on {args.address} (SNTP 123, Time Protocol 37), mode {args.mode}", flush=True)
+        try:
+            while True:
+                time.sleep(1)
+        except KeyboardInterrupt:
+            pass
+        print(f"served {server.count('sntp')} SNTP and {server.count('time')} Time Protocol requests")
+
+
+if __name__ == "__main__":
+    main()
