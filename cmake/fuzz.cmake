@@ -1,0 +1,13 @@
+# libFuzzer targets over the parsers of outside input (clang only).
+if(NOT CMAKE_CXX_COMPILER_ID STREQUAL "Clang")
+    message(FATAL_ERROR "the fuzz build needs clang: CC=clang CXX=clang++")
+endif()
+target_compile_options(core PRIVATE -fsanitize=fuzzer-no-link)
+file(GLOB FUZZ_TARGETS CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/fuzz/fuzz_*.cpp)
+foreach(source ${FUZZ_TARGETS})
+    get_filename_component(name ${source} NAME_WE)
+    add_executable(${name} ${source})
+    target_compile_options(${name} PRIVATE -fsanitize=fuzzer)
+    target_link_options(${name} PRIVATE -fsanitize=fuzzer)
+    target_link_libraries(${name} PRIVATE core)
+endforeach()

@@ -1,0 +1,51 @@
+// Any "dSync.dat" loads into settings that later code can trust, and saves back whole.
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <unistd.h>
+
+#include <string>
+
+#include "os/os_test.h"
+#include "shell/directories.h"
+#include "store/settings_store.h"
+
+static std::string dir;
+
+static void check(bool ok, const char* what) {
+    if (ok) return;
+    fprintf(stderr, "broken after load: %s\n", what);
+    abort();
+}
+
+static bool terminated(const char* text, size_t size) { return memchr(text, 0, size) != nullptr; }
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    if (dir.empty()) {
+        char pattern[] = "/tmp/pendulark-fuzz-XXXXXX";
+        dir = std::string(mkdtemp(pattern)) + "/";
+    }
+    os_test_reset();
+    os_test_set_program_path(os_test_windows_path(dir + "Pendulark.exe"));
+    set_up_directories(0);
+    FILE* f = fopen((dir + "dSync.dat").c_str(), "wb");
+    fwrite(data, 1, size, f);
+    fclose(f);
+
+    load_settings();
+    check(settings.server_index != 0xFFFFFFFFu, "server index");
+    check(settings.log_level <= 3, "log level");
+    check(settings.autosync_count >= 1 && settings.autosync_count <= 99, "AutoSync count");
+    check(settings.sync_timeout_seconds >= 5 && settings.sync_timeout_seconds <= 99, "time-out");
+    check(settings.protocol <= 2, "protocol");
+    check(terminated(settings.manual_address_a, sizeof settings.manual_address_a), "manual address A");
+    check(terminated(settings.manual_address_b, sizeof settings.manual_address_b), "manual address B");
+
+    save_settings();
+    f = fopen((dir + "dSync.dat").c_str(), "rb");
+    char buffer[600];
+    size_t saved = fread(buffer, 1, sizeof buffer, f);
+    fclose(f);
+    check(saved == 508 && memcmp(buffer, "SYNC1150", 8) == 0, "saved file");
+    return 0;
+}
