@@ -1,0 +1,45 @@
+#!/bin/bash
+# Starts Pendulark under Wine in a scratch program directory whose server list
+# names a reference time server that this script runs on loopback.
+#   run-pendulark.sh BIN_DIR
+# With no display it runs under Xvfb for RUN_SECONDS (default 20), keeps a
+# screenshot in build/run/screen.png and closes the program.
+set -euo pipefail
+bin=$(cd "$1" && pwd)
+here=$(cd "$(dirname "$0")/.." && pwd)
+run_dir=$here/build/run
+address=127.0.0.123
+
+rm -rf "$run_dir" && mkdir -p "$run_dir"
+cp "$bin/Pendulark.exe" "$run_dir/"
+printf '%s\r\n' "$address" > "$run_dir/ServFile.txt"
+
+python3 "$here/tests/reference_server.py" --address "$address" &
+server=$!
+trap 'kill $server 2>/dev/null; wait $server 2>/dev/null || true' EXIT
+sleep 0.5
+
+wine_run=$here/tests/wine/wine-run.sh
+export WINE_GRAPHICS=x11
+if [ -n "${DISPLAY:-}" ]; then
+    echo "Pendulark runs in $run_dir; close its window to end."
+    (cd "$run_dir" && "$wine_run" "$run_dir/Pendulark.exe") || true
+else
+    seconds=${RUN_SECONDS:-20}
+    echo "No display: Pendulark runs under Xvfb for $seconds s, then closes (screenshot in $run_dir/screen.png)."
+    xvfb-run -a -s "-screen 0 1024x768x24" bash -c '
+        set -u
+        cd "$1"
+        "$2" "$1/Pendulark.exe" &
+        program=$!
+        "$2" "$3/winctl.exe" wait PENDULARK 60000 >/dev/null 2>&1 || echo "the main window did not appear"
+        sleep "$4"
+        import -window root "$1/screen.png" 2>/dev/null || true
+        "$2" "$3/winctl.exe" close PENDULARK >/dev/null 2>&1 || true
+        wait $program || true
+    ' run "$run_dir" "$wine_run" "$bin" "$seconds"
+fi
+
+if [ -f "$run_dir/dSync.dat" ]; then
+    echo "Pendulark ended and saved its settings: $(stat -c %s "$run_dir/dSync.dat") bytes in $run_dir/dSync.dat"
+fi
