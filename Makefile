@@ -1,5 +1,6 @@
 # Front door: `make run` and `make test` do all the set-up on a fresh Debian 12.
 SHELL := /bin/bash
+MAKEFLAGS += --no-print-directory
 .ONESHELL:
 .SHELLFLAGS := -euo pipefail -c
 
@@ -16,13 +17,13 @@ DEPS_STAMP := build/.deps-installed
 # same sources. The shipped programs are always the i686 ones.
 WINE_DIR = $(shell tools/host-runs-i386 && echo $(WIN32_DIR) || echo $(WIN64_DIR))
 
-.PHONY: all deps build run run-sumwick test test-native test-tsan test-wine test-e2e test-fuzz bench clean
+.PHONY: all deps build wine-build run run-sumwick test test-native test-tsan test-wine test-e2e test-fuzz bench clean
 
 all: build
 
 PACKAGES := cmake make g++ clang libclang-rt-14-dev python3 file googletest libgtest-dev \
 	libbenchmark-dev libssl-dev g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix \
-	wine wine64 wine32 xvfb xauth xdotool imagemagick locales
+	wine wine64 wine32 xvfb xauth xdotool imagemagick locales fonts-wqy-microhei
 
 $(DEPS_STAMP):
 	missing=$$(dpkg-query -W -f='$${Package} $${Status}\n' $(PACKAGES) 2>/dev/null | grep -c ' installed$$' || true)
