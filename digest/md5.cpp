@@ -13,20 +13,25 @@ int shiftRight32(uint32_t value, int count, uint32_t* result) {
 }
 
 std::string toByteString(const std::u16string& text, ansi_code_fn ansi_code) {
-    std::string bytes;
-    bytes.reserve(text.size() * 2);
+    // Sized for the worst case and cut at the end: a megabyte of text is one
+    // allocation, not a growing string.
+    std::string bytes(text.size() * 2, '\0');
+    size_t n = 0;
     for (char16_t unit : text) {
-        int code = ansi_code(unit);
+        // Every ANSI code page keeps ASCII in one byte, its own, so only the
+        // other units need the (slow, on Windows) conversion.
+        int code = unit < 0x80 ? unit : ansi_code(unit);
         if (code >= 0 && code <= 255) {
             // A single-byte character gives the low byte of its own unit, not its
             // code-page byte; for ASCII the two agree.
-            bytes.push_back(static_cast<char>(unit & 0xFF));
+            bytes[n++] = static_cast<char>(unit & 0xFF);
         } else {
             uint16_t word = static_cast<uint16_t>(code);
-            bytes.push_back(static_cast<char>(word >> 8));
-            bytes.push_back(static_cast<char>(word & 0xFF));
+            bytes[n++] = static_cast<char>(word >> 8);
+            bytes[n++] = static_cast<char>(word & 0xFF);
         }
     }
+    bytes.resize(n);
     return bytes;
 }
 
@@ -34,8 +39,13 @@ std::vector<uint32_t> toWordArray(const std::string& bytes) {
     const size_t n = bytes.size();
     const size_t words = 16 * ((n + 8) / 64 + 1);
     std::vector<uint32_t> w(words, 0);
-    for (size_t i = 0; i < n; i++)
-        w[i / 4] |= static_cast<uint32_t>(static_cast<unsigned char>(bytes[i])) << (8 * (i % 4));
+    const unsigned char* b = reinterpret_cast<const unsigned char*>(bytes.data());
+    // Whole words first, four bytes at a time, least significant first.
+    size_t i = 0;
+    for (; i + 4 <= n; i += 4)
+        w[i / 4] = static_cast<uint32_t>(b[i]) | static_cast<uint32_t>(b[i + 1]) << 8 |
+                   static_cast<uint32_t>(b[i + 2]) << 16 | static_cast<uint32_t>(b[i + 3]) << 24;
+    for (; i < n; i++) w[i / 4] |= static_cast<uint32_t>(b[i]) << (8 * (i % 4));
     w[n / 4] |= 0x80u << (8 * (n % 4));
     // The length in bits as a 64-bit little-endian number.
     const uint64_t bits = static_cast<uint64_t>(n) * 8;

@@ -11,6 +11,8 @@
 
 // The code of one UTF-16 unit in the ANSI code page, as a signed 16-bit value:
 // 0..255 for a single-byte character, lead * 256 + trail for a double-byte one.
+// It is asked about units from 0x80 up only: ASCII is one byte, its own, in
+// every ANSI code page.
 typedef int16_t (*ansi_code_fn)(char16_t unit);
 
 // Error number of a shift count outside 0..31.

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <iconv.h>
+
 #include <random>
 
 #include "digest/md5.h"
@@ -58,6 +60,42 @@ TEST(Md5, DoubleByteCodePageGivesLeadAndTrailBytes) {
     EXPECT_EQ(md5(u"a加", gbk_code), openssl_md5(bytes_of({0x61, 0xBC, 0xD3})));
     // ASCII stays ASCII and the full-width colon of the captions is double-byte.
     EXPECT_EQ(toByteString(u"md5：", gbk_code), bytes_of({'m', 'd', '5', 0xA3, 0xBA}));
+}
+
+// The whole text through iconv at once, as an independent GBK encoder.
+static std::string gbk_bytes(const std::u16string& text) {
+    iconv_t cd = iconv_open("CP936", "UTF-16LE");
+    std::string in;
+    for (char16_t unit : text) {
+        in += static_cast<char>(unit & 0xFF);
+        in += static_cast<char>(unit >> 8);
+    }
+    std::string out(in.size() + 16, '\0');
+    char* in_ptr = in.data();
+    char* out_ptr = out.data();
+    size_t in_left = in.size(), out_left = out.size();
+    size_t done = iconv(cd, &in_ptr, &in_left, &out_ptr, &out_left);
+    iconv_close(cd);
+    EXPECT_NE(done, static_cast<size_t>(-1));
+    out.resize(out.size() - out_left);
+    return out;
+}
+
+TEST(Md5, MixedChineseTextIsItsGbkEncoding) {
+    std::mt19937 random(936);
+    for (int round = 0; round < 50; round++) {
+        // All ideographs first, then mixtures: the byte string may be twice the text.
+        std::u16string text;
+        const size_t length = round == 0 ? 300 : random() % 300;
+        for (size_t i = 0; i < length; i++) {
+            bool ideograph = round == 0 || random() % 2;
+            text += ideograph ? static_cast<char16_t>(0x4E00 + random() % (0x9FA5 - 0x4E00 + 1))
+                              : static_cast<char16_t>(0x20 + random() % 95);
+        }
+        const std::string expected = gbk_bytes(text);
+        ASSERT_EQ(toByteString(text, gbk_code), expected) << "round " << round;
+        ASSERT_EQ(md5(text, gbk_code), openssl_md5(expected)) << "round " << round;
+    }
 }
 
 TEST(Md5, SingleByteCodeTakesTheLowByteOfTheUnit) {
