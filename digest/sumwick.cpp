@@ -76,6 +76,9 @@ static void create_controls(HWND window) {
             twips_to_pixels(control.height, dpi_y), window,
             reinterpret_cast<HMENU>(static_cast<INT_PTR>(control.id)), instance, NULL);
         SendMessageW(child, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
+        // The input box takes text of any length, as a pasted megabyte, not the
+        // edit control's default of 32767 characters.
+        if (control.id == IDE_FORM1_TEXT1) SendMessageW(child, EM_LIMITTEXT, 0, 0);
     }
 }
 
