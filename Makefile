@@ -23,7 +23,7 @@ all: build
 
 PACKAGES := cmake make g++ clang libclang-rt-14-dev python3 file googletest libgtest-dev \
 	libbenchmark-dev libssl-dev g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix \
-	wine wine64 wine32 xvfb xauth xdotool imagemagick locales fonts-wqy-microhei
+	wine wine64 wine32 xvfb xauth xdotool imagemagick locales fonts-wqy-microhei fonts-wine
 
 $(DEPS_STAMP):
 	missing=$$(dpkg-query -W -f='$${Package} $${Status}\n' $(PACKAGES) 2>/dev/null | grep -c ' installed$$' || true)
@@ -79,7 +79,7 @@ test-native: $(DEPS_STAMP)
 test-tsan: $(DEPS_STAMP)
 	cmake -S . -B $(TSAN_DIR) -DCMAKE_BUILD_TYPE=Debug -DPENDULARK_SANITIZE=thread >/dev/null
 	cmake --build $(TSAN_DIR) -j$(JOBS) --target native_tests
-	timeout 300 $(TSAN_DIR)/native_tests --gtest_filter='SyncWorker.*:*Thread*:*Concurren*'
+	TSAN_OPTIONS=suppressions=$(CURDIR)/tests/native/tsan.supp timeout 300 $(TSAN_DIR)/native_tests --gtest_filter='SyncWorker.*:*Thread*:*Concurren*'
 
 test-fuzz: $(DEPS_STAMP)
 	CC=clang CXX=clang++ cmake -S . -B $(FUZZ_DIR) -DCMAKE_BUILD_TYPE=Debug -DPENDULARK_FUZZ=ON \
