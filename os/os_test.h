@@ -2,6 +2,7 @@
 #pragma once
 #include <stdint.h>
 #include <string>
+#include <vector>
 
 #include "os/win32.h"
 
@@ -18,6 +19,8 @@ void os_test_advance_ms(DWORD ms);
 void os_test_allow_set_time(bool allow);
 int os_test_set_time_calls();
 SYSTEMTIME os_test_last_set_time();
+// How many WM_TIMECHANGE broadcasts were sent.
+int os_test_time_change_broadcasts();
 // Minutes west of UTC, as TIME_ZONE_INFORMATION.Bias.
 void os_test_set_bias(LONG bias);
 
@@ -32,6 +35,10 @@ void os_test_set_command_line(const std::string& line);
 std::string os_test_registry_value(const std::string& key, const std::string& name, bool* exists);
 void os_test_set_privilege_available(bool available);
 int os_test_privilege_adjustments();
+
+// The texts of a dialog's combo box and its selection.
+std::vector<std::string> os_test_combo_items(HWND dialog, int control);
+int os_test_combo_selection(HWND dialog, int control);
 
 // Host path <-> Windows-form path ("/tmp/a" <-> "\tmp\a").
 std::string os_test_windows_path(const std::string& host_path);

@@ -31,6 +31,10 @@ typedef void* HANDLE;
 typedef void* LPVOID;
 typedef HANDLE HKEY;
 typedef HANDLE HWND;
+typedef uintptr_t WPARAM;
+typedef intptr_t LPARAM;
+typedef intptr_t LRESULT;
+typedef DWORD LCID;
 typedef DWORD* LPDWORD;
 typedef DWORD REGSAM;
 typedef uintptr_t SOCKET;
@@ -98,6 +102,7 @@ typedef DWORD(WINAPI* LPTHREAD_START_ROUTINE)(LPVOID);
 #define OPEN_EXISTING 3
 #define OPEN_ALWAYS 4
 #define FILE_ATTRIBUTE_NORMAL 0x80u
+#define FILE_FLAG_WRITE_THROUGH 0x80000000u
 #define FILE_BEGIN 0
 #define FILE_END 2
 #define INVALID_FILE_SIZE 0xFFFFFFFFu
@@ -138,6 +143,7 @@ HANDLE CreateThread(void* security, size_t stack, LPTHREAD_START_ROUTINE start, 
                     DWORD flags, DWORD* thread_id);
 DWORD WaitForSingleObject(HANDLE object, DWORD milliseconds);
 void Sleep(DWORD milliseconds);
+void ExitProcess(UINT code);
 HANDLE GetCurrentProcess();
 
 // Time
@@ -150,6 +156,27 @@ BOOL SystemTimeToFileTime(const SYSTEMTIME* st, FILETIME* ft);
 BOOL FileTimeToSystemTime(const FILETIME* ft, SYSTEMTIME* st);
 DWORD GetTimeZoneInformation(TIME_ZONE_INFORMATION* zone);
 DWORD GetTickCount();
+BOOL FileTimeToLocalFileTime(const FILETIME* utc, FILETIME* local);
+
+// Formats of the simulated user (English, United States): the default time
+// format "h:mm:ss tt", the long date "dddd, MMMM d, yyyy". A picture may use
+// HH, H, hh, h, mm, m, ss, s, tt and quoted literals.
+#define DATE_LONGDATE 2u
+int GetTimeFormatA(LCID locale, DWORD flags, const SYSTEMTIME* time, const char* format, char* out, int size);
+int GetDateFormatA(LCID locale, DWORD flags, const SYSTEMTIME* date, const char* format, char* out, int size);
+
+// Windows: broadcasts are counted; combo boxes of dialogs are lists of texts.
+#define HWND_BROADCAST ((HWND)(uintptr_t)0xFFFF)
+#define WM_TIMECHANGE 0x001Eu
+#define CB_GETCOUNT 0x0146u
+#define CB_GETCURSEL 0x0147u
+#define CB_GETLBTEXT 0x0148u
+#define CB_INSERTSTRING 0x014Au
+#define CB_RESETCONTENT 0x014Bu
+#define CB_SETCURSEL 0x014Eu
+#define CB_ERR (-1)
+LRESULT SendMessageA(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
+LRESULT SendDlgItemMessageA(HWND dialog, int control, UINT message, WPARAM wparam, LPARAM lparam);
 
 // Registry
 #define HKEY_CURRENT_USER ((HKEY)(uintptr_t)0x80000001u)

@@ -4,6 +4,7 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
 #include <sys/stat.h>
 
@@ -40,6 +41,12 @@ struct Machine {
     bool privilege_available = true;
     int privilege_adjustments = 0;
     int winsock_users = 0;
+    int time_change_broadcasts = 0;
+    struct Combo {
+        std::vector<std::string> items;
+        int selection = CB_ERR;
+    };
+    std::map<std::pair<HWND, int>, Combo> combos;
 };
 
 Machine& machine() {
@@ -121,6 +128,8 @@ void os_test_reset() {
     m.command_line.clear();
     m.registry.clear();
     m.mutexes.clear();
+    m.time_change_broadcasts = 0;
+    m.combos.clear();
     m.privilege_available = true;
     m.privilege_adjustments = 0;
 }
@@ -456,6 +465,8 @@ void Sleep(DWORD milliseconds) {
     os_test_advance_ms(milliseconds);
 }
 
+void ExitProcess(UINT code) { exit((int)code); }
+
 HANDLE GetCurrentProcess() { return (HANDLE)(intptr_t)-1; }
 
 // ---- time ----
@@ -542,6 +553,124 @@ DWORD GetTimeZoneInformation(TIME_ZONE_INFORMATION* zone) {
     const char* name = "Virtual Standard Time";
     for (int i = 0; name[i]; i++) zone->StandardName[i] = (WCHAR)name[i];
     return TIME_ZONE_ID_UNKNOWN;
+}
+
+BOOL FileTimeToLocalFileTime(const FILETIME* utc, FILETIME* local) {
+    LONG bias;
+    {
+        std::lock_guard<std::mutex> g(machine().lock);
+        bias = machine().bias;
+    }
+    uint64_t t = (((uint64_t)utc->dwHighDateTime << 32) | utc->dwLowDateTime) - (int64_t)bias * 60 * 10000000;
+    local->dwLowDateTime = (DWORD)t;
+    local->dwHighDateTime = (DWORD)(t >> 32);
+    return TRUE;
+}
+
+// The result of the formatting calls: the count with the zero byte, or 0 when it does not fit.
+static int put_formatted(const std::string& text, char* out, int size) {
+    if ((int)text.size() + 1 > size) {
+        last_error = 122;  // ERROR_INSUFFICIENT_BUFFER
+        return 0;
+    }
+    memcpy(out, text.c_str(), text.size() + 1);
+    return (int)text.size() + 1;
+}
+
+static std::string two_digits(int n) { return std::string(1, char('0' + n / 10 % 10)) + char('0' + n % 10); }
+
+static std::string format_picture(const char* picture, const SYSTEMTIME& t) {
+    static const char* const days[] = {"Sunday", "Monday", "Tuesday", "Wednesday", "Thursday", "Friday", "Saturday"};
+    static const char* const months[] = {"January", "February", "March", "April", "May", "June",
+                                         "July", "August", "September", "October", "November", "December"};
+    std::string out;
+    for (const char* p = picture; *p;) {
+        char c = *p;
+        if (c == '\'') {
+            for (p++; *p && *p != '\''; p++) out += *p;
+            if (*p) p++;
+            continue;
+        }
+        int run = 0;
+        while (p[run] == c) run++;
+        int hour12 = t.wHour % 12 ? t.wHour % 12 : 12;
+        switch (c) {
+            case 'H': out += run > 1 ? two_digits(t.wHour) : std::to_string(t.wHour); break;
+            case 'h': out += run > 1 ? two_digits(hour12) : std::to_string(hour12); break;
+            case 'm': out += run > 1 ? two_digits(t.wMinute) : std::to_string(t.wMinute); break;
+            case 's': out += run > 1 ? two_digits(t.wSecond) : std::to_string(t.wSecond); break;
+            case 't': out += t.wHour < 12 ? "AM" : "PM"; break;
+            case 'd': out += run >= 4 ? days[t.wDayOfWeek % 7] : run > 1 ? two_digits(t.wDay) : std::to_string(t.wDay); break;
+            case 'M': out += run >= 4 ? months[(t.wMonth + 11) % 12] : run > 1 ? two_digits(t.wMonth) : std::to_string(t.wMonth); break;
+            case 'y': out += run >= 4 ? std::to_string(t.wYear) : two_digits(t.wYear % 100); break;
+            default: out.append(run, c); break;
+        }
+        p += run;
+    }
+    return out;
+}
+
+int GetTimeFormatA(LCID, DWORD, const SYSTEMTIME* time, const char* format, char* out, int size) {
+    SYSTEMTIME now;
+    if (!time) GetLocalTime(&now);
+    return put_formatted(format_picture(format ? format : "h:mm:ss tt", time ? *time : now), out, size);
+}
+
+int GetDateFormatA(LCID, DWORD flags, const SYSTEMTIME* date, const char* format, char* out, int size) {
+    SYSTEMTIME now;
+    if (!date) GetLocalTime(&now);
+    const char* picture = format ? format : flags & DATE_LONGDATE ? "dddd, MMMM d, yyyy" : "M/d/yyyy";
+    return put_formatted(format_picture(picture, date ? *date : now), out, size);
+}
+
+// ---- windows ----
+
+LRESULT SendMessageA(HWND window, UINT message, WPARAM, LPARAM) {
+    std::lock_guard<std::mutex> g(machine().lock);
+    if (window == HWND_BROADCAST && message == WM_TIMECHANGE) machine().time_change_broadcasts++;
+    return 0;
+}
+
+int os_test_time_change_broadcasts() {
+    std::lock_guard<std::mutex> g(machine().lock);
+    return machine().time_change_broadcasts;
+}
+
+LRESULT SendDlgItemMessageA(HWND dialog, int control, UINT message, WPARAM wparam, LPARAM lparam) {
+    std::lock_guard<std::mutex> g(machine().lock);
+    Machine::Combo& combo = machine().combos[{dialog, control}];
+    int count = (int)combo.items.size();
+    switch (message) {
+        case CB_RESETCONTENT:
+            combo = Machine::Combo();
+            return 0;
+        case CB_INSERTSTRING: {
+            int at = (int)wparam == -1 ? count : (int)wparam;
+            if (at < 0 || at > count) return CB_ERR;
+            combo.items.insert(combo.items.begin() + at, (const char*)lparam);
+            return at;
+        }
+        case CB_GETCOUNT: return count;
+        case CB_SETCURSEL:
+            combo.selection = (int)wparam < count ? (int)wparam : CB_ERR;
+            return combo.selection;
+        case CB_GETCURSEL: return combo.selection;
+        case CB_GETLBTEXT:
+            if ((int)wparam < 0 || (int)wparam >= count) return CB_ERR;
+            strcpy((char*)lparam, combo.items[wparam].c_str());
+            return (LRESULT)combo.items[wparam].size();
+    }
+    return 0;
+}
+
+std::vector<std::string> os_test_combo_items(HWND dialog, int control) {
+    std::lock_guard<std::mutex> g(machine().lock);
+    return machine().combos[{dialog, control}].items;
+}
+
+int os_test_combo_selection(HWND dialog, int control) {
+    std::lock_guard<std::mutex> g(machine().lock);
+    return machine().combos[{dialog, control}].selection;
 }
 
 DWORD GetTickCount() {

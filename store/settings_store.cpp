@@ -4,6 +4,7 @@
 
 #include "shell/directories.h"
 #include "shell/text.h"
+#include "store/server_list.h"
 #include "sync/sync_worker.h"
 
 settings_record settings;
@@ -92,7 +93,7 @@ static void take_carried_state() { force_time_protocol = settings.force_time_pro
 
 static void give_carried_state() { settings.force_time_protocol = force_time_protocol; }
 
-void load_settings() {
+static void read_settings_file() {
     char path[dir_text_size];
     settings_path("dSync.dat", path);
     HANDLE file = CreateFileA(path, GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -112,6 +113,11 @@ void load_settings() {
         take_carried_state();
     }
     CloseHandle(file);
+}
+
+void load_settings() {
+    read_settings_file();
+    ensure_server_list();
 }
 
 // The new file is written whole beside the old one and then put in its place,

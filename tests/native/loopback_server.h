@@ -25,7 +25,9 @@ public:
     // sent on its own after a short pause (none = say nothing).
     using Handler = std::function<std::vector<std::string>(const std::string&)>;
 
-    LoopbackServer(bool tcp, const std::string& address, Handler handler) : tcp_(tcp) {
+    // A stream server takes up to `connections` connections, one after the other.
+    LoopbackServer(bool tcp, const std::string& address, Handler handler, int connections = 1)
+        : tcp_(tcp), connections_(connections) {
         fd_ = socket(AF_INET, tcp ? SOCK_STREAM : SOCK_DGRAM, 0);
         int on = 1;
         setsockopt(fd_, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
@@ -65,17 +67,20 @@ private:
                 sendto(fd_, piece.data(), piece.size(), 0, (sockaddr*)&from, length);
             return;
         }
-        int peer = accept(fd_, nullptr, nullptr);
-        if (peer < 0) return;
-        requests_++;
-        for (const std::string& piece : handler("")) {
-            send(peer, piece.data(), piece.size(), MSG_NOSIGNAL);
-            usleep(50000);
+        for (int i = 0; i < connections_; i++) {
+            int peer = accept(fd_, nullptr, nullptr);
+            if (peer < 0) return;
+            requests_++;
+            for (const std::string& piece : handler("")) {
+                send(peer, piece.data(), piece.size(), MSG_NOSIGNAL);
+                usleep(50000);
+            }
+            close(peer);
         }
-        close(peer);
     }
 
     bool tcp_;
+    int connections_;
     int fd_;
     bool bound_ = false;
     int requests_ = 0;

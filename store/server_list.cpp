@@ -1,0 +1,120 @@
+#include "store/server_list.h"
+
+#include <mutex>
+
+#include "resources/pendulark_ids.h"
+#include "shell/directories.h"
+#include "shell/text.h"
+#include "store/settings_store.h"
+#include "sync/sync_worker.h"
+
+uint32_t server_list_unavailable;
+
+static const char list_name[] = "ServFile.txt";
+// Public servers; the NIST ones also answer the Time Protocol.
+static const char default_list[] =
+    "time.nist.gov\r\n"
+    "time-a-g.nist.gov\r\n"
+    "time-b-g.nist.gov\r\n"
+    "pool.ntp.org\r\n"
+    "time.cloudflare.com\r\n";
+
+static HANDLE open_list(const char* path) {
+    return CreateFileA(path, GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_FLAG_WRITE_THROUGH, nullptr);
+}
+
+void resolve_data_file(char* out, const char* name) {
+    path_in(data_dir, name, out);
+    HANDLE file = open_list(out);
+    if (file != INVALID_HANDLE_VALUE) {
+        CloseHandle(file);
+        return;
+    }
+    path_in(program_dir, name, out);
+}
+
+void ensure_server_list() {
+    char path[dir_text_size];
+    resolve_data_file(path, list_name);
+    HANDLE file = open_list(path);
+    if (file != INVALID_HANDLE_VALUE) {
+        CloseHandle(file);
+        return;
+    }
+    file = CreateFileA(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_FLAG_WRITE_THROUGH, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        server_list_unavailable = 1;
+        return;
+    }
+    DWORD done = 0;
+    WriteFile(file, default_list, sizeof default_list - 1, &done, nullptr);
+    CloseHandle(file);
+}
+
+namespace {
+
+// One line as it is gathered; text beyond the buffer is dropped, the line still counts.
+struct list_reader {
+    HWND dialog = nullptr;
+    uint32_t wanted = 0;
+    uint32_t count = 0;
+    bool comment = false, found = false;
+    size_t length = 0;
+    char line[server_name_size] = "";
+
+    void end_line() {
+        size_t kept = length < sizeof line ? length : sizeof line - 1;
+        line[kept] = 0;
+        if (!comment && length >= 3) take_entry();
+        comment = false;
+        length = 0;
+    }
+    void take_entry() {
+        if (wanted == 0) {
+            if (dialog) SendDlgItemMessageA(dialog, IDL_SETTINGS_SERVERS, CB_INSERTSTRING, count, (LPARAM)line);
+            count++;
+            return;
+        }
+        if (++count != wanted) return;
+        std::lock_guard<std::mutex> g(sync_text_lock);
+        text_copy(current_server_name, sizeof current_server_name, line);
+        found = true;
+    }
+    void take(char byte) {
+        if (byte == '\n') return;
+        if (byte == '\r') return end_line();
+        if (byte == '#') {
+            comment = true;
+            return;
+        }
+        if (length < sizeof line - 1) line[length] = byte;
+        length++;
+    }
+};
+
+}  // namespace
+
+uint32_t read_server_list(HWND dialog, uint32_t n) {
+    char path[dir_text_size];
+    resolve_data_file(path, list_name);
+    list_reader reader;
+    reader.dialog = dialog;
+    reader.wanted = n;
+    HANDLE file = open_list(path);
+    if (file != INVALID_HANDLE_VALUE) {
+        char chunk[4096];
+        DWORD got = 0;
+        while (!reader.found && ReadFile(file, chunk, sizeof chunk, &got, nullptr) && got > 0)
+            for (DWORD i = 0; i < got && !reader.found; i++) reader.take(chunk[i]);
+        CloseHandle(file);
+    }
+    if (reader.count == 0 || (n != 0 && !reader.found)) return 0;
+    return 1;
+}
+
+void refresh_server_choices(HWND dialog) {
+    SendDlgItemMessageA(dialog, IDL_SETTINGS_SERVERS, CB_RESETCONTENT, 0, 0);
+    server_list_unavailable = read_server_list(dialog, 0) ? 0 : 1;
+    if (server_list_unavailable && settings.server_source == 0) settings.server_source = 1;
+    SendDlgItemMessageA(dialog, IDL_SETTINGS_SERVERS, CB_SETCURSEL, settings.server_index, 0);
+}

@@ -1,0 +1,11 @@
+// The sync log "dLog.txt": one stamped line per event, rotated past 1,000,000 bytes.
+#pragma once
+#include <stdint.h>
+
+constexpr uint32_t log_rotate_size = 1000000;
+
+// Appends one line; 0 only when the log could not be made again after a rotation.
+// Callers decide by log_level whether to call.
+int write_log(const char* text);
+// The text followed by current_server_name.
+int write_log_with_server(const char* text);

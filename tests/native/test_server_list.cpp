@@ -1,0 +1,125 @@
+// The server list: where it is found, the default list, and the line grammar.
+#include <filesystem>
+
+#include "machine.h"
+#include "resources/pendulark_ids.h"
+#include "shell/directories.h"
+#include "shell/text.h"
+#include "store/server_list.h"
+#include "store/settings_store.h"
+#include "sync/sync_worker.h"
+
+namespace {
+
+HWND const dialog = (HWND)0x1234;
+
+class ServerList : public Machine {
+protected:
+    void SetUp() override {
+        Machine::SetUp();
+        set_up_directories(0);
+        reset_settings();
+        server_list_unavailable = 0;
+        name("unchanged");
+    }
+    void name(const char* text) {
+        std::lock_guard<std::mutex> g(sync_text_lock);
+        text_copy(current_server_name, sizeof current_server_name, text);
+    }
+    std::string name() {
+        std::lock_guard<std::mutex> g(sync_text_lock);
+        return current_server_name;
+    }
+    std::vector<std::string> choices() {
+        refresh_server_choices(dialog);
+        return os_test_combo_items(dialog, IDL_SETTINGS_SERVERS);
+    }
+};
+
+TEST_F(ServerList, DefaultListIsMadeOnceWhereThereIsNone) {
+    ensure_server_list();
+    std::string list = read("ServFile.txt");
+    EXPECT_EQ(std::count(list.begin(), list.end(), '\n'), 5);
+    EXPECT_EQ(list.substr(list.size() - 2), "\r\n");
+    EXPECT_EQ(list.find('#'), std::string::npos);
+    std::vector<std::string> shown = choices();
+    ASSERT_EQ(shown.size(), 5u);
+    EXPECT_EQ(shown[0], "time.nist.gov");
+    EXPECT_EQ(server_list_unavailable, 0u);
+
+    write("ServFile.txt", "mine.example\r\n");
+    ensure_server_list();
+    EXPECT_EQ(read("ServFile.txt"), "mine.example\r\n");
+}
+
+TEST_F(ServerList, DataDirectoryComesFirst) {
+    std::filesystem::create_directory(dir + "data");
+    text_copy(data_dir, dir_text_size, os_test_windows_path(dir + "data/").c_str());
+    write("ServFile.txt", "beside.program\r\n");
+    ASSERT_EQ(read_server_list(nullptr, 1), 1u);
+    EXPECT_EQ(name(), "beside.program");
+    write("data/ServFile.txt", "in.data\r\n");
+    ASSERT_EQ(read_server_list(nullptr, 1), 1u);
+    EXPECT_EQ(name(), "in.data");
+}
+
+TEST_F(ServerList, LineGrammar) {
+    write("ServFile.txt",
+          "first.example\r\n"
+          "# a comment\r\n"
+          "host.example #remark\r\n"
+          "ab\r\n"
+          "\r\n"
+          "  spaced  \r\n"
+          "split\nby-lf\r"
+          "cr.only\r"
+          "no-line-end");
+    std::vector<std::string> expected = {"first.example", "  spaced  ", "splitby-lf", "cr.only"};
+    EXPECT_EQ(choices(), expected);
+    EXPECT_EQ(os_test_combo_selection(dialog, IDL_SETTINGS_SERVERS), 0);
+    for (uint32_t n = 1; n <= expected.size(); n++) {
+        ASSERT_EQ(read_server_list(nullptr, n), 1u);
+        EXPECT_EQ(name(), expected[n - 1]);
+    }
+    name("unchanged");
+    EXPECT_EQ(read_server_list(nullptr, 5), 0u);
+    EXPECT_EQ(name(), "unchanged");
+}
+
+TEST_F(ServerList, LineFeedsAloneGiveNoEntriesAndTheManualServerTakesOver) {
+    write("ServFile.txt", "a.example\nb.example\n");
+    settings.server_source = 0;
+    EXPECT_TRUE(choices().empty());
+    EXPECT_EQ(server_list_unavailable, 1u);
+    EXPECT_EQ(settings.server_source, 1u);
+    EXPECT_EQ(read_server_list(nullptr, 1), 0u);
+    EXPECT_EQ(name(), "unchanged");
+}
+
+TEST_F(ServerList, OverlongLineIsCutAndKeepsItsNumber) {
+    write("ServFile.txt", std::string(5000, 'x') + "\r\nafter.example\r\n");
+    ASSERT_EQ(read_server_list(nullptr, 1), 1u);
+    EXPECT_EQ(name(), std::string(599, 'x'));
+    ASSERT_EQ(read_server_list(nullptr, 2), 1u);
+    EXPECT_EQ(name(), "after.example");
+}
+
+TEST_F(ServerList, ListHeldOpenOrUncreatable) {
+    write("ServFile.txt", "a.example\r\n");
+    HANDLE held = CreateFileA(os_test_windows_path(dir + "ServFile.txt").c_str(), GENERIC_READ, 0, nullptr,
+                              OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    EXPECT_EQ(read_server_list(nullptr, 1), 0u);
+    EXPECT_EQ(name(), "unchanged");
+    // A list that exists but is held is never replaced by the default one.
+    ensure_server_list();
+    CloseHandle(held);
+    EXPECT_EQ(read("ServFile.txt"), "a.example\r\n");
+
+    text_copy(program_dir, dir_text_size, os_test_windows_path(dir + "missing/").c_str());
+    text_copy(data_dir, dir_text_size, program_dir);
+    ensure_server_list();
+    EXPECT_EQ(server_list_unavailable, 1u);
+}
+
+}  // namespace
