@@ -1,7 +1,61 @@
 #include "shell/quiet_sync.h"
 
 #include "os/win32.h"
+#include "store/server_list.h"
+#include "store/settings_store.h"
+#include "store/sync_log.h"
+#include "sync/clock_correction.h"
+#include "sync/sync_controller.h"
+#include "sync/sync_worker.h"
+
+uint32_t wrap_count;
+uint32_t cycle_start_index;
+
+// Loads the next entry of the list, starting again at the first past the end.
+static void load_next_server() {
+    if (!read_server_list(nullptr, settings.server_index + 1)) {
+        wrap_count++;
+        settings.server_index = 0;
+    }
+    offset_sum = 0;
+    read_server_list(nullptr, settings.server_index + 1);
+    settings.server_index++;
+}
+
+// One attempt, polled once a second until it ends or its time runs out.
+static void quiet_attempt() {
+    sync_failed = 0;
+    load_next_server();
+    uint32_t countdown = settings.sync_timeout_seconds;
+    if (!start_sync_worker()) sync_failed = 1;
+    while (!sync_failed) {
+        Sleep(1000);
+        countdown--;
+        if (sync_step == step_valid || sync_failed || countdown == 0) break;
+    }
+    if (countdown == 0) {
+        abort_sync_attempt();
+        sync_failed = 1;
+    }
+    if (sync_failed && (settings.log_level == 1 || settings.log_level == 3)) write_log_with_server("No response from ");
+}
+
+void quiet_sync_walk() {
+    correct_mode = 1;
+    force_time_protocol = 0;
+    wrap_count = 0;
+    if (server_list_unavailable && settings.server_source == 0) settings.server_source = 1;
+    cycle_start_index = settings.server_index;
+    do {
+        quiet_attempt();
+    } while (sync_failed && settings.server_index != cycle_start_index && settings.server_source == 0 &&
+             wrap_count <= 1);
+    // Every success is the answer of the attempt just made, after a second wrap too.
+    if (!sync_failed) correct_clock(1);
+}
 
 void run_quiet_sync() {
+    quiet_sync_walk();
+    stop_sync_worker();
     ExitProcess(0);
 }

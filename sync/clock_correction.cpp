@@ -1,6 +1,104 @@
 #include "sync/clock_correction.h"
 
 #include "os/win32.h"
+#include "shell/text.h"
+#include "store/settings_store.h"
+#include "store/sync_log.h"
+#include "sync/protocol_time.h"
+#include "sync/sync_controller.h"
+#include "sync/sync_worker.h"
+
+uint32_t server_clock_tick;
+
+static const int64_t large_offset_sum = 1500000ll << 32;  // 32.32 seconds
+static const uint64_t minute = 60 * filetime_per_second;
+
+static FILETIME filetime_from(uint64_t t) { return FILETIME{(DWORD)t, (DWORD)(t >> 32)}; }
+
+// The server's time now from its whole seconds and the ticks since the reply,
+// counted in 1024 ms steps; the round trip is not allowed for.
+static uint64_t absolute_server_time() {
+    server_clock_tick = GetTickCount();
+    uint32_t elapsed = (server_clock_tick - reply_tick) >> 10;
+    return protocol_seconds_to_filetime(server_seconds) + (uint64_t)elapsed * filetime_per_second;
+}
+
+// This clock moved by half the SNTP offset sum, toward zero below 100 ns.
+static uint64_t offset_server_time() {
+    FILETIME now;
+    GetSystemTimeAsFileTime(&now);
+    int64_t sum = offset_sum;
+    const int64_t unit = 1ll << 33;  // 32.32 fixed point, halved
+    int64_t shift = sum / unit * (int64_t)filetime_per_second + sum % unit * (int64_t)filetime_per_second / unit;
+    return filetime_of(now) + (uint64_t)shift;
+}
+
+static void show_server_clock(uint64_t utc) {
+    FILETIME t = filetime_from(utc), local;
+    FileTimeToLocalFileTime(&t, &local);
+    settings.server_clock = local;
+    server_clock_valid = 1;
+}
+
+// Only the minutes, seconds and milliseconds of the server's time are taken.
+static void keep_date_and_hour(SYSTEMTIME* target) {
+    SYSTEMTIME now;
+    GetSystemTime(&now);
+    now.wMinute = target->wMinute;
+    now.wSecond = target->wSecond;
+    now.wMilliseconds = target->wMilliseconds;
+    *target = now;
+}
+
+static void log_correction(const char* old_time) {
+    uint32_t level = settings.log_level;
+    if (sync_failed && (level == 1 || level == 3)) {
+        write_log("Error setting Time Change Privileges");
+    } else if (!sync_failed && level == 3) {
+        char line[server_name_size] = "Pendularked: Old time was ";
+        text_append(line, sizeof line, old_time);
+        text_append(line, sizeof line, ", Server used was ");
+        write_log_with_server(line);
+    }
+}
+
+void correct_clock(int apply) {
+    bool sntp = effective_protocol() == 1;
+    int64_t sum = offset_sum;
+    if (sntp && !force_time_protocol && (sum > large_offset_sum || sum < -large_offset_sum)) force_time_protocol = 1;
+    bool absolute = !sntp || correct_mode == 0 || force_time_protocol;
+    uint64_t server_time = absolute ? absolute_server_time() : offset_server_time();
+    // With a minute offset the computer's clock is not the server's; the server
+    // clock still shows the server's own time.
+    show_server_clock(server_time);
+    if (!apply) return;
+
+    uint64_t target_time = server_time;
+    if (correct_mode == 1 && settings.offset_minutes != 0) {
+        uint64_t shift = settings.offset_minutes * minute;
+        target_time = settings.offset_direction == 0 ? server_time + shift : server_time - shift;
+    }
+    FILETIME target_ft = filetime_from(target_time);
+    SYSTEMTIME target;
+    FileTimeToSystemTime(&target_ft, &target);
+    if (settings.minutes_seconds_only) keep_date_and_hour(&target);
+    char old_time[server_name_size] = "";
+    GetTimeFormatA(0, 0, nullptr, nullptr, old_time, sizeof old_time);
+    if (SetSystemTime(&target)) SendMessageA(HWND_BROADCAST, WM_TIMECHANGE, 0, 0);
+    else sync_failed = 1;
+
+    correct_mode = 0;
+    server_clock_tick = GetTickCount();
+    if (settings.offset_minutes == 0) {
+        SYSTEMTIME local_now;
+        GetLocalTime(&local_now);
+        FILETIME local;
+        SystemTimeToFileTime(&local_now, &local);
+        settings.server_clock = local;
+    }
+    server_clock_valid = 1;
+    log_correction(old_time);
+}
 
 int enable_time_privilege() {
     OSVERSIONINFOA version{};

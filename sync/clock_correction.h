@@ -1,5 +1,13 @@
 // Setting the computer's clock from a server's answer.
 #pragma once
+#include <stdint.h>
 
+// The tick count at which server_clock (in the settings record) was taken.
+extern uint32_t server_clock_tick;
+
+// Turns the last successful attempt into the server's time now, shows it in
+// server_clock and, with apply 1, sets the clock. A clock that cannot be set
+// leaves sync_failed set.
+void correct_clock(int apply);
 // Enables the system-time privilege of the process: 0 when adjusted, 1 otherwise.
 int enable_time_privilege();

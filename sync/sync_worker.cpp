@@ -85,7 +85,7 @@ uint64_t clock_now() {
 }
 
 bool choose_time_protocol(const attempt& a) {
-    uint32_t chosen = settings.protocol == 2 ? auto_protocol.load() : settings.protocol;
+    uint32_t chosen = effective_protocol();
     uint32_t high = (uint32_t)(clock_now() >> 32);
     if (high < sane_clock_low || high > sane_clock_high) publish(a, [] { force_time_protocol = 1; });
     return chosen == 0 || force_time_protocol;
@@ -109,7 +109,10 @@ bool resolve_server(const attempt& a, in_addr* address) {
     if (source == 1 || source == 2) {
         const char* manual = source == 1 ? settings.manual_address_a : settings.manual_address_b;
         text_copy(name, sizeof name, manual);
-        publish(a, [&] { text_copy(current_server_name, sizeof current_server_name, name); });
+        publish(a, [&] {
+            std::lock_guard<std::mutex> g(sync_text_lock);
+            text_copy(current_server_name, sizeof current_server_name, name);
+        });
     } else {
         std::lock_guard<std::mutex> g(sync_text_lock);
         text_copy(name, sizeof name, current_server_name);
@@ -229,6 +232,8 @@ void release_thread(const attempt& a) {
 }
 
 }  // namespace
+
+uint32_t effective_protocol() { return settings.protocol == 2 ? auto_protocol.load() : settings.protocol; }
 
 bool sntp_reply_trusted(const unsigned char* reply, uint64_t sent_timestamp) {
     unsigned leap = reply[0] >> 6, mode = reply[0] & 7, stratum = reply[1];

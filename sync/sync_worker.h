@@ -43,5 +43,7 @@ void stop_sync_worker();
 int winsock_start();
 void winsock_cleanup();
 
+// The protocol setting with "Auto" resolved: 1 SNTP, 0 Time Protocol.
+uint32_t effective_protocol();
 // Whether an SNTP reply can be believed, given the transmit timestamp we sent.
 bool sntp_reply_trusted(const unsigned char* reply, uint64_t sent_timestamp);

@@ -1,0 +1,182 @@
+// Clock correction against the virtual clock, which records what it was set to.
+#include "machine.h"
+#include "shell/directories.h"
+#include "shell/text.h"
+#include "store/settings_store.h"
+#include "sync/clock_correction.h"
+#include "sync/protocol_time.h"
+#include "sync/sync_controller.h"
+#include "sync/sync_worker.h"
+
+namespace {
+
+constexpr uint32_t new_year_2006 = 3345062400u;
+constexpr int64_t second = 1ll << 32;  // offset sums are 32.32 fixed point
+
+uint64_t at(int year, int month, int day, int hour, int minute, int second, int ms = 0) {
+    SYSTEMTIME st{(WORD)year, (WORD)month, 0, (WORD)day, (WORD)hour, (WORD)minute, (WORD)second, (WORD)ms};
+    FILETIME ft;
+    SystemTimeToFileTime(&st, &ft);
+    return filetime_of(ft);
+}
+
+class ClockCorrection : public Machine {
+protected:
+    void SetUp() override {
+        Machine::SetUp();
+        set_up_directories(0);
+        reset_settings();
+        settings.log_level = 0;
+        force_time_protocol = 0;
+        auto_protocol = 1;
+        server_clock_valid = 0;
+        correct_mode = 1;
+        sync_failed = 0;
+        offset_sum = 0;
+        std::lock_guard<std::mutex> g(sync_text_lock);
+        text_copy(current_server_name, sizeof current_server_name, "time.example");
+    }
+    // A Time Protocol answer of `seconds`, corrected `elapsed_ms` after it came.
+    void time_protocol_answer(uint32_t seconds, DWORD elapsed_ms) {
+        settings.protocol = 0;
+        server_seconds = seconds;
+        reply_tick = GetTickCount();
+        os_test_advance_ms(elapsed_ms);
+    }
+    uint64_t set_to() {
+        SYSTEMTIME st = os_test_last_set_time();
+        FILETIME ft;
+        SystemTimeToFileTime(&st, &ft);
+        return filetime_of(ft);
+    }
+    std::string log_text() {
+        std::string log = read("dLog.txt");
+        return log.size() > 24 + 47 ? log.substr(24 + 47) : "";
+    }
+};
+
+TEST_F(ClockCorrection, TimeProtocolCountsElapsedTimeIn1024msSteps) {
+    time_protocol_answer(new_year_2006, 2500);
+    correct_clock(1);
+    EXPECT_EQ(set_to(), at(2006, 1, 1, 0, 0, 2));
+    EXPECT_EQ(os_test_time_change_broadcasts(), 1);
+    EXPECT_EQ(correct_mode, 0u);
+    EXPECT_EQ(server_clock_valid, 1u);
+
+    correct_mode = 1;
+    time_protocol_answer(new_year_2006, 1023);
+    correct_clock(1);
+    EXPECT_EQ(set_to(), at(2006, 1, 1, 0, 0, 0));
+}
+
+TEST_F(ClockCorrection, AnswersAfterThe2036RolloverLandInTheNextEra) {
+    time_protocol_answer(5, 0);
+    correct_clock(1);
+    EXPECT_EQ(set_to(), at(2036, 2, 7, 6, 28, 21));
+}
+
+TEST_F(ClockCorrection, SntpMovesTheClockByHalfTheOffsetSum) {
+    settings.protocol = 1;
+    os_test_set_utc(2026, 12, 7, 12, 0, 0, 500);
+    offset_sum = -3 * second;
+    correct_clock(1);
+    EXPECT_EQ(set_to(), at(2026, 12, 7, 11, 59, 59));
+    EXPECT_EQ(force_time_protocol, 0u);
+
+    // Whole seconds of the sum are not all there is: 0.25 s moves by 125 ms.
+    correct_mode = 1;
+    offset_sum = second / 4;
+    correct_clock(1);
+    EXPECT_EQ(set_to(), at(2026, 12, 7, 11, 59, 59, 125));
+}
+
+TEST_F(ClockCorrection, LargeOffsetsFallBackToTheWholeSeconds) {
+    settings.protocol = 2;  // Auto, with SNTP chosen
+    os_test_set_utc(2026, 12, 7, 12, 0, 0);
+    server_seconds = new_year_2006;
+    reply_tick = GetTickCount();
+    offset_sum = 1500000 * second;
+    correct_clock(1);
+    EXPECT_EQ(force_time_protocol, 0u);
+    EXPECT_EQ(set_to(), at(2026, 12, 16, 4, 20, 0));  // 750,000 s ahead
+
+    correct_mode = 1;
+    offset_sum = -1500001 * second;
+    correct_clock(1);
+    EXPECT_EQ(force_time_protocol, 1u);
+    EXPECT_EQ(set_to(), at(2006, 1, 1, 0, 0, 0));
+}
+
+TEST_F(ClockCorrection, CheckOnlyShowsTheServerClock) {
+    settings.protocol = 1;
+    os_test_set_bias(-60);
+    correct_mode = 0;
+    server_seconds = new_year_2006;
+    reply_tick = GetTickCount();
+    offset_sum = 100 * second;  // a check ignores the offset and takes the transmit seconds
+    correct_clock(0);
+    EXPECT_EQ(os_test_set_time_calls(), 0);
+    EXPECT_EQ(correct_mode, 0u);
+    EXPECT_EQ(server_clock_valid, 1u);
+    EXPECT_EQ(filetime_of(settings.server_clock), at(2006, 1, 1, 1, 0, 0));
+}
+
+TEST_F(ClockCorrection, MinuteOffsetAndMinutesSecondsOnly) {
+    time_protocol_answer(new_year_2006, 0);
+    settings.offset_minutes = 5;
+    settings.offset_direction = 1;
+    correct_clock(1);
+    EXPECT_EQ(set_to(), at(2005, 12, 31, 23, 55, 0));
+    // The server clock shows the server's own time, not the shifted one.
+    EXPECT_EQ(filetime_of(settings.server_clock), at(2006, 1, 1, 0, 0, 0));
+
+    // Server 10:59:59.900, this clock 11:00:00.100: only minutes and seconds move.
+    settings.offset_minutes = 0;
+    settings.minutes_seconds_only = 1;
+    settings.protocol = 1;
+    correct_mode = 1;
+    os_test_set_utc(2026, 12, 7, 11, 0, 0, 100);
+    offset_sum = -(int64_t)(0.4 * second);
+    correct_clock(1);
+    EXPECT_EQ(set_to(), at(2026, 12, 7, 11, 59, 59, 900));
+}
+
+TEST_F(ClockCorrection, RefusedClockAndTheLogLevels) {
+    os_test_set_utc(2026, 12, 7, 12, 0, 0);
+    os_test_allow_set_time(false);
+    for (uint32_t level : {0u, 2u}) {
+        settings.log_level = level;
+        correct_mode = 1;
+        sync_failed = 0;
+        time_protocol_answer(new_year_2006, 0);
+        correct_clock(1);
+        EXPECT_EQ(sync_failed, 1u);
+    }
+    EXPECT_FALSE(exists("dLog.txt"));
+    EXPECT_EQ(os_test_time_change_broadcasts(), 0);
+    EXPECT_EQ(correct_mode, 0u);
+
+    settings.log_level = 1;
+    correct_mode = 1;
+    sync_failed = 0;
+    correct_clock(1);
+    EXPECT_EQ(log_text(), "Error setting Time Change Privileges\r\n");
+
+    std::remove((dir + "dLog.txt").c_str());
+    os_test_allow_set_time(true);
+    os_test_set_utc(2026, 12, 7, 12, 0, 0);
+    for (uint32_t level : {1u, 2u}) {
+        settings.log_level = level;
+        correct_mode = 1;
+        sync_failed = 0;
+        correct_clock(1);
+    }
+    EXPECT_FALSE(exists("dLog.txt"));
+    settings.log_level = 3;
+    correct_mode = 1;
+    os_test_set_utc(2026, 12, 7, 12, 0, 0);
+    correct_clock(1);
+    EXPECT_EQ(log_text(), "Pendularked: Old time was 12:00:00 PM, Server used was time.example\r\n");
+}
+
+}  // namespace

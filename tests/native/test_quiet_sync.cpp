@@ -1,0 +1,130 @@
+// The unattended walk over the server list, against loopback addresses where
+// nobody listens (refused at once) and one-shot servers of the test's own.
+#include "loopback_server.h"
+#include "machine.h"
+#include "shell/directories.h"
+#include "shell/quiet_sync.h"
+#include "shell/text.h"
+#include "store/server_list.h"
+#include "store/settings_store.h"
+#include "sync/protocol_time.h"
+#include "sync/sync_controller.h"
+#include "sync/sync_worker.h"
+
+namespace {
+
+constexpr uint32_t answer = 3345062400u;  // 2006-01-01 00:00:00 UTC
+
+std::string be32(uint32_t v) { return {char(v >> 24), char(v >> 16), char(v >> 8), char(v)}; }
+
+class QuietSync : public Machine {
+protected:
+    std::vector<std::string> servers;
+    void SetUp() override {
+        Machine::SetUp();
+        set_up_directories(0);
+        reset_settings();
+        settings.protocol = 0;  // refused connections fail at once
+        settings.sync_timeout_seconds = 5;
+        settings.log_level = 1;
+        server_list_unavailable = 0;
+        std::string list;
+        for (int i = 0; i < 5; i++) {
+            servers.push_back(own_loopback_address(10 + i));
+            list += servers.back() + "\r\n";
+        }
+        write("ServFile.txt", list);
+        // The walk's own clock is far from the answer, so a correction shows.
+        os_test_set_utc(2026, 12, 7, 12, 0, 0);
+    }
+    void TearDown() override {
+        stop_sync_worker();
+        Machine::TearDown();
+    }
+    // The servers named by the "No response from " lines, in order.
+    std::vector<std::string> unanswered() {
+        std::vector<std::string> names;
+        std::string log = read("dLog.txt");
+        const std::string mark = " : No response from ";
+        for (size_t at = log.find(mark); at != std::string::npos; at = log.find(mark, at + 1)) {
+            size_t start = at + mark.size();
+            names.push_back(log.substr(start, log.find("\r\n", start) - start));
+        }
+        return names;
+    }
+    std::vector<std::string> in_order(std::initializer_list<int> indexes) {
+        std::vector<std::string> names;
+        for (int i : indexes) names.push_back(servers[i]);
+        return names;
+    }
+};
+
+TEST_F(QuietSync, AllFailingFromTheMiddleTriesEachOnce) {
+    settings.server_index = 2;
+    quiet_sync_walk();
+    EXPECT_EQ(unanswered(), in_order({2, 3, 4, 0, 1}));
+    EXPECT_EQ(os_test_set_time_calls(), 0);
+}
+
+TEST_F(QuietSync, AllFailingFromTheFirstGoesRoundTwiceAndOnce) {
+    settings.server_index = 0;
+    settings.log_level = 3;
+    quiet_sync_walk();
+    EXPECT_EQ(unanswered(), in_order({0, 1, 2, 3, 4, 0, 1, 2, 3, 4, 0}));
+    EXPECT_EQ(wrap_count, 2u);
+}
+
+TEST_F(QuietSync, LevelsWithoutErrorsLogNothing) {
+    for (uint32_t level : {0u, 2u}) {
+        settings.log_level = level;
+        settings.server_index = 4;
+        quiet_sync_walk();
+    }
+    EXPECT_FALSE(exists("dLog.txt"));
+}
+
+TEST_F(QuietSync, FirstAnswerSetsTheClockOnce) {
+    LoopbackServer server(true, servers[1], [](const std::string&) { return std::vector<std::string>{be32(answer)}; });
+    ASSERT_TRUE(server.bound());
+    settings.server_index = 1;
+    settings.log_level = 3;
+    quiet_sync_walk();
+    EXPECT_EQ(os_test_set_time_calls(), 1);
+    EXPECT_EQ(os_test_last_set_time().wYear, 2006);
+    std::string log = read("dLog.txt");
+    EXPECT_NE(log.find("Server used was " + servers[1] + "\r\n"), std::string::npos);
+    EXPECT_TRUE(unanswered().empty());
+}
+
+TEST_F(QuietSync, AnAnswerAfterTheSecondWrapIsApplied) {
+    // Two entries and an index past them: 0, 1, then 0 once more after the second wrap.
+    write("ServFile.txt", servers[0] + "\r\n" + servers[1] + "\r\n");
+    int calls = 0;
+    LoopbackServer server(
+        true, servers[0],
+        [&](const std::string&) { return std::vector<std::string>{be32(++calls == 1 ? 0 : answer)}; }, 2);
+    ASSERT_TRUE(server.bound());
+    settings.server_index = 7;
+    quiet_sync_walk();
+    EXPECT_EQ(wrap_count, 2u);
+    EXPECT_EQ(unanswered(), in_order({0, 1}));
+    EXPECT_EQ(os_test_set_time_calls(), 1);
+}
+
+TEST_F(QuietSync, ManualAddressGetsOneAttempt) {
+    settings.server_source = 2;
+    text_copy(settings.manual_address_b, sizeof settings.manual_address_b, servers[3].c_str());
+    quiet_sync_walk();
+    EXPECT_EQ(unanswered(), in_order({3}));
+}
+
+TEST_F(QuietSync, UnavailableListFallsBackToManualAddressA) {
+    write("ServFile.txt", "");
+    server_list_unavailable = 1;
+    text_copy(settings.manual_address_a, sizeof settings.manual_address_a, servers[4].c_str());
+    quiet_sync_walk();
+    EXPECT_EQ(settings.server_source, 1u);
+    EXPECT_EQ(unanswered(), in_order({4}));
+}
+
+}  // namespace
