@@ -143,7 +143,7 @@ HANDLE CreateThread(void* security, size_t stack, LPTHREAD_START_ROUTINE start, 
                     DWORD flags, DWORD* thread_id);
 DWORD WaitForSingleObject(HANDLE object, DWORD milliseconds);
 void Sleep(DWORD milliseconds);
-void ExitProcess(UINT code);
+[[noreturn]] void ExitProcess(UINT code);
 HANDLE GetCurrentProcess();
 
 // Time

@@ -8,4 +8,4 @@ extern uint32_t cycle_start_index;
 // Walks the server list until an attempt succeeds and corrects the clock with it.
 void quiet_sync_walk();
 // The walk, then the end of the process; it never returns.
-void run_quiet_sync();
+[[noreturn]] void run_quiet_sync();

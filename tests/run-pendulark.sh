@@ -1,6 +1,7 @@
 #!/bin/bash
 # Starts Pendulark under Wine in a scratch program directory whose server list
-# names a reference time server that this script runs on loopback.
+# names a reference time server that this script runs on loopback: first the
+# unattended "/q" run, whose log it prints, then the program with its window.
 #   run-pendulark.sh BIN_DIR
 # With no display it runs under Xvfb for RUN_SECONDS (default 20), keeps a
 # screenshot in build/run/screen.png and closes the program.
@@ -20,6 +21,15 @@ trap 'kill $server 2>/dev/null; wait $server 2>/dev/null || true' EXIT
 sleep 0.5
 
 wine_run=$here/tests/wine/wine-run.sh
+# Log everything, SNTP, the one entry of the list.
+PYTHONPATH=$here/tests/e2e python3 -c 'import sys, harness
+harness.write_settings(sys.argv[1], server_index=1, log_level=3, protocol=1, sync_timeout_seconds=5)' "$run_dir"
+echo "Quiet run: Pendulark.exe /q against $address"
+(cd "$run_dir" && timeout 120 "$wine_run" "$run_dir/Pendulark.exe" /q) || echo "the quiet run failed: $?"
+echo "--- $run_dir/dLog.txt"
+cat "$run_dir/dLog.txt" 2>/dev/null | tr -d '\r' || echo "(no log)"
+echo "---"
+
 export WINE_GRAPHICS=x11
 if [ -n "${DISPLAY:-}" ]; then
     echo "Pendulark runs in $run_dir; close its window to end."
@@ -37,6 +47,7 @@ else
         import -window root "$1/screen.png" 2>/dev/null || true
         "$2" "$3/winctl.exe" close PENDULARK >/dev/null 2>&1 || true
         wait $program || true
+        "$2" --server -k 2>/dev/null || true
     ' run "$run_dir" "$wine_run" "$bin" "$seconds"
 fi
 

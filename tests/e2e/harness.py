@@ -71,3 +71,27 @@ def start_wine():
 
 def stop_wine():
     subprocess.run([WINE_RUN, "--server", "-k"], capture_output=True, timeout=60)
+
+
+# Offsets of the words of the saved record that the tests set.
+RECORD_FIELDS = {"server_index": 0, "log_level": 20, "protocol": 116, "server_source": 120,
+                 "sync_timeout_seconds": 140}
+
+
+def write_settings(directory, **fields):
+    """A "dSync.dat" of the current release with the given words and zeros elsewhere."""
+    record = bytearray(500)
+    for name, value in fields.items():
+        struct.pack_into("<I", record, RECORD_FIELDS[name], value)
+    with open(os.path.join(directory, "dSync.dat"), "wb") as f:
+        f.write(b"SYNC1150" + bytes(record))
+
+
+def log_entries(directory):
+    """The entry texts of "dLog.txt", without the stamp in front of each."""
+    path = os.path.join(directory, "dLog.txt")
+    if not os.path.exists(path):
+        return []
+    with open(path, "rb") as f:
+        lines = f.read().split(b"\r\n")
+    return [line[47:].decode("latin-1") for line in lines[2:] if line]

@@ -1,0 +1,76 @@
+"""The unattended "/q" run of the real program against loopback servers. Under
+Wine the clock accepts only steps below half a second, so a server that agrees
+with this clock succeeds and one that does not is refused."""
+import os
+import unittest
+
+import harness
+
+SNTP, TIME_PROTOCOL = 1, 0
+
+
+class PendularkQuietRun(unittest.TestCase):
+    def quiet_run(self, directory, timeout=60):
+        """Runs "/q" to its end and checks it left the settings as they were."""
+        with open(os.path.join(directory, "dSync.dat"), "rb") as f:
+            saved = f.read()
+        process = harness.start(directory, "Pendulark.exe", "/q")
+        code = harness.finish(process, timeout)
+        self.assertEqual(code, 0, "the quiet run did not end by itself")
+        self.assertEqual(harness.winctl("gone", "PENDULARK", "0").returncode, 0)
+        with open(os.path.join(directory, "dSync.dat"), "rb") as f:
+            self.assertEqual(f.read(), saved, "the quiet run must not save the settings")
+
+    def list_of(self, directory, *servers):
+        with open(os.path.join(directory, "ServFile.txt"), "wb") as f:
+            f.write(b"".join(s.encode() + b"\r\n" for s in servers))
+
+    def test_first_start_makes_the_default_list_and_saves_nothing(self):
+        directory = harness.scratch_dir("quiet-first-start")
+        process = harness.start(directory, "Pendulark.exe")
+        self.addCleanup(harness.finish, process, 0)
+        self.assertEqual(harness.winctl("wait", "PENDULARK", "20000").returncode, 0)
+        with open(os.path.join(directory, "ServFile.txt"), "rb") as f:
+            names = f.read().split(b"\r\n")
+        self.assertEqual(len(names), 6)
+        self.assertEqual(names[-1], b"")
+        self.assertFalse(os.path.exists(os.path.join(directory, "dSync.dat")))
+
+    def test_unreachable_servers_are_tried_from_the_chosen_one_round_the_list(self):
+        directory = harness.scratch_dir("quiet-unreachable")
+        servers = [f"127.0.9.{i + 1}" for i in range(5)]  # nobody listens there
+        self.list_of(directory, *servers)
+        harness.write_settings(directory, server_index=2, log_level=1, protocol=TIME_PROTOCOL,
+                               sync_timeout_seconds=5)
+        self.quiet_run(directory)
+        self.assertEqual(harness.log_entries(directory),
+                         ["No response from " + servers[i] for i in (2, 3, 4, 0, 1)])
+
+    def sntp_run(self, name, address, **server):
+        directory = harness.scratch_dir(name)
+        self.list_of(directory, address)
+        # The index just past the one entry: a single attempt, as on a list walked from its end.
+        harness.write_settings(directory, server_index=1, log_level=3, protocol=SNTP, sync_timeout_seconds=5)
+        with harness.ReferenceServer(address, **server) as reference:
+            self.quiet_run(directory)
+        return reference, harness.log_entries(directory)
+
+    def test_a_server_that_agrees_is_asked_once_and_the_success_logged(self):
+        reference, log = self.sntp_run("quiet-agrees", "127.0.9.21")
+        self.assertEqual([len(data) for kind, data in reference.requests], [48])
+        self.assertEqual(len(log), 1)
+        self.assertTrue(log[0].startswith("Pendularked: Old time was "), log)
+        self.assertTrue(log[0].endswith(", Server used was 127.0.9.21"), log)
+
+    def test_a_server_seconds_away_is_refused_by_the_clock(self):
+        _, log = self.sntp_run("quiet-offset", "127.0.9.22", offset=7.0)
+        self.assertEqual(log, ["Error setting Time Change Privileges"])
+
+    def test_a_kiss_of_death_sets_nothing(self):
+        reference, log = self.sntp_run("quiet-kod", "127.0.9.23", mode="kod")
+        self.assertEqual(reference.count("sntp"), 1)
+        self.assertEqual(log, ["No response from 127.0.9.23"])
+
+
+if __name__ == "__main__":
+    unittest.main()
