@@ -9,25 +9,16 @@
 #include <vector>
 
 #include "os/os_test.h"
+#include "program_dir.h"
 #include "resources/pendulark_ids.h"
 #include "shell/directories.h"
 #include "store/server_list.h"
 #include "sync/sync_worker.h"
 
-static std::string dir;
 static HWND const dialog = (HWND)0x1234;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    if (dir.empty()) {
-        char pattern[] = "/tmp/pendulark-fuzz-XXXXXX";
-        dir = std::string(mkdtemp(pattern)) + "/";
-    }
-    os_test_reset();
-    os_test_set_program_path(os_test_windows_path(dir + "Pendulark.exe"));
-    set_up_directories(0);
-    FILE* f = fopen((dir + "ServFile.txt").c_str(), "wb");
-    fwrite(data, 1, size, f);
-    fclose(f);
+    put_program_file("ServFile.txt", data, size);
 
     SendDlgItemMessageA(dialog, IDL_SETTINGS_SERVERS, CB_RESETCONTENT, 0, 0);
     read_server_list(dialog, 0);

@@ -7,10 +7,10 @@
 #include <string>
 
 #include "os/os_test.h"
+#include "program_dir.h"
 #include "shell/directories.h"
 #include "store/settings_store.h"
 
-static std::string dir;
 
 static void check(bool ok, const char* what) {
     if (ok) return;
@@ -21,16 +21,7 @@ static void check(bool ok, const char* what) {
 static bool terminated(const char* text, size_t size) { return memchr(text, 0, size) != nullptr; }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    if (dir.empty()) {
-        char pattern[] = "/tmp/pendulark-fuzz-XXXXXX";
-        dir = std::string(mkdtemp(pattern)) + "/";
-    }
-    os_test_reset();
-    os_test_set_program_path(os_test_windows_path(dir + "Pendulark.exe"));
-    set_up_directories(0);
-    FILE* f = fopen((dir + "dSync.dat").c_str(), "wb");
-    fwrite(data, 1, size, f);
-    fclose(f);
+    put_program_file("dSync.dat", data, size);
 
     load_settings();
     check(settings.server_index != 0xFFFFFFFFu, "server index");
@@ -42,7 +33,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     check(terminated(settings.manual_address_b, sizeof settings.manual_address_b), "manual address B");
 
     save_settings();
-    f = fopen((dir + "dSync.dat").c_str(), "rb");
+    FILE* f = fopen((fuzz_dir() + "dSync.dat").c_str(), "rb");
     char buffer[600];
     size_t saved = fread(buffer, 1, sizeof buffer, f);
     fclose(f);
