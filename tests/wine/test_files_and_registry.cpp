@@ -46,7 +46,7 @@ protected:
         reset_settings();
     }
     void TearDown() override {
-        for (const char* name : {"dSync.dat", "dSync.new", "Pendulark.exe"}) DeleteFileA((std::string(dir) + name).c_str());
+        for (const char* name : {"dSync.dat", "dSync.new", "Pendulark.exe", "ServFile.txt"}) DeleteFileA((std::string(dir) + name).c_str());
         RemoveDirectoryA(dir);
     }
     std::string path(const char* name) { return std::string(dir) + name; }
