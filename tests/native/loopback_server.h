@@ -12,11 +12,12 @@
 #include <thread>
 #include <vector>
 
-// 127.a.b.c, unique per test process so that parallel tests never share a port.
+// 127.a.b.c, unique per test process and n (1..14), so that parallel tests never
+// share a port: the low 20 bits of the pid and four bits of n.
 inline std::string own_loopback_address(int n = 1) {
-    unsigned pid = (unsigned)getpid();
-    return "127." + std::to_string(1 + pid / 65536 % 250) + "." + std::to_string(pid / 256 % 256) + "." +
-           std::to_string((pid % 256 + n) % 254 + 1);
+    unsigned pid = (unsigned)getpid() & 0xFFFFFu;
+    return "127." + std::to_string(pid >> 12) + "." + std::to_string(pid >> 4 & 0xFF) + "." +
+           std::to_string((pid & 0xF) << 4 | (unsigned)n);
 }
 
 class LoopbackServer {

@@ -1,5 +1,7 @@
 // The unattended walk over the server list, against loopback addresses where
 // nobody listens (refused at once) and one-shot servers of the test's own.
+#include <chrono>
+
 #include "loopback_server.h"
 #include "machine.h"
 #include "shell/directories.h"
@@ -30,7 +32,7 @@ protected:
         server_list_unavailable = 0;
         std::string list;
         for (int i = 0; i < 5; i++) {
-            servers.push_back(own_loopback_address(10 + i));
+            servers.push_back(own_loopback_address(3 + i));
             list += servers.back() + "\r\n";
         }
         write("ServFile.txt", list);
@@ -109,6 +111,20 @@ TEST_F(QuietSync, AnAnswerAfterTheSecondWrapIsApplied) {
     EXPECT_EQ(wrap_count, 2u);
     EXPECT_EQ(unanswered(), in_order({0, 1}));
     EXPECT_EQ(os_test_set_time_calls(), 1);
+}
+
+TEST_F(QuietSync, SilentServerRunsOutOfTimeAndIsStopped) {
+    LoopbackServer silent(false, servers[0], [](const std::string&) { return std::vector<std::string>{}; });
+    ASSERT_TRUE(silent.bound());
+    settings.protocol = 1;
+    settings.server_index = 5;  // one pass from entry 0: the silent one first
+    sync_aborted = 0;
+    auto began = std::chrono::steady_clock::now();
+    quiet_sync_walk();
+    EXPECT_EQ(sync_aborted, 1u);
+    EXPECT_EQ(unanswered(), in_order({0, 1, 2, 3, 4}));
+    // Five one-second waits and the second the worker is given to end.
+    EXPECT_LT(std::chrono::steady_clock::now() - began, std::chrono::seconds(5 + 2 + 4 + 3));
 }
 
 TEST_F(QuietSync, ManualAddressGetsOneAttempt) {
