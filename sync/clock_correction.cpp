@@ -89,7 +89,9 @@ void correct_clock(int apply) {
 
     correct_mode = 0;
     server_clock_tick = GetTickCount();
-    if (settings.offset_minutes == 0) {
+    // A clock that refused the change does not show the server's time; the
+    // server clock then keeps the time taken from the answer.
+    if (settings.offset_minutes == 0 && !sync_failed) {
         SYSTEMTIME local_now;
         GetLocalTime(&local_now);
         FILETIME local;

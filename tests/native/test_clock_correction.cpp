@@ -155,6 +155,9 @@ TEST_F(ClockCorrection, RefusedClockAndTheLogLevels) {
     EXPECT_FALSE(exists("dLog.txt"));
     EXPECT_EQ(os_test_time_change_broadcasts(), 0);
     EXPECT_EQ(correct_mode, 0u);
+    // The server clock shows the answer, not this unchanged clock.
+    EXPECT_EQ(server_clock_valid, 1u);
+    EXPECT_EQ(filetime_of(settings.server_clock), at(2006, 1, 1, 0, 0, 0));
 
     settings.log_level = 1;
     correct_mode = 1;
