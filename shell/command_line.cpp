@@ -7,8 +7,6 @@
 static const char quoted_space = (char)0xFE;
 
 int split_command_argument(const char* line, int n, char* out) {
-    // Whatever the outcome, the caller holds a string.
-    out[0] = 0;
     int quotes = 0;
     for (const char* p = line; *p; p++) quotes += *p == '"';
     if (quotes % 2) return argument_odd_quotes;
@@ -25,7 +23,10 @@ int split_command_argument(const char* line, int n, char* out) {
     const char* p = work;
     for (int index = 0;; index++) {
         while (*p == ' ') p++;
-        if (!*p) return argument_missing;
+        if (!*p) {
+            out[0] = 0;
+            return argument_missing;
+        }
         if (index == n) break;
         while (*p && *p != ' ') p++;
     }

@@ -52,7 +52,7 @@ const ArgumentCase argument_cases[] = {
     {"Pendulark.exe \"\"", 1, argument_empty, ""},
     {"Pendulark.exe", 1, argument_missing, ""},
     {"", 0, argument_missing, ""},
-    {"Pendulark.exe \"/q", 1, argument_odd_quotes, ""},
+    {"Pendulark.exe \"/q", 1, argument_odd_quotes, "untouched"},
     {"C:\\Program Files\\Pendulark.exe/q", 1, argument_found, "Files\\Pendulark.exe/q"},
 };
 
