@@ -5,6 +5,7 @@
 #include "shell/directories.h"
 #include "shell/text.h"
 #include "store/server_list.h"
+#include "sync/sync_controller.h"
 #include "sync/sync_worker.h"
 
 settings_record settings;
@@ -89,9 +90,15 @@ void repair_settings() {
 }
 
 // Hands the carried bytes of the image to the variables that own them.
-static void take_carried_state() { force_time_protocol = settings.force_time_protocol; }
+static void take_carried_state() {
+    force_time_protocol = settings.force_time_protocol;
+    sync_aborted = settings.sync_aborted;
+}
 
-static void give_carried_state() { settings.force_time_protocol = force_time_protocol; }
+static void give_carried_state() {
+    settings.force_time_protocol = force_time_protocol;
+    settings.sync_aborted = sync_aborted;
+}
 
 static void read_settings_file() {
     char path[dir_text_size];

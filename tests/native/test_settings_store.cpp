@@ -3,6 +3,7 @@
 #include "machine.h"
 #include "shell/directories.h"
 #include "store/settings_store.h"
+#include "sync/sync_controller.h"
 #include "sync/sync_worker.h"
 
 static const std::string run_key = "hkcu\\Software\\Microsoft\\Windows\\CurrentVersion\\Run";
@@ -120,6 +121,7 @@ TEST_F(SettingsStore, SaveWritesTheWholeImageAndLoadsItBack) {
     settings.reserved_12 = 42;
     settings.server_index = 2;
     force_time_protocol = 1;
+    sync_aborted = 1;
     save_settings();
     std::string file = read("dSync.dat");
     ASSERT_EQ(file.size(), 508u);
@@ -129,10 +131,12 @@ TEST_F(SettingsStore, SaveWritesTheWholeImageAndLoadsItBack) {
 
     memset(&settings, 0, sizeof settings);
     force_time_protocol = 0;
+    sync_aborted = 0;
     load_settings();
     EXPECT_EQ(settings.reserved_12, 42u);
     EXPECT_EQ(settings.server_index, 2u);
     EXPECT_EQ(force_time_protocol, 1u);
+    EXPECT_EQ(sync_aborted, 1u);
 }
 
 TEST_F(SettingsStore, FailedSaveKeepsTheOldFile) {
