@@ -24,13 +24,6 @@ run() { "$here/wine/wine-run.sh" "$@"; }
 run reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d Default /f >/dev/null 2>&1
 run reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /d 640x400 /f >/dev/null 2>&1
 
-# This Wine finds no fonts of its own (fonts-wine) unless they are in the
-# prefix: without Marlett the caption buttons show letters.
-fonts=$WINE_ROOT/prefix-x11/drive_c/windows/Fonts
-for font in marlett.ttf tahoma.ttf tahomabd.ttf; do
-    [ -f "$fonts/$font" ] || cp /usr/share/wine/fonts/$font "$fonts/"
-done
-
 run "$bin/Sumwick.exe" &
 sumwick=$!
 trap 'run "$bin/winctl.exe" close SUMWICK >/dev/null 2>&1 || true; wait $sumwick || true; run --server -k || true' EXIT

@@ -30,6 +30,11 @@ if [ ! -f "$WINEPREFIX/.ready" ]; then
             "$loader" reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f >/dev/null 2>&1
         fi
         /usr/lib/wine/wineserver -w 2>/dev/null || wineserver -w || true
+        # This Wine finds no fonts of its own (fonts-wine) unless they are in the
+        # prefix: without Marlett, caption buttons and arrows show letters.
+        for font in marlett.ttf tahoma.ttf tahomabd.ttf; do
+            cp -n "/usr/share/wine/fonts/$font" "$WINEPREFIX/drive_c/windows/Fonts/" 2>/dev/null || true
+        done
         touch "$WINEPREFIX/.ready"
     fi
     flock -u 9
