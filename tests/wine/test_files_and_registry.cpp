@@ -1,24 +1,10 @@
 // Settings file and start-with-Windows value against Wine's real files and registry.
-#include <gtest/gtest.h>
-#include <windows.h>
-
 #include <string>
 
-#include "shell/directories.h"
-#include "shell/text.h"
+#include "scratch_dir.h"
 #include "store/settings_store.h"
 
 namespace {
-
-std::string read_file(const std::string& path) {
-    HANDLE f = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-    if (f == INVALID_HANDLE_VALUE) return "<missing>";
-    char buffer[2048];
-    DWORD got = 0;
-    ReadFile(f, buffer, sizeof buffer, &got, nullptr);
-    CloseHandle(f);
-    return std::string(buffer, got);
-}
 
 std::string run_value(bool* exists) {
     char value[700] = "";
@@ -33,33 +19,22 @@ std::string run_value(bool* exists) {
     return value;
 }
 
-class RealFiles : public ::testing::Test {
+class RealFiles : public ScratchDir {
 protected:
-    char dir[MAX_PATH];
     void SetUp() override {
-        char temp[MAX_PATH];
-        GetTempPathA(sizeof temp, temp);
-        snprintf(dir, sizeof dir, "%spendulark-%lu\\", temp, GetCurrentProcessId());
-        CreateDirectoryA(dir, nullptr);
-        text_copy(data_dir, sizeof data_dir, dir);
-        text_copy(program_dir, sizeof program_dir, dir);
+        ScratchDir::SetUp();
         reset_settings();
     }
-    void TearDown() override {
-        for (const char* name : {"dSync.dat", "dSync.new", "Pendulark.exe", "ServFile.txt"}) DeleteFileA((std::string(dir) + name).c_str());
-        RemoveDirectoryA(dir);
-    }
-    std::string path(const char* name) { return std::string(dir) + name; }
 };
 
 TEST_F(RealFiles, SaveWritesTheWholeRecordAndLoadsItBack) {
     settings.sync_timeout_seconds = 42;
     text_copy(settings.manual_address_a, sizeof settings.manual_address_a, "127.0.0.9");
     save_settings();
-    std::string bytes = read_file(path("dSync.dat"));
+    std::string bytes = read("dSync.dat");
     ASSERT_EQ(bytes.size(), 508u);
     EXPECT_EQ(bytes.substr(0, 8), "SYNC1150");
-    EXPECT_EQ(read_file(path("dSync.new")), "<missing>");
+    EXPECT_EQ(read("dSync.new"), "<missing>");
 
     reset_settings();
     load_settings();
@@ -69,14 +44,14 @@ TEST_F(RealFiles, SaveWritesTheWholeRecordAndLoadsItBack) {
 
 TEST_F(RealFiles, SaveAgainstAFileHeldOpenKeepsTheOldOne) {
     save_settings();
-    std::string before = read_file(path("dSync.dat"));
+    std::string before = read("dSync.dat");
     HANDLE held = CreateFileA(path("dSync.dat").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
     ASSERT_NE(held, INVALID_HANDLE_VALUE);
     settings.sync_timeout_seconds = 77;
     save_settings();
     CloseHandle(held);
-    EXPECT_EQ(read_file(path("dSync.dat")), before);
-    EXPECT_EQ(read_file(path("dSync.new")), "<missing>");
+    EXPECT_EQ(read("dSync.dat"), before);
+    EXPECT_EQ(read("dSync.new"), "<missing>");
 }
 
 TEST_F(RealFiles, RunValueFollowsTheStartAction) {

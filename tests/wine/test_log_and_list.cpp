@@ -1,52 +1,14 @@
 // The log and the server list on Wine's real files, formats and sharing rules.
-#include <gtest/gtest.h>
-#include <windows.h>
-
 #include <string>
 
-#include "shell/directories.h"
-#include "shell/text.h"
+#include "scratch_dir.h"
 #include "store/server_list.h"
 #include "store/sync_log.h"
 #include "sync/sync_worker.h"
 
 namespace {
 
-class LogAndList : public ::testing::Test {
-protected:
-    char dir[MAX_PATH];
-    void SetUp() override {
-        char temp[MAX_PATH];
-        GetTempPathA(sizeof temp, temp);
-        snprintf(dir, sizeof dir, "%spendulark-log-%lu\\", temp, GetCurrentProcessId());
-        CreateDirectoryA(dir, nullptr);
-        text_copy(data_dir, sizeof data_dir, dir);
-        text_copy(program_dir, sizeof program_dir, dir);
-    }
-    void TearDown() override {
-        for (const char* name : {"dLog.txt", "ServFile.txt"}) DeleteFileA(path(name).c_str());
-        RemoveDirectoryA(path("dLogOld.txt").c_str());
-        DeleteFileA(path("dLogOld.txt").c_str());
-        RemoveDirectoryA(dir);
-    }
-    std::string path(const char* name) { return std::string(dir) + name; }
-    std::string read(const char* name) {
-        HANDLE f = CreateFileA(path(name).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-        if (f == INVALID_HANDLE_VALUE) return "<missing>";
-        std::string bytes(2000000, '\0');
-        DWORD got = 0;
-        ReadFile(f, bytes.data(), (DWORD)bytes.size(), &got, nullptr);
-        CloseHandle(f);
-        bytes.resize(got);
-        return bytes;
-    }
-    void write(const char* name, const std::string& bytes) {
-        HANDLE f = CreateFileA(path(name).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-        DWORD done = 0;
-        WriteFile(f, bytes.data(), (DWORD)bytes.size(), &done, nullptr);
-        CloseHandle(f);
-    }
-};
+class LogAndList : public ScratchDir {};
 
 TEST_F(LogAndList, LinesKeepTheirLayoutWithTheRealFormats) {
     write_log("first");
