@@ -484,14 +484,10 @@ void GetSystemTime(SYSTEMTIME* now) {
 }
 
 void GetLocalTime(SYSTEMTIME* now) {
-    LONG bias;
-    {
-        std::lock_guard<std::mutex> g(machine().lock);
-        bias = machine().bias;
-    }
-    uint64_t t = os_test_utc() - (int64_t)bias * 60 * 10000000;
-    FILETIME ft{(DWORD)t, (DWORD)(t >> 32)};
-    FileTimeToSystemTime(&ft, now);
+    FILETIME utc, local;
+    GetSystemTimeAsFileTime(&utc);
+    FileTimeToLocalFileTime(&utc, &local);
+    FileTimeToSystemTime(&local, now);
 }
 
 BOOL SetSystemTime(const SYSTEMTIME* time) {
