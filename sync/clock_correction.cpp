@@ -25,12 +25,10 @@ static uint64_t absolute_server_time() {
 
 // This clock moved by half the SNTP offset sum, toward zero below 100 ns.
 static uint64_t offset_server_time() {
-    FILETIME now;
-    GetSystemTimeAsFileTime(&now);
     int64_t sum = offset_sum;
     const int64_t unit = 1ll << 33;  // 32.32 fixed point, halved
     int64_t shift = sum / unit * (int64_t)filetime_per_second + sum % unit * (int64_t)filetime_per_second / unit;
-    return filetime_of(now) + (uint64_t)shift;
+    return clock_now() + (uint64_t)shift;
 }
 
 static void show_server_clock(uint64_t utc) {

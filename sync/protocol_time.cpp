@@ -21,3 +21,9 @@ uint64_t filetime_to_timestamp(uint64_t filetime) {
 uint64_t filetime_of(const FILETIME& ft) {
     return ((uint64_t)ft.dwHighDateTime << 32) | ft.dwLowDateTime;
 }
+
+uint64_t clock_now() {
+    FILETIME ft;
+    GetSystemTimeAsFileTime(&ft);
+    return filetime_of(ft);
+}

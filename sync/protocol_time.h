@@ -16,3 +16,5 @@ uint64_t protocol_seconds_to_filetime(uint32_t seconds);
 // The same with the fraction: 32.32 fixed point, seconds in the upper half.
 uint64_t filetime_to_timestamp(uint64_t filetime);
 uint64_t filetime_of(const FILETIME& ft);
+// This computer's UTC clock now.
+uint64_t clock_now();

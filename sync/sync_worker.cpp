@@ -78,12 +78,6 @@ void publish_failure(const attempt& a) {
     publish(a, [] { sync_failed = 1; });
 }
 
-uint64_t clock_now() {
-    FILETIME ft;
-    GetSystemTimeAsFileTime(&ft);
-    return filetime_of(ft);
-}
-
 bool choose_time_protocol(const attempt& a) {
     uint32_t chosen = effective_protocol();
     uint32_t high = (uint32_t)(clock_now() >> 32);
