@@ -15,7 +15,7 @@ DEPS_STAMP := build/.deps-installed
 # The kernel of some Linux hosts runs no 32-bit code, and then Wine cannot run
 # the i686 programs; the tiers that need Wine then run the x86_64 build of the
 # same sources. The shipped programs are always the i686 ones.
-WINE_DIR = $(shell tools/host-runs-i386 && echo $(WIN32_DIR) || echo $(WIN64_DIR))
+WINE_DIR := $(shell tools/host-runs-i386 && echo $(WIN32_DIR) || echo $(WIN64_DIR))
 
 .PHONY: all deps build wine-build run run-sumwick test test-native test-tsan test-wine test-e2e test-fuzz bench clean
 
@@ -42,7 +42,7 @@ $(DEPS_STAMP):
 
 deps: $(DEPS_STAMP)
 
-$(WIN32_DIR)/build.ninja $(WIN32_DIR)/Makefile: $(DEPS_STAMP)
+$(WIN32_DIR)/Makefile: $(DEPS_STAMP)
 	cmake -S . -B $(WIN32_DIR) -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake -DCMAKE_BUILD_TYPE=Release \
 		-DPENDULARK_TESTS=ON >/dev/null
 
