@@ -94,6 +94,10 @@ int64_t days_from_civil(int y, unsigned m, unsigned d) {
     return era * 146097 + (int64_t)doe - 719468;
 }
 
+uint64_t ticks_of(const FILETIME& ft) { return ((uint64_t)ft.dwHighDateTime << 32) | ft.dwLowDateTime; }
+
+FILETIME filetime_of_ticks(uint64_t t) { return FILETIME{(DWORD)t, (DWORD)(t >> 32)}; }
+
 // Days from 1970-01-01 to 1601-01-01.
 const int64_t kDays1601 = days_from_civil(1601, 1, 1);
 
@@ -148,7 +152,7 @@ void os_test_set_utc(int year, int month, int day, int hour, int minute, int sec
     SYSTEMTIME st{(WORD)year, (WORD)month, 0, (WORD)day, (WORD)hour, (WORD)minute, (WORD)second, (WORD)ms};
     FILETIME ft;
     SystemTimeToFileTime(&st, &ft);
-    os_test_set_utc(((uint64_t)ft.dwHighDateTime << 32) | ft.dwLowDateTime);
+    os_test_set_utc(ticks_of(ft));
 }
 
 void os_test_set_tick(DWORD tick) {
@@ -472,9 +476,7 @@ HANDLE GetCurrentProcess() { return (HANDLE)(intptr_t)-1; }
 // ---- time ----
 
 void GetSystemTimeAsFileTime(FILETIME* now) {
-    uint64_t t = os_test_utc();
-    now->dwLowDateTime = (DWORD)t;
-    now->dwHighDateTime = (DWORD)(t >> 32);
+    *now = filetime_of_ticks(os_test_utc());
 }
 
 void GetSystemTime(SYSTEMTIME* now) {
@@ -501,7 +503,7 @@ BOOL SetSystemTime(const SYSTEMTIME* time) {
         last_error = 1314;  // ERROR_PRIVILEGE_NOT_HELD
         return FALSE;
     }
-    m.utc = ((uint64_t)ft.dwHighDateTime << 32) | ft.dwLowDateTime;
+    m.utc = ticks_of(ft);
     return TRUE;
 }
 
@@ -512,14 +514,12 @@ BOOL SystemTimeToFileTime(const SYSTEMTIME* st, FILETIME* ft) {
     int64_t days = days_from_civil(st->wYear, st->wMonth, st->wDay) - kDays1601;
     uint64_t ms = (((uint64_t)days * 24 + st->wHour) * 60 + st->wMinute) * 60000 +
                   (uint64_t)st->wSecond * 1000 + st->wMilliseconds;
-    uint64_t t = ms * kTicksPerMs;
-    ft->dwLowDateTime = (DWORD)t;
-    ft->dwHighDateTime = (DWORD)(t >> 32);
+    *ft = filetime_of_ticks(ms * kTicksPerMs);
     return TRUE;
 }
 
 BOOL FileTimeToSystemTime(const FILETIME* ft, SYSTEMTIME* st) {
-    uint64_t t = ((uint64_t)ft->dwHighDateTime << 32) | ft->dwLowDateTime;
+    uint64_t t = ticks_of(*ft);
     if (t >> 63) return FALSE;
     uint64_t ms = t / kTicksPerMs;
     int64_t z = (int64_t)(ms / 86400000) + kDays1601 + 719468;
@@ -557,9 +557,7 @@ BOOL FileTimeToLocalFileTime(const FILETIME* utc, FILETIME* local) {
         std::lock_guard<std::mutex> g(machine().lock);
         bias = machine().bias;
     }
-    uint64_t t = (((uint64_t)utc->dwHighDateTime << 32) | utc->dwLowDateTime) - (int64_t)bias * 60 * 10000000;
-    local->dwLowDateTime = (DWORD)t;
-    local->dwHighDateTime = (DWORD)(t >> 32);
+    *local = filetime_of_ticks(ticks_of(*utc) - (int64_t)bias * 60 * 10000000);
     return TRUE;
 }
 

@@ -1,7 +1,7 @@
 #include "shell/command_line.h"
 
+#include "base/text.h"
 #include "os/win32.h"
-#include "shell/text.h"
 
 // Stands for a space inside quotes while the line is split.
 static const char quoted_space = (char)0xFE;

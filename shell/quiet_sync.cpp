@@ -11,14 +11,10 @@
 uint32_t wrap_count;
 uint32_t cycle_start_index;
 
-// Loads the next entry of the list, starting again at the first past the end.
+// Loads the next entry of the list; server_index then names the entry after it.
 static void load_next_server() {
-    if (!read_server_list(nullptr, settings.server_index + 1)) {
-        wrap_count++;
-        settings.server_index = 0;
-    }
+    if (load_list_entry() & entry_wrapped) wrap_count++;
     offset_sum = 0;
-    read_server_list(nullptr, settings.server_index + 1);
     settings.server_index++;
 }
 

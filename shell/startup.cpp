@@ -3,13 +3,15 @@
 
 #include <commctrl.h>
 
+#include "base/program.h"
 #include "resources/pendulark_ids.h"
 #include "shell/command_line.h"
-#include "shell/directories.h"
 #include "shell/main_window.h"
 #include "shell/quiet_sync.h"
+#include "store/directories.h"
 #include "store/settings_store.h"
 #include "sync/clock_correction.h"
+#include "sync/sync_controller.h"
 #include "sync/sync_worker.h"
 
 HINSTANCE instance_handle;
@@ -28,7 +30,7 @@ static void register_main_class() {
     window_class.hIcon = large_icon;
     window_class.hCursor = LoadCursor(nullptr, IDC_ARROW);
     window_class.hbrBackground = (HBRUSH)(COLOR_BTNFACE + 1);
-    window_class.lpszClassName = "PENDULARK";
+    window_class.lpszClassName = PROGRAM_CLASS_NAME;
     window_class.hIconSm = small_icon;
     RegisterClassExA(&window_class);
 }
@@ -44,7 +46,7 @@ static void run_message_loop() {
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     instance_handle = GetModuleHandleA(nullptr);
-    CreateMutexA(nullptr, FALSE, "Pendulark.exe");
+    CreateMutexA(nullptr, FALSE, PROGRAM_FILE_NAME);
     if (GetLastError() == ERROR_ALREADY_EXISTS) ExitProcess(0);
     // A failure shows only when setting the clock fails; later users reset the flag.
     sync_failed = enable_time_privilege();
@@ -52,6 +54,7 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     InitCommonControlsEx(&controls);
     set_up_directories(1);
     load_settings();
+    take_sync_state_from_settings();
     switch (command_switch()) {
         case switch_quiet:
             run_quiet_sync();

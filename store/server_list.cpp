@@ -1,14 +1,23 @@
 #include "store/server_list.h"
 
-#include <mutex>
-
+#include "base/text.h"
 #include "resources/pendulark_ids.h"
-#include "shell/directories.h"
-#include "shell/text.h"
+#include "store/directories.h"
 #include "store/settings_store.h"
-#include "sync/sync_worker.h"
 
 uint32_t server_list_unavailable;
+std::mutex server_name_lock;
+char current_server_name[server_name_size];
+
+void set_current_server_name(const char* name) {
+    std::lock_guard<std::mutex> g(server_name_lock);
+    text_copy(current_server_name, sizeof current_server_name, name);
+}
+
+void copy_current_server_name(char (&out)[server_name_size]) {
+    std::lock_guard<std::mutex> g(server_name_lock);
+    text_copy(out, sizeof out, current_server_name);
+}
 
 static const char list_name[] = "ServFile.txt";
 // Public servers; the NIST ones also answer the Time Protocol.
@@ -76,8 +85,7 @@ struct list_reader {
             return;
         }
         if (++count != wanted) return;
-        std::lock_guard<std::mutex> g(sync_text_lock);
-        text_copy(current_server_name, sizeof current_server_name, line);
+        set_current_server_name(line);
         found = true;
     }
     void take(char byte) {

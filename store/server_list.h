@@ -2,7 +2,19 @@
 #pragma once
 #include <stdint.h>
 
+#include <mutex>
+
 #include "os/win32.h"
+
+constexpr int server_name_size = 600;
+
+// The server being asked: filled from the list, shown in status texts and
+// appended to log lines. It crosses threads, so it is read and written under
+// server_name_lock, or through the two helpers below.
+extern std::mutex server_name_lock;
+extern char current_server_name[server_name_size];
+void set_current_server_name(const char* name);
+void copy_current_server_name(char (&out)[server_name_size]);
 
 // 1 when the default list could not be made or the last filling found no entry.
 extern uint32_t server_list_unavailable;

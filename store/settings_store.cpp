@@ -2,16 +2,15 @@
 
 #include <string.h>
 
-#include "shell/directories.h"
-#include "shell/text.h"
+#include "base/program.h"
+#include "base/text.h"
+#include "store/directories.h"
 #include "store/server_list.h"
-#include "sync/sync_controller.h"
-#include "sync/sync_worker.h"
 
 settings_record settings;
 
 static const char run_key[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Run";
-static const char run_value[] = "Pendulark.exe";
+static const char run_value[] = PROGRAM_FILE_NAME;
 
 static void settings_path(const char* name, char* out) { path_in(data_dir, name, out); }
 
@@ -89,17 +88,6 @@ void repair_settings() {
     settings.manual_address_b[sizeof settings.manual_address_b - 1] = 0;
 }
 
-// Hands the carried bytes of the image to the variables that own them.
-static void take_carried_state() {
-    force_time_protocol = settings.force_time_protocol;
-    sync_aborted = settings.sync_aborted;
-}
-
-static void give_carried_state() {
-    settings.force_time_protocol = force_time_protocol;
-    settings.sync_aborted = sync_aborted;
-}
-
 static void read_settings_file() {
     char path[dir_text_size];
     settings_path("dSync.dat", path);
@@ -117,7 +105,6 @@ static void read_settings_file() {
         ReadFile(file, &settings, sizeof settings, &got, nullptr);
         if (release == 113) reset_time_settings();
         repair_settings();
-        take_carried_state();
     }
     CloseHandle(file);
 }
@@ -135,7 +122,6 @@ static bool write_settings_file() {
     settings_path("dSync.new", temp);
     HANDLE file = CreateFileA(temp, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) return false;
-    give_carried_state();
     char header[8];
     memcpy(header, "SYNC1", 5);
     memcpy(header + 5, settings_release, 3);
@@ -158,7 +144,7 @@ static void update_run_value() {
         return;
     }
     char command[dir_text_size];
-    DWORD n = SearchPathA(nullptr, "Pendulark.exe", nullptr, sizeof command, command, nullptr);
+    DWORD n = SearchPathA(nullptr, PROGRAM_FILE_NAME, nullptr, sizeof command, command, nullptr);
     // Without the program's path there is nothing true to write; the old value stays.
     if (n == 0 || n >= sizeof command) return;
     if (settings.windows_start_action == 2) text_append(command, sizeof command, "/q");

@@ -3,6 +3,7 @@
 #include <stddef.h>
 #include <stdint.h>
 
+#include "base/program.h"
 #include "os/win32.h"
 
 #pragma pack(push, 1)
@@ -37,8 +38,8 @@ struct settings_record {
     uint32_t program_start_action;  // 172: 0 nothing, 1 check, 2 correct
     TIME_ZONE_INFORMATION saved_time_zone;  // 176
     uint32_t time_zone_locked;      // 348
-    // State of other components carried in the image; the owners' variables
-    // are copied in at save and back out at load.
+    // State of other components carried in the image; their owners hand it
+    // over before a save and take it back after the load.
     uint32_t force_time_protocol;   // 352
     uint32_t sync_aborted;          // 356
     FILETIME server_clock;          // 360
@@ -91,7 +92,7 @@ static_assert(offsetof(settings_record, time_zone_display_name) == 368);
 extern settings_record settings;
 
 // Release digits this program writes after "SYNC1".
-constexpr const char* settings_release = "150";
+constexpr const char* settings_release = PROGRAM_RELEASE_DIGITS;
 // Default manual servers (NIST, Gaithersburg); both answer SNTP and the Time Protocol.
 constexpr const char* default_address_a = "129.6.15.28";
 constexpr const char* default_address_b = "129.6.15.29";

@@ -4,12 +4,13 @@
 
 #include <mutex>
 
+#include "base/program.h"
+#include "base/text.h"
 #include "os/win32.h"
-#include "shell/directories.h"
-#include "shell/text.h"
-#include "sync/sync_worker.h"
+#include "store/directories.h"
+#include "store/server_list.h"
 
-static const char log_header[] = "Pendulark v1.15 Log\r\n \r\n";
+static const char log_header[] = "Pendulark v" PROGRAM_VERSION_TEXT " Log\r\n \r\n";
 // Writers of this process take turns; the file itself is still opened without
 // sharing, so another program that holds it makes the entry drop.
 static std::mutex log_lock;
@@ -69,11 +70,9 @@ int write_log(const char* text) {
 }
 
 int write_log_with_server(const char* text) {
-    char line[server_name_size];
+    char line[server_name_size], name[server_name_size];
+    copy_current_server_name(name);
     text_copy(line, sizeof line, text);
-    {
-        std::lock_guard<std::mutex> g(sync_text_lock);
-        text_append(line, sizeof line, current_server_name);
-    }
+    text_append(line, sizeof line, name);
     return write_log(line);
 }

@@ -1,10 +1,11 @@
 #include "sync/clock_correction.h"
 
+#include "base/filetime.h"
+#include "base/text.h"
 #include "os/win32.h"
-#include "shell/text.h"
+#include "store/server_list.h"
 #include "store/settings_store.h"
 #include "store/sync_log.h"
-#include "sync/protocol_time.h"
 #include "sync/sync_controller.h"
 #include "sync/sync_worker.h"
 
@@ -12,8 +13,6 @@ uint32_t server_clock_tick;
 
 static const int64_t large_offset_sum = 1500000ll << 32;  // 32.32 seconds
 static const uint64_t minute = 60 * filetime_per_second;
-
-static FILETIME filetime_from(uint64_t t) { return FILETIME{(DWORD)t, (DWORD)(t >> 32)}; }
 
 // The server's time now from its whole seconds and the ticks since the reply,
 // counted in 1024 ms steps; the round trip is not allowed for.

@@ -2,9 +2,10 @@
 
 #include <string.h>
 
-#include "shell/text.h"
+#include "base/filetime.h"
+#include "base/text.h"
+#include "store/server_list.h"
 #include "store/settings_store.h"
-#include "sync/protocol_time.h"
 
 std::atomic<uint32_t> sync_step;
 std::atomic<uint32_t> sync_failed;
@@ -19,7 +20,6 @@ std::atomic<uint32_t> server_clock_valid;
 
 std::mutex sync_text_lock;
 char server_address_text[server_address_size];
-char current_server_name[server_name_size];
 
 // Each attempt has a number; only the current attempt may publish or clean up
 // the shared slots, so a worker that ends late cannot touch its successor's.
@@ -103,13 +103,9 @@ bool resolve_server(const attempt& a, in_addr* address) {
     if (source == 1 || source == 2) {
         const char* manual = source == 1 ? settings.manual_address_a : settings.manual_address_b;
         text_copy(name, sizeof name, manual);
-        publish(a, [&] {
-            std::lock_guard<std::mutex> g(sync_text_lock);
-            text_copy(current_server_name, sizeof current_server_name, name);
-        });
+        publish(a, [&] { set_current_server_name(name); });
     } else {
-        std::lock_guard<std::mutex> g(sync_text_lock);
-        text_copy(name, sizeof name, current_server_name);
+        copy_current_server_name(name);
     }
     address->s_addr = inet_addr(name);
     if (address->s_addr != INADDR_NONE) return true;

@@ -7,7 +7,6 @@
 
 #include "os/win32.h"
 
-constexpr int server_name_size = 600;
 constexpr int server_address_size = 64;
 
 // Progress of the running attempt, 0..6, and its result; the GUI thread polls them.
@@ -22,10 +21,9 @@ extern std::atomic<uint32_t> auto_protocol;   // under "Auto": 1 SNTP, 0 Time Pr
 extern std::atomic<uint32_t> winsock_started;
 extern std::atomic<uint32_t> server_clock_valid;
 
-// The texts cross threads; read and write them under sync_text_lock.
+// The address of the server being asked, as text; read and write it under sync_text_lock.
 extern std::mutex sync_text_lock;
 extern char server_address_text[server_address_size];
-extern char current_server_name[server_name_size];
 
 enum { step_started = 1, step_sockets = 2, step_address = 3, step_connected = 4, step_reply = 5, step_valid = 6 };
 

@@ -8,10 +8,10 @@
 #include <string>
 #include <vector>
 
-#include "os/os_test.h"
 #include "program_dir.h"
+#include "os/os_test.h"
 #include "resources/pendulark_ids.h"
-#include "shell/directories.h"
+#include "store/directories.h"
 #include "store/server_list.h"
 #include "sync/sync_worker.h"
 
@@ -25,7 +25,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::vector<std::string> entries = os_test_combo_items(dialog, IDL_SETTINGS_SERVERS);
     for (size_t n = 1; n <= entries.size() && n <= 8; n++) {
         if (!read_server_list(nullptr, (uint32_t)n)) abort();
-        std::lock_guard<std::mutex> g(sync_text_lock);
+        std::lock_guard<std::mutex> g(server_name_lock);
         if (!memchr(current_server_name, 0, sizeof current_server_name)) abort();
         if (entries[n - 1] != current_server_name || entries[n - 1].size() > 599) abort();
     }

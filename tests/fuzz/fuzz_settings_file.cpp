@@ -6,9 +6,9 @@
 
 #include <string>
 
-#include "os/os_test.h"
 #include "program_dir.h"
-#include "shell/directories.h"
+#include "os/os_test.h"
+#include "store/directories.h"
 #include "store/settings_store.h"
 
 

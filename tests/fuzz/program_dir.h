@@ -7,7 +7,7 @@
 #include <string>
 
 #include "os/os_test.h"
-#include "shell/directories.h"
+#include "store/directories.h"
 
 // The host path of the program directory, made once per run; ends in '/'.
 inline const std::string& fuzz_dir() {

@@ -1,10 +1,11 @@
 // Clock correction against the virtual clock, which records what it was set to.
 #include "machine.h"
-#include "shell/directories.h"
-#include "shell/text.h"
+#include "base/filetime.h"
+#include "base/text.h"
+#include "store/directories.h"
+#include "store/server_list.h"
 #include "store/settings_store.h"
 #include "sync/clock_correction.h"
-#include "sync/protocol_time.h"
 #include "sync/sync_controller.h"
 #include "sync/sync_worker.h"
 
@@ -33,8 +34,7 @@ protected:
         correct_mode = 1;
         sync_failed = 0;
         offset_sum = 0;
-        std::lock_guard<std::mutex> g(sync_text_lock);
-        text_copy(current_server_name, sizeof current_server_name, "time.example");
+        set_current_server_name("time.example");
     }
     // A Time Protocol answer of `seconds`, corrected `elapsed_ms` after it came.
     void time_protocol_answer(uint32_t seconds, DWORD elapsed_ms) {

@@ -1,7 +1,7 @@
 #include <filesystem>
 
 #include "machine.h"
-#include "shell/directories.h"
+#include "store/directories.h"
 
 using Directories = Machine;
 

@@ -4,12 +4,12 @@
 
 #include "loopback_server.h"
 #include "machine.h"
-#include "shell/directories.h"
+#include "base/filetime.h"
+#include "base/text.h"
 #include "shell/quiet_sync.h"
-#include "shell/text.h"
+#include "store/directories.h"
 #include "store/server_list.h"
 #include "store/settings_store.h"
-#include "sync/protocol_time.h"
 #include "sync/sync_controller.h"
 #include "sync/sync_worker.h"
 

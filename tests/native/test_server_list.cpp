@@ -2,9 +2,9 @@
 #include <filesystem>
 
 #include "machine.h"
+#include "base/text.h"
 #include "resources/pendulark_ids.h"
-#include "shell/directories.h"
-#include "shell/text.h"
+#include "store/directories.h"
 #include "store/server_list.h"
 #include "store/settings_store.h"
 #include "sync/sync_worker.h"
@@ -22,12 +22,9 @@ protected:
         server_list_unavailable = 0;
         name("unchanged");
     }
-    void name(const char* text) {
-        std::lock_guard<std::mutex> g(sync_text_lock);
-        text_copy(current_server_name, sizeof current_server_name, text);
-    }
+    void name(const char* text) { set_current_server_name(text); }
     std::string name() {
-        std::lock_guard<std::mutex> g(sync_text_lock);
+        std::lock_guard<std::mutex> g(server_name_lock);
         return current_server_name;
     }
     std::vector<std::string> choices() {

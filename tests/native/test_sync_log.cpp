@@ -3,8 +3,9 @@
 #include <thread>
 
 #include "machine.h"
-#include "shell/directories.h"
-#include "shell/text.h"
+#include "base/text.h"
+#include "store/directories.h"
+#include "store/server_list.h"
 #include "store/sync_log.h"
 #include "sync/sync_worker.h"
 
@@ -26,10 +27,7 @@ protected:
 };
 
 TEST_F(SyncLog, FirstEntryMakesTheFileWithItsHeader) {
-    {
-        std::lock_guard<std::mutex> g(sync_text_lock);
-        text_copy(current_server_name, sizeof current_server_name, "time.example");
-    }
+    set_current_server_name("time.example");
     EXPECT_EQ(write_log("Time Zone Restored"), 1);
     EXPECT_EQ(write_log_with_server("No response from "), 1);
     EXPECT_EQ(read("dLog.txt"), header + line("Time Zone Restored") + line("No response from time.example"));
@@ -93,10 +91,7 @@ TEST_F(SyncLog, ConcurrentWritersKeepEveryLine) {
 }
 
 TEST_F(SyncLog, LongTextWithServerIsCut) {
-    {
-        std::lock_guard<std::mutex> g(sync_text_lock);
-        text_copy(current_server_name, sizeof current_server_name, std::string(599, 's').c_str());
-    }
+    set_current_server_name(std::string(599, 's').c_str());
     write_log_with_server("No response from ");
     std::string text = read("dLog.txt").substr(header.size() + 47);
     EXPECT_EQ(text, "No response from " + std::string(599 - 17, 's') + "\r\n");

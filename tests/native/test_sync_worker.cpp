@@ -4,9 +4,10 @@
 
 #include "loopback_server.h"
 #include "machine.h"
-#include "shell/text.h"
+#include "base/filetime.h"
+#include "base/text.h"
+#include "store/server_list.h"
 #include "store/settings_store.h"
-#include "sync/protocol_time.h"
 #include "sync/sync_worker.h"
 
 namespace {
@@ -55,10 +56,7 @@ protected:
         stop_sync_worker();
         Machine::TearDown();
     }
-    void name(const std::string& n) {
-        std::lock_guard<std::mutex> g(sync_text_lock);
-        text_copy(current_server_name, sizeof current_server_name, n.c_str());
-    }
+    void name(const std::string& n) { set_current_server_name(n.c_str()); }
     // Runs one attempt to its end (bounded by real time).
     void run() {
         ASSERT_TRUE(start_sync_worker());
@@ -205,7 +203,7 @@ TEST_F(SyncWorker, NamesAndManualAddresses) {
     run();
     EXPECT_EQ(sync_step, uint32_t(step_valid));
     {
-        std::lock_guard<std::mutex> g(sync_text_lock);
+        std::lock_guard<std::mutex> g(sync_text_lock), n(server_name_lock);
         EXPECT_STREQ(current_server_name, address.c_str());
         EXPECT_STREQ(server_address_text, address.c_str());
     }

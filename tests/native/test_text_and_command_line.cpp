@@ -3,9 +3,9 @@
 
 #include <string>
 
+#include "base/text.h"
 #include "os/os_test.h"
 #include "shell/command_line.h"
-#include "shell/text.h"
 
 TEST(Text, CopiesAreCutToTheBuffer) {
     char small[4];

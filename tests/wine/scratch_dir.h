@@ -6,8 +6,8 @@
 
 #include <string>
 
-#include "shell/directories.h"
-#include "shell/text.h"
+#include "base/text.h"
+#include "store/directories.h"
 
 class ScratchDir : public ::testing::Test {
 protected:

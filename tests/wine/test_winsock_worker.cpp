@@ -6,7 +6,8 @@
 #include <string>
 #include <thread>
 
-#include "shell/text.h"
+#include "base/text.h"
+#include "store/server_list.h"
 #include "store/settings_store.h"
 #include "sync/sync_worker.h"
 
@@ -82,8 +83,7 @@ protected:
         reset_settings();
         settings.sync_timeout_seconds = 15;
         force_time_protocol = 0;
-        std::lock_guard<std::mutex> g(sync_text_lock);
-        text_copy(current_server_name, sizeof current_server_name, server_address);
+        set_current_server_name(server_address);
     }
     void TearDown() override { stop_sync_worker(); }
 };
@@ -120,10 +120,7 @@ TEST_F(WinsockWorker, SntpAgainstAServerOnOurClock) {
 TEST_F(WinsockWorker, StoppingABlockedWorkerReturnsWithinItsGrace) {
     settings.protocol = 1;
     // Nobody answers on this address: the worker blocks in recv until stopped.
-    {
-        std::lock_guard<std::mutex> g(sync_text_lock);
-        text_copy(current_server_name, sizeof current_server_name, "127.0.0.78");
-    }
+    set_current_server_name("127.0.0.78");
     ASSERT_TRUE(start_sync_worker());
     for (int i = 0; i < 200 && sync_step < step_connected; i++) Sleep(10);
     ASSERT_EQ(sync_step, uint32_t(step_connected));

@@ -1,4 +1,4 @@
-#include "sync/protocol_time.h"
+#include "base/filetime.h"
 
 #include "os/win32.h"
 
@@ -21,6 +21,8 @@ uint64_t filetime_to_timestamp(uint64_t filetime) {
 uint64_t filetime_of(const FILETIME& ft) {
     return ((uint64_t)ft.dwHighDateTime << 32) | ft.dwLowDateTime;
 }
+
+FILETIME filetime_from(uint64_t filetime) { return FILETIME{(DWORD)filetime, (DWORD)(filetime >> 32)}; }
 
 uint64_t clock_now() {
     FILETIME ft;

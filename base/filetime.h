@@ -1,5 +1,5 @@
-// Conversions between FILETIME and protocol seconds (seconds since 1900 as the
-// Time Protocol and SNTP carry them).
+// FILETIME as one 64-bit count, and conversions between it and protocol
+// seconds (seconds since 1900 as the Time Protocol and SNTP carry them).
 #pragma once
 #include <stdint.h>
 
@@ -16,5 +16,6 @@ uint64_t protocol_seconds_to_filetime(uint32_t seconds);
 // The same with the fraction: 32.32 fixed point, seconds in the upper half.
 uint64_t filetime_to_timestamp(uint64_t filetime);
 uint64_t filetime_of(const FILETIME& ft);
+FILETIME filetime_from(uint64_t filetime);
 // This computer's UTC clock now.
 uint64_t clock_now();

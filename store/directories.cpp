@@ -1,7 +1,8 @@
-#include "shell/directories.h"
+#include "store/directories.h"
 
+#include "base/program.h"
+#include "base/text.h"
 #include "os/win32.h"
-#include "shell/text.h"
 
 char program_dir[dir_text_size];
 char data_dir[dir_text_size];
@@ -14,7 +15,7 @@ void path_in(const char* dir, const char* name, char* out) {
 static void find_program_dir() {
     char path[dir_text_size] = "";
     // A result of the buffer size or more means the path did not fit and the buffer is unfilled.
-    DWORD n = SearchPathA(nullptr, "Pendulark.exe", nullptr, dir_text_size, path, nullptr);
+    DWORD n = SearchPathA(nullptr, PROGRAM_FILE_NAME, nullptr, dir_text_size, path, nullptr);
     if (n == 0 || n >= dir_text_size) path[0] = 0;
     size_t keep = 0;
     for (size_t i = 0; path[i]; i++)
