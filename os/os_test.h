@@ -36,6 +36,15 @@ std::string os_test_registry_value(const std::string& key, const std::string& na
 void os_test_set_privilege_available(bool available);
 int os_test_privilege_adjustments();
 
+// Name look-ups: a host added here resolves to its dotted address, after the
+// test releases it when held (or after 10 s); other names go to the host's resolver.
+void os_test_add_host(const std::string& name, const std::string& address, bool held = false);
+void os_test_release_lookups();
+// Look-ups waiting for their release now.
+int os_test_held_lookups();
+// Winsock references taken and not yet given back.
+int os_test_winsock_users();
+
 // The texts of a dialog's combo box and its selection.
 std::vector<std::string> os_test_combo_items(HWND dialog, int control);
 int os_test_combo_selection(HWND dialog, int control);

@@ -214,5 +214,9 @@ BOOL AdjustTokenPrivileges(HANDLE token, BOOL disable_all, TOKEN_PRIVILEGES* sta
 int WSAStartup(WORD version, WSADATA* data);
 int WSACleanup();
 int closesocket(SOCKET s);
+// Name look-ups go through the simulated machine, so that a test can name its
+// own hosts and hold a look-up as long as a slow resolver would.
+hostent* os_gethostbyname(const char* name);
+#define gethostbyname os_gethostbyname
 
 #endif

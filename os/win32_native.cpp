@@ -41,6 +41,14 @@ struct Machine {
     bool privilege_available = true;
     int privilege_adjustments = 0;
     int winsock_users = 0;
+    struct Host {
+        in_addr address;
+        bool held;
+    };
+    std::map<std::string, Host> hosts;
+    int held_lookups = 0;
+    bool lookups_released = false;
+    std::condition_variable lookup_release;
     int time_change_broadcasts = 0;
     struct Combo {
         std::vector<std::string> items;
@@ -136,6 +144,11 @@ void os_test_reset() {
     m.combos.clear();
     m.privilege_available = true;
     m.privilege_adjustments = 0;
+    m.winsock_users = 0;
+    m.hosts.clear();
+    // A look-up still held from the last test ends now.
+    m.lookups_released = true;
+    m.lookup_release.notify_all();
 }
 
 void os_test_set_utc(uint64_t filetime) {
@@ -774,6 +787,60 @@ int WSACleanup() {
 
 // A blocked recv in another thread only wakes on Linux if the socket is shut
 // down first; closesocket on Windows wakes it by itself.
+int os_test_winsock_users() {
+    std::lock_guard<std::mutex> g(machine().lock);
+    return machine().winsock_users;
+}
+
+void os_test_add_host(const std::string& name, const std::string& address, bool held) {
+    std::lock_guard<std::mutex> g(machine().lock);
+    Machine::Host host{};
+    inet_pton(AF_INET, address.c_str(), &host.address);
+    host.held = held;
+    machine().hosts[lower(name)] = host;
+    if (held) machine().lookups_released = false;
+}
+
+void os_test_release_lookups() {
+    std::lock_guard<std::mutex> g(machine().lock);
+    machine().lookups_released = true;
+    machine().lookup_release.notify_all();
+}
+
+int os_test_held_lookups() {
+    std::lock_guard<std::mutex> g(machine().lock);
+    return machine().held_lookups;
+}
+
+// Names the tests did not add go to the host's own resolver.
+#undef gethostbyname
+
+hostent* os_gethostbyname(const char* name) {
+    thread_local hostent entry;
+    thread_local in_addr address;
+    thread_local char* addresses[2];
+    Machine& m = machine();
+    std::unique_lock<std::mutex> g(m.lock);
+    auto it = m.hosts.find(lower(name));
+    if (it == m.hosts.end()) {
+        g.unlock();
+        return ::gethostbyname(name);
+    }
+    address = it->second.address;
+    if (it->second.held) {
+        m.held_lookups++;
+        m.lookup_release.wait_for(g, std::chrono::seconds(10), [&] { return m.lookups_released; });
+        m.held_lookups--;
+    }
+    addresses[0] = (char*)&address;
+    addresses[1] = nullptr;
+    entry = hostent{};
+    entry.h_addrtype = AF_INET;
+    entry.h_length = 4;
+    entry.h_addr_list = addresses;
+    return &entry;
+}
+
 int closesocket(SOCKET s) {
     shutdown((int)s, SHUT_RDWR);
     return close((int)s);

@@ -28,5 +28,4 @@ void abort_sync_attempt() {
     sync_aborted = 1;
     // Never TerminateThread: a thread killed inside the heap leaves it locked.
     stop_sync_worker();
-    winsock_cleanup();
 }

@@ -15,7 +15,6 @@ std::atomic<uint32_t> reply_tick;
 std::atomic<uint32_t> timeout_ticks;
 std::atomic<uint32_t> force_time_protocol;
 std::atomic<uint32_t> auto_protocol{1};
-std::atomic<uint32_t> winsock_started;
 std::atomic<uint32_t> server_clock_valid;
 
 std::mutex sync_text_lock;
@@ -29,35 +28,29 @@ static uint32_t last_attempt;
 static SOCKET sync_socket = INVALID_SOCKET;
 static HANDLE sync_thread;
 
-static std::mutex winsock_lock;
-
 constexpr int time_protocol_port = 37;
 constexpr int sntp_port = 123;
-constexpr int sntp_size = 48;
-
-int winsock_start() {
-    std::lock_guard<std::mutex> g(winsock_lock);
-    if (winsock_started) return 0;
-    WSADATA data;
-    int error = WSAStartup(0x0101, &data);
-    if (error == 0) winsock_started = 1;
-    return error;
-}
-
-void winsock_cleanup() {
-    std::lock_guard<std::mutex> g(winsock_lock);
-    if (settings.time_server_enabled || !winsock_started) return;
-    WSACleanup();
-    winsock_started = 0;
-}
 
 namespace {
 
+// Everything an attempt needs of the settings and of the list, copied by the
+// GUI thread when it starts: the worker never reads the live record.
+struct attempt_settings {
+    bool time_protocol;
+    uint32_t server_source;
+    char server_name[server_name_size];
+    uint32_t timeout_ticks;
+    uint32_t date_window_enabled;
+    uint32_t date_window_start_high, date_window_end_high;
+};
+
+// One attempt, owned by its worker thread from start to end.
 struct attempt {
     uint32_t id;
+    attempt_settings given;
     SOCKET socket = INVALID_SOCKET;
+    bool winsock = false;  // holds a Winsock reference of its own
     bool time_protocol = false;
-    sockaddr_in peer{};
     uint32_t seconds = 0;
 };
 
@@ -70,6 +63,12 @@ bool publish(const attempt& a, F f) {
     return true;
 }
 
+// Checked before every use of the socket: once stopped, the socket value may
+// already belong to the next attempt.
+bool still_current(const attempt& a) {
+    return publish(a, [] {});
+}
+
 void publish_step(const attempt& a, uint32_t step) {
     publish(a, [&] { sync_step = step; });
 }
@@ -78,11 +77,27 @@ void publish_failure(const attempt& a) {
     publish(a, [] { sync_failed = 1; });
 }
 
+attempt_settings take_settings() {
+    attempt_settings given{};
+    given.time_protocol = effective_protocol() == 0;
+    given.server_source = settings.server_source;
+    if (given.server_source == 1 || given.server_source == 2) {
+        const char* manual = given.server_source == 1 ? settings.manual_address_a : settings.manual_address_b;
+        text_copy(given.server_name, sizeof given.server_name, manual);
+    } else {
+        copy_current_server_name(given.server_name);
+    }
+    given.timeout_ticks = settings.sync_timeout_seconds * 10;
+    given.date_window_enabled = settings.date_window_enabled;
+    given.date_window_start_high = settings.date_window_start.dwHighDateTime;
+    given.date_window_end_high = settings.date_window_end.dwHighDateTime;
+    return given;
+}
+
 bool choose_time_protocol(const attempt& a) {
-    uint32_t chosen = effective_protocol();
     uint32_t high = (uint32_t)(clock_now() >> 32);
     if (high < sane_clock_low || high > sane_clock_high) publish(a, [] { force_time_protocol = 1; });
-    return chosen == 0 || force_time_protocol;
+    return a.given.time_protocol || force_time_protocol;
 }
 
 bool open_socket(attempt& a) {
@@ -98,30 +113,25 @@ bool open_socket(attempt& a) {
 }
 
 bool resolve_server(const attempt& a, in_addr* address) {
-    char name[server_name_size];
-    uint32_t source = settings.server_source;
-    if (source == 1 || source == 2) {
-        const char* manual = source == 1 ? settings.manual_address_a : settings.manual_address_b;
-        text_copy(name, sizeof name, manual);
-        publish(a, [&] { set_current_server_name(name); });
-    } else {
-        copy_current_server_name(name);
-    }
+    const char* name = a.given.server_name;
+    bool manual = a.given.server_source == 1 || a.given.server_source == 2;
+    if (manual) publish(a, [&] { set_current_server_name(name); });
     address->s_addr = inet_addr(name);
     if (address->s_addr != INADDR_NONE) return true;
     // Manual addresses are dotted text only; they are never looked up.
-    if (source == 1 || source == 2) return false;
+    if (manual) return false;
     hostent* host = gethostbyname(name);
     if (!host || host->h_addrtype != AF_INET || host->h_length != 4 || !host->h_addr_list[0]) return false;
     memcpy(&address->s_addr, host->h_addr_list[0], 4);
     return true;
 }
 
-// Reads exactly count bytes; a closed connection or an error fails at once.
-bool receive_exactly(SOCKET s, unsigned char* buffer, int count) {
+// Reads exactly count bytes; a closed connection, an error or a stop fails at once.
+bool receive_exactly(const attempt& a, unsigned char* buffer, int count) {
     int at = 0;
     while (count > 0) {
-        int got = recv(s, (char*)buffer + at, count, 0);
+        if (!still_current(a)) return false;
+        int got = recv(a.socket, (char*)buffer + at, count, 0);
         if (got == SOCKET_ERROR || got <= 0) return false;
         at += got;
         count -= got;
@@ -148,11 +158,9 @@ void publish_reply(const attempt& a) {
 }
 
 bool exchange_time_protocol(attempt& a) {
-    unsigned char reply[4];
-    if (!receive_exactly(a.socket, reply, sizeof reply)) return false;
-    uint32_t seconds = read_be32(reply);
-    // A zero reply is a server that does not know the time.
-    if (seconds == 0) return false;
+    unsigned char reply[time_protocol_reply_size];
+    uint32_t seconds;
+    if (!receive_exactly(a, reply, sizeof reply) || !read_time_protocol_reply(reply, &seconds)) return false;
     publish_reply(a);
     a.seconds = seconds;
     publish(a, [&] { server_seconds = seconds; });
@@ -161,18 +169,17 @@ bool exchange_time_protocol(attempt& a) {
 
 bool exchange_sntp(attempt& a) {
     publish(a, [] { server_clock_valid = 0; });
-    unsigned char packet[sntp_size] = {27};
+    unsigned char packet[sntp_packet_size] = {27};
     uint64_t t1 = filetime_to_timestamp(clock_now());
     write_be64(packet + 40, t1);
-    send(a.socket, (const char*)packet, sntp_size, 0);
-    unsigned char reply[sntp_size];
-    if (!receive_exactly(a.socket, reply, sntp_size)) return false;
+    if (!still_current(a)) return false;
+    send(a.socket, (const char*)packet, sntp_packet_size, 0);
+    unsigned char reply[sntp_packet_size];
+    if (!receive_exactly(a, reply, sntp_packet_size)) return false;
     uint64_t t4 = filetime_to_timestamp(clock_now());
-    if (!sntp_reply_trusted(reply, t1)) return false;
+    int64_t sum;
+    if (!read_sntp_reply(reply, t1, t4, &a.seconds, &sum)) return false;
     publish_reply(a);
-    uint64_t t2 = read_be64(reply + 32), t3 = read_be64(reply + 40);
-    int64_t sum = (int64_t)(t2 - t1) + (int64_t)(t3 - t4);
-    a.seconds = (uint32_t)(t3 >> 32);
     publish(a, [&] {
         server_seconds = a.seconds;
         offset_sum = sum;
@@ -181,28 +188,33 @@ bool exchange_sntp(attempt& a) {
 }
 
 bool exchange(attempt& a) {
-    if (winsock_start() != 0) return false;
+    WSADATA data;
+    if (WSAStartup(0x0101, &data) != 0) return false;
+    a.winsock = true;
     publish_step(a, step_sockets);
     if (!open_socket(a)) return false;
     in_addr address;
     if (!resolve_server(a, &address)) return false;
-    publish(a, [&] {
+    // A look-up cannot be interrupted, so a stop may have come meanwhile.
+    bool current = publish(a, [&] {
         std::lock_guard<std::mutex> g(sync_text_lock);
         text_copy(server_address_text, sizeof server_address_text, inet_ntoa(address));
+        sync_step = step_address;
     });
-    publish_step(a, step_address);
-    a.peer.sin_family = AF_INET;
-    a.peer.sin_port = htons(a.time_protocol ? time_protocol_port : sntp_port);
-    a.peer.sin_addr = address;
-    if (connect(a.socket, (const sockaddr*)&a.peer, sizeof a.peer) == SOCKET_ERROR) return false;
+    if (!current) return false;
+    sockaddr_in peer{};
+    peer.sin_family = AF_INET;
+    peer.sin_port = htons(a.time_protocol ? time_protocol_port : sntp_port);
+    peer.sin_addr = address;
+    if (!still_current(a) || connect(a.socket, (const sockaddr*)&peer, sizeof peer) == SOCKET_ERROR) return false;
     publish_step(a, step_connected);
     return a.time_protocol ? exchange_time_protocol(a) : exchange_sntp(a);
 }
 
-bool date_window_accepts(uint32_t seconds) {
-    if (!settings.date_window_enabled) return true;
-    uint32_t high = (uint32_t)(protocol_seconds_to_filetime(seconds) >> 32);
-    return high >= settings.date_window_start.dwHighDateTime && high <= settings.date_window_end.dwHighDateTime;
+bool date_window_accepts(const attempt& a) {
+    if (!a.given.date_window_enabled) return true;
+    uint32_t high = (uint32_t)(protocol_seconds_to_filetime(a.seconds) >> 32);
+    return high >= a.given.date_window_start_high && high <= a.given.date_window_end_high;
 }
 
 // Closes the socket only while the slot still holds it; a stop has closed it otherwise.
@@ -210,6 +222,7 @@ void release_socket(attempt& a) {
     if (a.socket == INVALID_SOCKET) return;
     bool mine = publish(a, [] { sync_socket = INVALID_SOCKET; });
     if (mine) closesocket(a.socket);
+    a.socket = INVALID_SOCKET;
 }
 
 void release_thread(const attempt& a) {
@@ -221,49 +234,64 @@ void release_thread(const attempt& a) {
     if (own) CloseHandle(own);
 }
 
+DWORD WINAPI sync_worker(LPVOID param) {
+    attempt* a = (attempt*)param;
+    publish(*a, [&] {
+        sync_failed = 0;
+        server_seconds = 0;
+        timeout_ticks = a->given.timeout_ticks;
+        sync_step = step_started;
+    });
+    a->time_protocol = choose_time_protocol(*a);
+    bool ok = exchange(*a);
+    release_socket(*a);
+    // Its own reference: the next attempt and the time server hold theirs.
+    if (a->winsock) WSACleanup();
+    if (ok && !date_window_accepts(*a)) ok = false;
+    if (!ok) publish_failure(*a);
+    else publish_step(*a, step_valid);
+    release_thread(*a);
+    delete a;
+    return 0;
+}
+
 }  // namespace
 
 uint32_t effective_protocol() { return settings.protocol == 2 ? auto_protocol.load() : settings.protocol; }
 
-bool sntp_reply_trusted(const unsigned char* reply, uint64_t sent_timestamp) {
-    unsigned leap = reply[0] >> 6, mode = reply[0] & 7, stratum = reply[1];
-    if (mode != 4 || leap == 3 || stratum == 0 || stratum > 15) return false;
-    if (read_be64(reply + 40) == 0) return false;
-    return read_be64(reply + 24) == sent_timestamp;
+bool read_time_protocol_reply(const unsigned char (&reply)[time_protocol_reply_size], uint32_t* seconds) {
+    *seconds = read_be32(reply);
+    return *seconds != 0;
 }
 
-DWORD WINAPI sync_worker(LPVOID param) {
-    attempt a{(uint32_t)(uintptr_t)param};
-    publish(a, [] {
-        sync_failed = 0;
-        server_seconds = 0;
-        timeout_ticks = settings.sync_timeout_seconds * 10;
-        sync_step = step_started;
-    });
-    a.time_protocol = choose_time_protocol(a);
-    bool ok = exchange(a);
-    release_socket(a);
-    winsock_cleanup();
-    if (ok && !date_window_accepts(a.seconds)) ok = false;
-    if (!ok) publish_failure(a);
-    else publish_step(a, step_valid);
-    release_thread(a);
-    return 0;
+bool read_sntp_reply(const unsigned char (&reply)[sntp_packet_size], uint64_t t1, uint64_t t4, uint32_t* seconds,
+                     int64_t* sum) {
+    unsigned leap = reply[0] >> 6, mode = reply[0] & 7, stratum = reply[1];
+    if (mode != 4 || leap == 3 || stratum == 0 || stratum > 15) return false;
+    uint64_t t2 = read_be64(reply + 32), t3 = read_be64(reply + 40);
+    if (t3 == 0 || read_be64(reply + 24) != t1) return false;
+    *seconds = (uint32_t)(t3 >> 32);
+    *sum = (int64_t)(t2 - t1) + (int64_t)(t3 - t4);
+    return true;
 }
 
 int start_sync_worker() {
+    attempt* a = new attempt;
+    a->given = take_settings();
     std::lock_guard<std::mutex> g(attempt_lock);
     // Number 0 means "no attempt", so it is never handed out.
     if (++last_attempt == 0) ++last_attempt;
-    current_attempt = last_attempt;
+    current_attempt = a->id = last_attempt;
     sync_step = 0;
     sync_failed = 0;
     // A previous worker that ended after being replaced left its handle here.
     if (sync_thread) CloseHandle(sync_thread);
     DWORD id;
-    sync_thread = CreateThread(nullptr, 0, sync_worker, (LPVOID)(uintptr_t)current_attempt, 0, &id);
-    if (!sync_thread) current_attempt = 0;
-    return sync_thread != nullptr;
+    sync_thread = CreateThread(nullptr, 0, sync_worker, a, 0, &id);
+    if (sync_thread) return 1;
+    current_attempt = 0;
+    delete a;
+    return 0;
 }
 
 void stop_sync_worker() {

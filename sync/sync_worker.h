@@ -18,7 +18,6 @@ extern std::atomic<uint32_t> reply_tick;
 extern std::atomic<uint32_t> timeout_ticks;   // 100 ms ticks left
 extern std::atomic<uint32_t> force_time_protocol;
 extern std::atomic<uint32_t> auto_protocol;   // under "Auto": 1 SNTP, 0 Time Protocol
-extern std::atomic<uint32_t> winsock_started;
 extern std::atomic<uint32_t> server_clock_valid;
 
 // The address of the server being asked, as text; read and write it under sync_text_lock.
@@ -31,17 +30,24 @@ enum { step_started = 1, step_sockets = 2, step_address = 3, step_connected = 4,
 constexpr uint32_t sane_clock_low = 0x01C60E66u;   // 2006-01-01 00:00 UTC
 constexpr uint32_t sane_clock_high = 0x0233ECA9u;  // 2104-01-01 00:00 UTC
 
-DWORD WINAPI sync_worker(LPVOID attempt);
-// Starts a worker for a new attempt; returns 0 when no thread could be made.
+constexpr int time_protocol_reply_size = 4;
+constexpr int sntp_packet_size = 48;
+
+// Starts a worker for a new attempt with a copy of the settings it needs,
+// taken now; returns 0 when no thread could be made.
 int start_sync_worker();
 // Closes the running attempt's socket, gives its worker 1000 ms to end and
 // lets go of it; whatever it does later no longer reaches the shared state.
 void stop_sync_worker();
 
-int winsock_start();
-void winsock_cleanup();
-
 // The protocol setting with "Auto" resolved: 1 SNTP, 0 Time Protocol.
 uint32_t effective_protocol();
-// Whether an SNTP reply can be believed, given the transmit timestamp we sent.
-bool sntp_reply_trusted(const unsigned char* reply, uint64_t sent_timestamp);
+
+// The parsers of the two replies, free of sockets so that they can be fuzzed.
+// A Time Protocol reply of 0 is a server that does not know the time.
+bool read_time_protocol_reply(const unsigned char (&reply)[time_protocol_reply_size], uint32_t* seconds);
+// An SNTP reply is believed only from a synchronised server answering our own
+// request (t1, 32.32); t4 is our clock at its arrival. Gives the server's whole
+// seconds and the offset sum (T2 - T1) + (T3 - T4).
+bool read_sntp_reply(const unsigned char (&reply)[sntp_packet_size], uint64_t t1, uint64_t t4, uint32_t* seconds,
+                     int64_t* sum);

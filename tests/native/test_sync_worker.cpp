@@ -240,24 +240,76 @@ TEST_F(SyncWorker, DateWindowComparesHighWordsOnly) {
 }
 
 TEST_F(SyncWorker, LateWorkerNeverTouchesTheNextAttempt) {
-    // The first server never answers; the attempt is stopped, then a second one succeeds.
-    settings.protocol = 0;
-    LoopbackServer silent(false, own_loopback_address(2), [](const std::string&) { return std::vector<std::string>{}; });
-    settings.protocol = 1;
-    name(own_loopback_address(2));
+    // Both servers exist before any worker, so the second worker's socket
+    // takes the number that the stop freed: the one the late worker still holds.
+    std::string late_address = own_loopback_address(2);
+    LoopbackServer late(false, late_address, [](const std::string& request) {
+        uint64_t now = read64(request, 40);
+        return std::vector<std::string>{sntp_reply(request, now, now)};
+    });
+    LoopbackServer next(false, address, [](const std::string& request) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(400));  // the late worker ends meanwhile
+        uint64_t now = read64(request, 40);
+        return std::vector<std::string>{sntp_reply(request, now + (1ull << 32), now + (1ull << 32))};
+    });
+    os_test_add_host("slow.example", late_address, true);
+    name("slow.example");
     ASSERT_TRUE(start_sync_worker());
-    for (int i = 0; i < 200 && sync_step < step_connected; i++) std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    ASSERT_EQ(sync_step, uint32_t(step_connected));
+    for (int i = 0; i < 400 && os_test_held_lookups() == 0; i++) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    ASSERT_EQ(os_test_held_lookups(), 1);
     auto before = std::chrono::steady_clock::now();
     stop_sync_worker();
-    EXPECT_LT(std::chrono::steady_clock::now() - before, std::chrono::milliseconds(900));
+    EXPECT_LT(std::chrono::steady_clock::now() - before, std::chrono::milliseconds(1500));
+    EXPECT_EQ(os_test_held_lookups(), 1) << "the look-up should outlast the stop";
 
-    settings.protocol = 0;
     name(address);
-    LoopbackServer server(true, address, [&](const std::string&) { return std::vector<std::string>{be32(example_t1)}; });
-    run();
+    ASSERT_TRUE(start_sync_worker());
+    for (int i = 0; i < 400 && sync_step < step_connected; i++) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    ASSERT_EQ(sync_step, uint32_t(step_connected));
+    os_test_release_lookups();
+    for (int i = 0; i < 400 && os_test_held_lookups() != 0; i++) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    // The late worker has ended: the running attempt still holds Winsock.
+    EXPECT_GE(os_test_winsock_users(), 1);
+    EXPECT_EQ(sync_step, uint32_t(step_connected));
+
+    for (int i = 0; i < 400 && sync_step != step_valid && !sync_failed; i++)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
     EXPECT_EQ(sync_step, uint32_t(step_valid));
     EXPECT_EQ(sync_failed, 0u);
+    EXPECT_EQ(offset_sum, (int64_t)(2ull << 32));
+    EXPECT_EQ(late.requests(), 0) << "the late worker sent a request";
+    EXPECT_EQ(next.requests(), 1);
+    {
+        std::lock_guard<std::mutex> g(sync_text_lock), n(server_name_lock);
+        EXPECT_STREQ(server_address_text, address.c_str());
+        EXPECT_STREQ(current_server_name, address.c_str());
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_EQ(os_test_winsock_users(), 0) << "every worker gives back its own reference";
+}
+
+TEST_F(SyncWorker, ChangedSettingsReachOnlyTheNextAttempt) {
+    settings.protocol = 1;
+    os_test_add_host("slow.example", address, true);
+    name("slow.example");
+    LoopbackServer udp(false, address, [&](const std::string& request) {
+        return std::vector<std::string>{sntp_reply(request, read64(request, 40), read64(request, 40))};
+    });
+    ASSERT_TRUE(start_sync_worker());
+    for (int i = 0; i < 400 && os_test_held_lookups() == 0; i++) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    // The GUI thread changes the record while the worker waits for its look-up.
+    settings.protocol = 0;
+    settings.sync_timeout_seconds = 99;
+    settings.date_window_enabled = 1;
+    settings.date_window_start = {0, 0xFFFFFFFFu};
+    name("other.example");
+    os_test_release_lookups();
+    for (int i = 0; i < 400 && sync_step != step_valid && !sync_failed; i++)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    EXPECT_EQ(sync_step, uint32_t(step_valid));
+    EXPECT_EQ(timeout_ticks, 150u);
+    EXPECT_EQ(udp.requests(), 1);
 }
 
 }  // namespace
