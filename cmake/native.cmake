@@ -6,6 +6,9 @@ if(PENDULARK_SANITIZE)
 endif()
 
 add_library(core STATIC ${CORE_SOURCES} os/win32_native.cpp)
+# The tests' one way back to the program's start state.
+add_library(program_state STATIC tests/program_state.cpp)
+target_link_libraries(program_state PUBLIC core)
 find_package(Threads REQUIRED)
 target_link_libraries(core PUBLIC Threads::Threads)
 
@@ -18,7 +21,7 @@ endif()
 find_package(GTest REQUIRED)
 file(GLOB NATIVE_TESTS CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/native/*.cpp)
 add_executable(native_tests ${NATIVE_TESTS})
-target_link_libraries(native_tests PRIVATE core GTest::gtest GTest::gtest_main)
+target_link_libraries(native_tests PRIVATE core program_state GTest::gtest GTest::gtest_main)
 include(GoogleTest)
 gtest_discover_tests(native_tests DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 120)
 include(cmake/sumwick.cmake)

@@ -10,7 +10,7 @@ set(gtest_disable_pthreads OFF CACHE BOOL "" FORCE)
 add_subdirectory(${GTEST_SOURCE_DIR} ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
 
 file(GLOB WINE_TESTS CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/wine/*.cpp)
-add_executable(wine_tests ${WINE_TESTS})
+add_executable(wine_tests ${WINE_TESTS} ${CMAKE_SOURCE_DIR}/tests/program_state.cpp)
 target_link_libraries(wine_tests PRIVATE core gtest gtest_main)
 target_link_options(wine_tests PRIVATE -static -static-libgcc -static-libstdc++)
 

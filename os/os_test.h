@@ -31,6 +31,12 @@ void os_test_set_drive_type(UINT type);
 void os_test_set_appdata(const std::string& path);
 void os_test_set_command_line(const std::string& line);
 
+// Another program writes bytes to a file (host path) just before the next call
+// that may create a file: the race between looking for a file and making it.
+void os_test_write_before_next_create(const std::string& host_path, const std::string& bytes);
+// The long-date picture of the simulated user's locale ("" = the standard one).
+void os_test_set_long_date_format(const std::string& picture);
+
 // Registry values of the simulated user, "" when missing.
 std::string os_test_registry_value(const std::string& key, const std::string& name, bool* exists);
 void os_test_set_privilege_available(bool available);

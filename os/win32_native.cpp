@@ -36,6 +36,8 @@ struct Machine {
     UINT drive_type = DRIVE_FIXED;
     std::string appdata;
     std::string command_line;
+    std::string long_date_format;
+    std::string race_path, race_bytes;
     std::map<std::string, std::map<std::string, std::string>> registry;
     std::map<std::string, int> mutexes;
     bool privilege_available = true;
@@ -138,6 +140,8 @@ void os_test_reset() {
     m.drive_type = DRIVE_FIXED;
     m.appdata.clear();
     m.command_line.clear();
+    m.long_date_format.clear();
+    m.race_path.clear();
     m.registry.clear();
     m.mutexes.clear();
     m.time_change_broadcasts = 0;
@@ -252,11 +256,38 @@ std::string os_test_host_path(const std::string& windows_path) {
     return s;
 }
 
+void os_test_write_before_next_create(const std::string& host_path, const std::string& bytes) {
+    std::lock_guard<std::mutex> g(machine().lock);
+    machine().race_path = host_path;
+    machine().race_bytes = bytes;
+}
+
+void os_test_set_long_date_format(const std::string& picture) {
+    std::lock_guard<std::mutex> g(machine().lock);
+    machine().long_date_format = picture;
+}
+
 // ---- files ----
+
+static void run_create_race(DWORD disposition) {
+    if (disposition == OPEN_EXISTING) return;
+    std::string path, bytes;
+    {
+        std::lock_guard<std::mutex> g(machine().lock);
+        path.swap(machine().race_path);
+        bytes = machine().race_bytes;
+    }
+    if (path.empty()) return;
+    FILE* f = fopen(path.c_str(), "wb");
+    if (!f) return;
+    fwrite(bytes.data(), 1, bytes.size(), f);
+    fclose(f);
+}
 
 HANDLE CreateFileA(const char* name, DWORD access, DWORD share, void*, DWORD disposition, DWORD,
                    HANDLE) {
     std::string path = os_test_host_path(name ? name : "");
+    run_create_race(disposition);
     std::lock_guard<std::mutex> g(open_lock);
     auto range = open_files.equal_range(path);
     for (auto it = range.first; it != range.second; ++it) {
@@ -626,7 +657,12 @@ int GetTimeFormatA(LCID, DWORD, const SYSTEMTIME* time, const char* format, char
 int GetDateFormatA(LCID, DWORD flags, const SYSTEMTIME* date, const char* format, char* out, int size) {
     SYSTEMTIME now;
     if (!date) GetLocalTime(&now);
-    const char* picture = format ? format : flags & DATE_LONGDATE ? "dddd, MMMM d, yyyy" : "M/d/yyyy";
+    std::string long_date;
+    {
+        std::lock_guard<std::mutex> g(machine().lock);
+        long_date = machine().long_date_format.empty() ? "dddd, MMMM d, yyyy" : machine().long_date_format;
+    }
+    const char* picture = format ? format : flags & DATE_LONGDATE ? long_date.c_str() : "M/d/yyyy";
     return put_formatted(format_picture(picture, date ? *date : now), out, size);
 }
 

@@ -271,8 +271,9 @@ bool read_sntp_reply(const unsigned char (&reply)[sntp_packet_size], uint64_t t1
     uint64_t t2 = read_be64(reply + 32), t3 = read_be64(reply + 40);
     if (t3 == 0 || read_be64(reply + 24) != t1) return false;
     *seconds = (uint32_t)(t3 >> 32);
-    *sum = (int64_t)(t2 - t1) + (int64_t)(t3 - t4);
-    return true;
+    // A sum past 64 bits means a server some 34 years away from us: no answer
+    // to believe, and a wrapped sum would move the clock by a wrong amount.
+    return !__builtin_add_overflow((int64_t)(t2 - t1), (int64_t)(t3 - t4), sum);
 }
 
 int start_sync_worker() {

@@ -1,6 +1,7 @@
 """Pendulark's start-up as a user meets it: one copy at a time, the switches,
 and settings that survive a close."""
 import os
+import struct
 import unittest
 
 import harness
@@ -51,6 +52,17 @@ class PendularkStartup(unittest.TestCase):
         data = self.saved_file(directory)
         self.assertEqual(len(data), harness.SETTINGS_SIZE)
         self.assertEqual(data[:8], b"SYNC1150")
+        word = lambda offset: struct.unpack_from("<I", data, 8 + offset)[0]
+        # Out-of-range words are put back to their defaults; the rest of the
+        # record, never read, keeps the zeros it started with.
+        repaired = {"server_index": (0, 0), "offset_direction": (4, 0), "offset_minutes": (8, 0),
+                    "log_level": (20, 0), "autosync_count": (104, 4), "sync_timeout_seconds": (140, 15),
+                    "protocol": (116, 0), "autosync_unit": (108, 0)}
+        for name, (offset, value) in repaired.items():
+            self.assertEqual(word(offset), value, name)
+        self.assertEqual(word(12), 0xFFFFFFFF, "reserved_12 is kept as loaded")
+        # Manual address A was cut short by the file: 13 bytes of 0xFF, then zeros.
+        self.assertEqual(data[8 + 24:8 + 56], b"\xff" * 13 + b"\0" * 19)
 
 
 if __name__ == "__main__":

@@ -8,6 +8,7 @@
 
 #include "os/os_test.h"
 #include "store/directories.h"
+#include "tests/program_state.h"
 
 // The host path of the program directory, made once per run; ends in '/'.
 inline const std::string& fuzz_dir() {
@@ -21,6 +22,7 @@ inline const std::string& fuzz_dir() {
 
 inline void put_program_file(const char* name, const uint8_t* data, size_t size) {
     os_test_reset();
+    reset_program_state();
     os_test_set_program_path(os_test_windows_path(fuzz_dir() + "Pendulark.exe"));
     set_up_directories(0);
     FILE* f = fopen((fuzz_dir() + name).c_str(), "wb");

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "os/os_test.h"
+#include "tests/program_state.h"
 
 class Machine : public ::testing::Test {
 protected:
@@ -16,6 +17,7 @@ protected:
 
     void SetUp() override {
         os_test_reset();
+        reset_program_state();
         char pattern[] = "/tmp/pendulark-XXXXXX";
         dir = std::string(mkdtemp(pattern)) + "/";
         os_test_set_program_path(os_test_windows_path(dir + "Pendulark.exe"));

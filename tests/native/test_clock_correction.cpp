@@ -28,12 +28,7 @@ protected:
         set_up_directories(0);
         reset_settings();
         settings.log_level = 0;
-        force_time_protocol = 0;
-        auto_protocol = 1;
-        server_clock_valid = 0;
         correct_mode = 1;
-        sync_failed = 0;
-        offset_sum = 0;
         set_current_server_name("time.example");
     }
     // A Time Protocol answer of `seconds`, corrected `elapsed_ms` after it came.

@@ -19,7 +19,7 @@ constexpr uint32_t answer = 3345062400u;  // 2006-01-01 00:00:00 UTC
 
 std::string be32(uint32_t v) { return {char(v >> 24), char(v >> 16), char(v >> 8), char(v)}; }
 
-class QuietSync : public Machine {
+class ThreadedQuietSync : public Machine {
 protected:
     std::vector<std::string> servers;
     void SetUp() override {
@@ -29,7 +29,6 @@ protected:
         settings.protocol = 0;  // refused connections fail at once
         settings.sync_timeout_seconds = 5;
         settings.log_level = 1;
-        server_list_unavailable = 0;
         std::string list;
         for (int i = 0; i < 5; i++) {
             servers.push_back(own_loopback_address(3 + i));
@@ -61,14 +60,14 @@ protected:
     }
 };
 
-TEST_F(QuietSync, AllFailingFromTheMiddleTriesEachOnce) {
+TEST_F(ThreadedQuietSync, AllFailingFromTheMiddleTriesEachOnce) {
     settings.server_index = 2;
     quiet_sync_walk();
     EXPECT_EQ(unanswered(), in_order({2, 3, 4, 0, 1}));
     EXPECT_EQ(os_test_set_time_calls(), 0);
 }
 
-TEST_F(QuietSync, AllFailingFromTheFirstGoesRoundTwiceAndOnce) {
+TEST_F(ThreadedQuietSync, AllFailingFromTheFirstGoesRoundTwiceAndOnce) {
     settings.server_index = 0;
     settings.log_level = 3;
     quiet_sync_walk();
@@ -76,7 +75,7 @@ TEST_F(QuietSync, AllFailingFromTheFirstGoesRoundTwiceAndOnce) {
     EXPECT_EQ(wrap_count, 2u);
 }
 
-TEST_F(QuietSync, LevelsWithoutErrorsLogNothing) {
+TEST_F(ThreadedQuietSync, LevelsWithoutErrorsLogNothing) {
     for (uint32_t level : {0u, 2u}) {
         settings.log_level = level;
         settings.server_index = 4;
@@ -85,7 +84,7 @@ TEST_F(QuietSync, LevelsWithoutErrorsLogNothing) {
     EXPECT_FALSE(exists("dLog.txt"));
 }
 
-TEST_F(QuietSync, FirstAnswerSetsTheClockOnce) {
+TEST_F(ThreadedQuietSync, FirstAnswerSetsTheClockOnce) {
     LoopbackServer server(true, servers[1], [](const std::string&) { return std::vector<std::string>{be32(answer)}; });
     ASSERT_TRUE(server.bound());
     settings.server_index = 1;
@@ -98,7 +97,7 @@ TEST_F(QuietSync, FirstAnswerSetsTheClockOnce) {
     EXPECT_TRUE(unanswered().empty());
 }
 
-TEST_F(QuietSync, AnAnswerAfterTheSecondWrapIsApplied) {
+TEST_F(ThreadedQuietSync, AnAnswerAfterTheSecondWrapIsApplied) {
     // Two entries and an index past them: 0, 1, then 0 once more after the second wrap.
     write("ServFile.txt", servers[0] + "\r\n" + servers[1] + "\r\n");
     int calls = 0;
@@ -113,7 +112,7 @@ TEST_F(QuietSync, AnAnswerAfterTheSecondWrapIsApplied) {
     EXPECT_EQ(os_test_set_time_calls(), 1);
 }
 
-TEST_F(QuietSync, SilentServerRunsOutOfTimeAndIsStopped) {
+TEST_F(ThreadedQuietSync, SilentServerRunsOutOfTimeAndIsStopped) {
     LoopbackServer silent(false, servers[0], [](const std::string&) { return std::vector<std::string>{}; });
     ASSERT_TRUE(silent.bound());
     settings.protocol = 1;
@@ -127,14 +126,14 @@ TEST_F(QuietSync, SilentServerRunsOutOfTimeAndIsStopped) {
     EXPECT_LT(std::chrono::steady_clock::now() - began, std::chrono::seconds(5 + 2 + 4 + 3));
 }
 
-TEST_F(QuietSync, ManualAddressGetsOneAttempt) {
+TEST_F(ThreadedQuietSync, ManualAddressGetsOneAttempt) {
     settings.server_source = 2;
     text_copy(settings.manual_address_b, sizeof settings.manual_address_b, servers[3].c_str());
     quiet_sync_walk();
     EXPECT_EQ(unanswered(), in_order({3}));
 }
 
-TEST_F(QuietSync, UnavailableListFallsBackToManualAddressA) {
+TEST_F(ThreadedQuietSync, UnavailableListFallsBackToManualAddressA) {
     write("ServFile.txt", "");
     server_list_unavailable = 1;
     text_copy(settings.manual_address_a, sizeof settings.manual_address_a, servers[4].c_str());

@@ -19,7 +19,6 @@ protected:
         Machine::SetUp();
         set_up_directories(0);
         reset_settings();
-        server_list_unavailable = 0;
         name("unchanged");
     }
     void name(const char* text) { set_current_server_name(text); }
@@ -47,6 +46,13 @@ TEST_F(ServerList, DefaultListIsMadeOnceWhereThereIsNone) {
     write("ServFile.txt", "mine.example\r\n");
     ensure_server_list();
     EXPECT_EQ(read("ServFile.txt"), "mine.example\r\n");
+}
+
+TEST_F(ServerList, ListWrittenMeanwhileIsNeverReplaced) {
+    // Another program makes its list after ours was looked for and before ours is made.
+    os_test_write_before_next_create(dir + "ServFile.txt", "theirs.example\r\n");
+    ensure_server_list();
+    EXPECT_EQ(read("ServFile.txt"), "theirs.example\r\n");
 }
 
 TEST_F(ServerList, DataDirectoryComesFirst) {

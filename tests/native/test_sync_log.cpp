@@ -41,6 +41,12 @@ TEST_F(SyncLog, LocalTimeAndLongDatesAreCutOrPadded) {
     // "Wednesday, September 30, 2026" is 29 characters.
     EXPECT_EQ(text, "09 59 59 Wednesday, September 30, 2026       : x\r\n");
     EXPECT_EQ(text.find(" : "), 44u);
+
+    // A locale whose long dates run past the field: cut, and the text still at 47.
+    os_test_set_long_date_format("dddd, d MMMM yyyy 'in the common era'");
+    write_log("y");
+    text = read("dLog.txt").substr(header.size() + text.size());
+    EXPECT_EQ(text, "09 59 59 Wednesday, 30 September 2026 in the : y\r\n");
 }
 
 TEST_F(SyncLog, RotatesOnlyAboveTheLimit) {
@@ -79,7 +85,10 @@ TEST_F(SyncLog, AnotherProgramHoldingTheLogDropsTheEntry) {
     EXPECT_EQ(read("dLog.txt"), header + line("first"));
 }
 
-TEST_F(SyncLog, ConcurrentWritersKeepEveryLine) {
+// Threaded tests carry the prefix by which ThreadSanitizer picks them.
+using ThreadedSyncLog = SyncLog;
+
+TEST_F(ThreadedSyncLog, ConcurrentWritersKeepEveryLine) {
     auto writer = [] {
         for (int i = 0; i < 200; i++) write_log("Server Pendularked 127.0.0.1");
     };

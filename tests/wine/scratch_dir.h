@@ -8,11 +8,13 @@
 
 #include "base/text.h"
 #include "store/directories.h"
+#include "tests/program_state.h"
 
 class ScratchDir : public ::testing::Test {
 protected:
     char dir[MAX_PATH];
     void SetUp() override {
+        reset_program_state();
         char temp[MAX_PATH];
         GetTempPathA(sizeof temp, temp);
         snprintf(dir, sizeof dir, "%spendulark-%lu\\", temp, GetCurrentProcessId());

@@ -10,6 +10,7 @@
 #include "store/server_list.h"
 #include "store/settings_store.h"
 #include "sync/sync_worker.h"
+#include "tests/program_state.h"
 
 namespace {
 
@@ -80,9 +81,8 @@ void run_attempt() {
 class WinsockWorker : public ::testing::Test {
 protected:
     void SetUp() override {
+        reset_program_state();
         reset_settings();
-        settings.sync_timeout_seconds = 15;
-        force_time_protocol = 0;
         set_current_server_name(server_address);
     }
     void TearDown() override { stop_sync_worker(); }

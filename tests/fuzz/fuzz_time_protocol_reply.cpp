@@ -1,0 +1,48 @@
+// Any four bytes of a Time Protocol reply are refused when zero and otherwise
+// set the clock to exactly that second, aged and shifted as the settings say.
+#include <stdlib.h>
+#include <string.h>
+
+#include "base/filetime.h"
+#include "os/os_test.h"
+#include "store/settings_store.h"
+#include "sync/clock_correction.h"
+#include "sync/sync_controller.h"
+#include "sync/sync_worker.h"
+#include "tests/program_state.h"
+
+static uint32_t be32(const uint8_t* p) { return (uint32_t)p[0] << 24 | (uint32_t)p[1] << 16 | (uint32_t)p[2] << 8 | p[3]; }
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    if (size < time_protocol_reply_size + 5) return 0;
+    unsigned char reply[time_protocol_reply_size];
+    memcpy(reply, data, sizeof reply);
+    uint32_t seconds = 0;
+    bool accepted = read_time_protocol_reply(reply, &seconds);
+    if (accepted != (be32(data) != 0)) abort();
+    if (!accepted) return 0;
+    if (seconds != be32(data)) abort();
+
+    os_test_reset();
+    reset_program_state();
+    reset_settings();
+    settings.protocol = 0;
+    settings.offset_minutes = data[4] % 100;
+    settings.offset_direction = data[4] >> 7;
+    uint32_t elapsed_ms = be32(data + 5) & 0xFFFFF;  // up to about 17 minutes after the reply
+    os_test_set_utc(2026, 12, 8, 12, 0, 0);
+    server_seconds = seconds;
+    reply_tick = GetTickCount();
+    os_test_advance_ms(elapsed_ms);
+    correct_mode = 1;
+    correct_clock(1);
+    if (os_test_set_time_calls() != 1) abort();
+
+    uint64_t expected = protocol_seconds_to_filetime(seconds) + (uint64_t)(elapsed_ms >> 10) * filetime_per_second;
+    uint64_t shift = settings.offset_minutes * 60 * filetime_per_second;
+    expected = settings.offset_direction ? expected - shift : expected + shift;
+    SYSTEMTIME st = os_test_last_set_time();
+    FILETIME ft;
+    if (!SystemTimeToFileTime(&st, &ft) || filetime_of(ft) != expected) abort();
+    return 0;
+}

@@ -1,0 +1,39 @@
+#include "tests/program_state.h"
+
+#include <string.h>
+
+#include "shell/quiet_sync.h"
+#include "store/directories.h"
+#include "store/server_list.h"
+#include "store/settings_store.h"
+#include "sync/clock_correction.h"
+#include "sync/sync_controller.h"
+#include "sync/sync_worker.h"
+
+void reset_program_state() {
+    // A worker left running by the last test must not publish into this one.
+    stop_sync_worker();
+    memset(&settings, 0, sizeof settings);
+    program_dir[0] = 0;
+    data_dir[0] = 0;
+    server_list_unavailable = 0;
+    set_current_server_name("");
+    sync_step = 0;
+    sync_failed = 0;
+    server_seconds = 0;
+    offset_sum = 0;
+    reply_tick = 0;
+    timeout_ticks = 0;
+    force_time_protocol = 0;
+    auto_protocol = 1;
+    server_clock_valid = 0;
+    {
+        std::lock_guard<std::mutex> g(sync_text_lock);
+        server_address_text[0] = 0;
+    }
+    correct_mode = 0;
+    sync_aborted = 0;
+    server_clock_tick = 0;
+    wrap_count = 0;
+    cycle_start_index = 0;
+}
