@@ -19,7 +19,7 @@ target_link_libraries(core PUBLIC ws2_32 advapi32 shell32 user32 comctl32)
 
 add_executable(Pendulark WIN32
     shell/startup.cpp
-    shell/main_window.cpp
+    shell/main_window_proc.cpp
     resources/pendulark.rc)
 target_link_libraries(Pendulark PRIVATE core)
 target_link_options(Pendulark PRIVATE ${STATIC_LINK})

@@ -51,6 +51,24 @@ int os_test_held_lookups();
 // Winsock references taken and not yet given back.
 int os_test_winsock_users();
 
+// Controls of simulated windows: text, enabled flag, the last tooltip given.
+std::string os_test_control_text(HWND dialog, int control);
+bool os_test_control_enabled(HWND dialog, int control);
+std::string os_test_tooltip(HWND dialog, int control);
+std::string os_test_window_text(HWND window);
+// The period of a running timer, 0 when it does not run.
+UINT os_test_timer(HWND window, UINT_PTR id);
+// What the shell was asked to open, the topmost state, the exit code posted (-1: none).
+std::string os_test_shell_opened();
+bool os_test_topmost(HWND window);
+int os_test_quit_code();
+void os_test_set_computer_name(const std::string& name);
+// Dialog templates shown so far, by number; the last ShowWindow command of a window.
+std::vector<int> os_test_dialogs_shown();
+int os_test_show_command(HWND window);
+// A registry value of the simulated machine's HKEY_LOCAL_MACHINE (a key alone when name is empty).
+void os_test_set_machine_value(const std::string& key, const std::string& name, const std::string& value);
+
 // The texts of a dialog's combo box and its selection.
 std::vector<std::string> os_test_combo_items(HWND dialog, int control);
 int os_test_combo_selection(HWND dialog, int control);

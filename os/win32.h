@@ -7,6 +7,8 @@
 
 #include <winsock2.h>
 #include <windows.h>
+#include <commctrl.h>
+#include <shellapi.h>
 #include <shlobj.h>
 
 #else
@@ -19,6 +21,7 @@
 #include <unistd.h>
 
 typedef uint32_t DWORD;
+typedef uint64_t ULONGLONG;
 typedef int BOOL;
 typedef uint16_t WORD;
 typedef uint8_t BYTE;
@@ -32,6 +35,9 @@ typedef void* LPVOID;
 typedef HANDLE HKEY;
 typedef HANDLE HWND;
 typedef uintptr_t WPARAM;
+typedef uintptr_t UINT_PTR;
+typedef HANDLE HINSTANCE;
+typedef HANDLE HMENU;
 typedef intptr_t LPARAM;
 typedef intptr_t LRESULT;
 typedef DWORD LCID;
@@ -165,9 +171,73 @@ BOOL FileTimeToLocalFileTime(const FILETIME* utc, FILETIME* local);
 int GetTimeFormatA(LCID locale, DWORD flags, const SYSTEMTIME* time, const char* format, char* out, int size);
 int GetDateFormatA(LCID locale, DWORD flags, const SYSTEMTIME* date, const char* format, char* out, int size);
 
-// Windows: broadcasts are counted; combo boxes of dialogs are lists of texts.
+// Windows: broadcasts are counted; combo boxes of dialogs are lists of texts;
+// every other control is a text, an enabled flag and its tooltips; timers are
+// recorded with their periods and fire only when a test calls their handler.
 #define HWND_BROADCAST ((HWND)(uintptr_t)0xFFFF)
 #define WM_TIMECHANGE 0x001Eu
+#define WM_USER 0x0400u
+#define HWND_TOPMOST ((HWND)(intptr_t)-1)
+#define HWND_NOTOPMOST ((HWND)(intptr_t)-2)
+#define SWP_NOSIZE 0x1u
+#define SWP_NOMOVE 0x2u
+#define SWP_NOACTIVATE 0x10u
+#define SW_SHOWNORMAL 1
+#define WS_EX_TOPMOST 0x8u
+#define TTS_ALWAYSTIP 0x1u
+#define TTF_IDISHWND 0x1u
+#define TTF_SUBCLASS 0x10u
+#define TTM_ADDTOOLA (WM_USER + 4)
+#define TTM_DELTOOLA (WM_USER + 5)
+#define TOOLTIPS_CLASSA "tooltips_class32"
+#define CW_USEDEFAULT ((int)0x80000000)
+struct RECT {
+    LONG left, top, right, bottom;
+};
+struct TOOLINFOA {
+    UINT cbSize, uFlags;
+    HWND hwnd;
+    UINT_PTR uId;
+    RECT rect;
+    HINSTANCE hinst;
+    char* lpszText;
+    LPARAM lParam;
+    void* lpReserved;
+};
+typedef void (*TIMERPROC)(HWND, UINT, UINT_PTR, DWORD);
+typedef intptr_t INT_PTR;
+#define CALLBACK
+typedef INT_PTR (*DLGPROC)(HWND, UINT, WPARAM, LPARAM);
+#define WM_INITDIALOG 0x0110u
+#define WM_COMMAND 0x0111u
+#define IDOK 1
+#define IDCANCEL 2
+#define SW_MINIMIZE 6
+#define LOWORD(l) ((WORD)((uintptr_t)(l) & 0xFFFF))
+#define MAKEINTRESOURCEA(i) ((const char*)(uintptr_t)(WORD)(i))
+// A modal dialog opens, takes WM_INITDIALOG and is closed at once; tests see
+// which templates were shown.
+INT_PTR DialogBoxParamA(HINSTANCE instance, const char* name, HWND owner, DLGPROC procedure, LPARAM param);
+BOOL EndDialog(HWND dialog, INT_PTR result);
+BOOL ShowWindow(HWND window, int command);
+BOOL DestroyWindow(HWND window);
+HWND GetDlgItem(HWND dialog, int control);
+BOOL SetDlgItemTextA(HWND dialog, int control, const char* text);
+UINT GetDlgItemTextA(HWND dialog, int control, char* text, int size);
+BOOL SetWindowTextA(HWND window, const char* text);
+BOOL EnableWindow(HWND window, BOOL enable);
+BOOL IsWindowEnabled(HWND window);
+UINT_PTR SetTimer(HWND window, UINT_PTR id, UINT milliseconds, TIMERPROC procedure);
+BOOL KillTimer(HWND window, UINT_PTR id);
+HWND CreateWindowExA(DWORD ex_style, const char* class_name, const char* name, DWORD style, int x, int y,
+                     int width, int height, HWND parent, HMENU menu, HINSTANCE instance, void* param);
+BOOL SetWindowPos(HWND window, HWND after, int x, int y, int width, int height, UINT flags);
+HINSTANCE ShellExecuteA(HWND owner, const char* verb, const char* file, const char* parameters,
+                        const char* directory, int show);
+BOOL GetComputerNameA(char* name, DWORD* size);
+UINT RegisterWindowMessageA(const char* name);
+void PostQuitMessage(int code);
+ULONGLONG GetTickCount64();
 #define CB_GETCOUNT 0x0146u
 #define CB_GETCURSEL 0x0147u
 #define CB_GETLBTEXT 0x0148u

@@ -27,7 +27,7 @@ constexpr uint64_t kTicksPerMs = 10000;
 struct Machine {
     std::mutex lock;
     uint64_t utc = 0;
-    DWORD tick = 0;
+    uint64_t tick = 0;  // GetTickCount gives its low 32 bits
     LONG bias = 0;
     bool allow_set_time = true;
     int set_time_calls = 0;
@@ -57,6 +57,23 @@ struct Machine {
         int selection = CB_ERR;
     };
     std::map<std::pair<HWND, int>, Combo> combos;
+    struct Control {
+        std::string text;
+        bool enabled = true;
+        std::string tooltip;
+    };
+    std::map<std::pair<HWND, int>, Control> controls;
+    // Control handles stand for their (dialog, id); window texts by handle.
+    std::map<HWND, std::pair<HWND, int>> control_of_handle;
+    std::map<HWND, std::string> window_texts;
+    std::map<std::pair<HWND, UINT_PTR>, UINT> timers;
+    std::map<HWND, bool> topmost;
+    std::string shell_opened;
+    std::string computer_name = "SIMULATED";
+    int quit_code = -1;
+    std::vector<int> dialogs_shown;
+    std::map<HWND, int> show_commands;
+    uintptr_t next_handle = 0x10000;
 };
 
 Machine& machine() {
@@ -146,6 +163,16 @@ void os_test_reset() {
     m.mutexes.clear();
     m.time_change_broadcasts = 0;
     m.combos.clear();
+    m.controls.clear();
+    m.control_of_handle.clear();
+    m.window_texts.clear();
+    m.timers.clear();
+    m.topmost.clear();
+    m.shell_opened.clear();
+    m.computer_name = "SIMULATED";
+    m.quit_code = -1;
+    m.dialogs_shown.clear();
+    m.show_commands.clear();
     m.privilege_available = true;
     m.privilege_adjustments = 0;
     m.winsock_users = 0;
@@ -668,9 +695,20 @@ int GetDateFormatA(LCID, DWORD flags, const SYSTEMTIME* date, const char* format
 
 // ---- windows ----
 
-LRESULT SendMessageA(HWND window, UINT message, WPARAM, LPARAM) {
+static Machine::Control* control_of(HWND handle);
+
+LRESULT SendMessageA(HWND window, UINT message, WPARAM, LPARAM lparam) {
     std::lock_guard<std::mutex> g(machine().lock);
     if (window == HWND_BROADCAST && message == WM_TIMECHANGE) machine().time_change_broadcasts++;
+    if (message == TTM_ADDTOOLA || message == TTM_DELTOOLA) {
+        const TOOLINFOA* tool = (const TOOLINFOA*)lparam;
+        Machine::Control* c = control_of((HWND)tool->uId);
+        if (!c) return FALSE;
+        if (message == TTM_DELTOOLA) c->tooltip.clear();
+        else if (!c->tooltip.empty()) return FALSE;  // a second tool for a control is never shown
+        else c->tooltip = tool->lpszText ? tool->lpszText : "";
+        return TRUE;
+    }
     return 0;
 }
 
@@ -716,9 +754,207 @@ int os_test_combo_selection(HWND dialog, int control) {
     return machine().combos[{dialog, control}].selection;
 }
 
-DWORD GetTickCount() {
+// ---- controls, timers and the shell ----
+
+static Machine::Control& control_at(HWND dialog, int id) { return machine().controls[{dialog, id}]; }
+
+static Machine::Control* control_of(HWND handle) {
+    auto it = machine().control_of_handle.find(handle);
+    if (it == machine().control_of_handle.end()) return nullptr;
+    return &control_at(it->second.first, it->second.second);
+}
+
+HWND GetDlgItem(HWND dialog, int control) {
+    std::lock_guard<std::mutex> g(machine().lock);
+    Machine& m = machine();
+    for (auto& [handle, place] : m.control_of_handle)
+        if (place == std::make_pair(dialog, control)) return handle;
+    HWND handle = (HWND)(m.next_handle++);
+    m.control_of_handle[handle] = {dialog, control};
+    return handle;
+}
+
+BOOL SetDlgItemTextA(HWND dialog, int control, const char* text) {
+    std::lock_guard<std::mutex> g(machine().lock);
+    control_at(dialog, control).text = text ? text : "";
+    return TRUE;
+}
+
+// Like Windows: the text cut to size - 1 and terminated; the count copied.
+UINT GetDlgItemTextA(HWND dialog, int control, char* text, int size) {
+    if (size <= 0) return 0;
+    std::lock_guard<std::mutex> g(machine().lock);
+    const std::string& t = control_at(dialog, control).text;
+    size_t n = t.size() < (size_t)size - 1 ? t.size() : (size_t)size - 1;
+    memcpy(text, t.data(), n);
+    text[n] = 0;
+    return (UINT)n;
+}
+
+BOOL SetWindowTextA(HWND window, const char* text) {
+    std::lock_guard<std::mutex> g(machine().lock);
+    machine().window_texts[window] = text ? text : "";
+    return TRUE;
+}
+
+// The result is whether the window was disabled before.
+BOOL EnableWindow(HWND window, BOOL enable) {
+    std::lock_guard<std::mutex> g(machine().lock);
+    Machine::Control* c = control_of(window);
+    if (!c) return FALSE;
+    bool was_disabled = !c->enabled;
+    c->enabled = enable != 0;
+    return was_disabled;
+}
+
+BOOL IsWindowEnabled(HWND window) {
+    std::lock_guard<std::mutex> g(machine().lock);
+    Machine::Control* c = control_of(window);
+    return c && c->enabled;
+}
+
+UINT_PTR SetTimer(HWND window, UINT_PTR id, UINT milliseconds, TIMERPROC) {
+    std::lock_guard<std::mutex> g(machine().lock);
+    // Windows clamps periods to 10 ms .. 0x7FFFFFFF ms.
+    if (milliseconds < 10) milliseconds = 10;
+    if (milliseconds > 0x7FFFFFFFu) milliseconds = 0x7FFFFFFFu;
+    machine().timers[{window, id}] = milliseconds;
+    return id;
+}
+
+BOOL KillTimer(HWND window, UINT_PTR id) {
+    std::lock_guard<std::mutex> g(machine().lock);
+    return machine().timers.erase({window, id}) != 0;
+}
+
+HWND CreateWindowExA(DWORD, const char*, const char*, DWORD, int, int, int, int, HWND, HMENU, HINSTANCE, void*) {
+    std::lock_guard<std::mutex> g(machine().lock);
+    return (HWND)(machine().next_handle++);
+}
+
+BOOL SetWindowPos(HWND window, HWND after, int, int, int, int, UINT) {
+    std::lock_guard<std::mutex> g(machine().lock);
+    if (after == HWND_TOPMOST || after == HWND_NOTOPMOST) machine().topmost[window] = after == HWND_TOPMOST;
+    return TRUE;
+}
+
+HINSTANCE ShellExecuteA(HWND, const char*, const char* file, const char*, const char*, int) {
+    std::lock_guard<std::mutex> g(machine().lock);
+    machine().shell_opened = file ? file : "";
+    return (HINSTANCE)(uintptr_t)42;
+}
+
+BOOL GetComputerNameA(char* name, DWORD* size) {
+    std::lock_guard<std::mutex> g(machine().lock);
+    const std::string& n = machine().computer_name;
+    if (n.size() + 1 > *size) return FALSE;
+    memcpy(name, n.c_str(), n.size() + 1);
+    *size = (DWORD)n.size();
+    return TRUE;
+}
+
+UINT RegisterWindowMessageA(const char* name) {
+    UINT hash = 0;
+    for (const char* p = name; *p; p++) hash = hash * 31 + (unsigned char)*p;
+    return 0xC000u + hash % 0x4000u;
+}
+
+void PostQuitMessage(int code) {
+    std::lock_guard<std::mutex> g(machine().lock);
+    machine().quit_code = code;
+}
+
+std::string os_test_control_text(HWND dialog, int control) {
+    std::lock_guard<std::mutex> g(machine().lock);
+    return control_at(dialog, control).text;
+}
+
+bool os_test_control_enabled(HWND dialog, int control) {
+    std::lock_guard<std::mutex> g(machine().lock);
+    return control_at(dialog, control).enabled;
+}
+
+std::string os_test_tooltip(HWND dialog, int control) {
+    std::lock_guard<std::mutex> g(machine().lock);
+    return control_at(dialog, control).tooltip;
+}
+
+std::string os_test_window_text(HWND window) {
+    std::lock_guard<std::mutex> g(machine().lock);
+    return machine().window_texts[window];
+}
+
+UINT os_test_timer(HWND window, UINT_PTR id) {
+    std::lock_guard<std::mutex> g(machine().lock);
+    auto it = machine().timers.find({window, id});
+    return it == machine().timers.end() ? 0 : it->second;
+}
+
+std::string os_test_shell_opened() {
+    std::lock_guard<std::mutex> g(machine().lock);
+    return machine().shell_opened;
+}
+
+bool os_test_topmost(HWND window) {
+    std::lock_guard<std::mutex> g(machine().lock);
+    return machine().topmost[window];
+}
+
+int os_test_quit_code() {
+    std::lock_guard<std::mutex> g(machine().lock);
+    return machine().quit_code;
+}
+
+INT_PTR DialogBoxParamA(HINSTANCE, const char* name, HWND, DLGPROC procedure, LPARAM param) {
+    HWND dialog;
+    {
+        std::lock_guard<std::mutex> g(machine().lock);
+        machine().dialogs_shown.push_back((int)(uintptr_t)name);
+        dialog = (HWND)(machine().next_handle++);
+    }
+    procedure(dialog, WM_INITDIALOG, 0, param);
+    return 0;
+}
+
+BOOL EndDialog(HWND, INT_PTR) { return TRUE; }
+
+BOOL ShowWindow(HWND window, int command) {
+    std::lock_guard<std::mutex> g(machine().lock);
+    machine().show_commands[window] = command;
+    return TRUE;
+}
+
+BOOL DestroyWindow(HWND) { return TRUE; }
+
+std::vector<int> os_test_dialogs_shown() {
+    std::lock_guard<std::mutex> g(machine().lock);
+    return machine().dialogs_shown;
+}
+
+int os_test_show_command(HWND window) {
+    std::lock_guard<std::mutex> g(machine().lock);
+    return machine().show_commands[window];
+}
+
+void os_test_set_machine_value(const std::string& key, const std::string& name, const std::string& value) {
+    std::lock_guard<std::mutex> g(machine().lock);
+    auto& values = machine().registry[lower("hklm\\" + key)];
+    if (!name.empty()) values[lower(name)] = value;
+}
+
+void os_test_set_computer_name(const std::string& name) {
+    std::lock_guard<std::mutex> g(machine().lock);
+    machine().computer_name = name;
+}
+
+ULONGLONG GetTickCount64() {
     std::lock_guard<std::mutex> g(machine().lock);
     return machine().tick;
+}
+
+DWORD GetTickCount() {
+    std::lock_guard<std::mutex> g(machine().lock);
+    return (DWORD)machine().tick;
 }
 
 // ---- registry ----

@@ -17,5 +17,24 @@
 #define IDT_MAIN_COMPUTER 1031
 #define IDT_MAIN_SERVER 1032
 
+// Tray menu commands that the main window handles
+#define IDM_TRAY_HELP 6
+#define IDM_TRAY_RESET 1009
+
+// About window
+#define IDD_ABOUT 1025
+#define IDT_ABOUT_TITLE 1026
+#define IDT_ABOUT_FOLDERS 1027
+#define IDE_ABOUT_DIAGNOSTICS 1028
+
 // Settings dialog
 #define IDL_SETTINGS_SERVERS 1034
+
+// Timers of the main window
+#define TIMER_SYNC 1
+#define TIMER_DISPLAY 2
+#define TIMER_INIT 5
+#define TIMER_AUTOSYNC 10
+
+// Private messages of the main window
+#define WM_TRAY_CALLBACK (WM_USER + 5)

@@ -1,28 +1,165 @@
 #include "shell/main_window.h"
 
+#include "base/controls.h"
+#include "base/program.h"
+#include "base/status_line.h"
+#include "base/text.h"
+#include "dialogs/time_zone_window.h"
 #include "resources/pendulark_ids.h"
+#include "server/time_server.h"
+#include "shell/about_window.h"
+#include "shell/tray.h"
+#include "store/directories.h"
+#include "store/settings_store.h"
+#include "sync/autosync.h"
+#include "sync/clock_correction.h"
 #include "sync/sync_controller.h"
+#include "sync/sync_worker.h"
 
-HWND main_window;
+UINT taskbar_created_message;
+uint32_t program_ending;
 
-// Every way out of the program saves the settings first.
-static void end_program(HWND window) {
+constexpr int clock_text_size = 600;
+
+// The guard runs first, as every cycle starts with a checked time zone.
+static void begin_sync_cycle(HWND window, uint32_t correct) {
+    if (sync_running) return;
+    check_time_zone(window);
+    correct_mode = correct;
+    start_sync_cycle(window);
+}
+
+void init_main_dialog(HWND window) {
+    KillTimer(window, TIMER_INIT);
+    create_tooltip_window(instance_handle);
+    add_tooltip(window, IDB_MAIN_CHECK, "Check the time but don't change it");
+    add_tooltip(window, IDB_MAIN_CORRECT, "Check the time and change it");
+    add_tooltip(window, IDB_MAIN_TIME_ZONE, "Time Zone data");
+    add_tooltip(window, IDB_MAIN_ABOUT, "About Pendulark: version, folders and system");
+    sync_step = 0;
+    shown_step = 0;
+    sync_failed = 0;
+    char computer[600] = "";
+    DWORD size = sizeof computer;
+    if (!GetComputerNameA(computer, &size)) computer[0] = 0;
+    SetDlgItemTextA(window, IDT_MAIN_COMPUTER, computer);
+    // Ticks near whole and half seconds keep the clock from lagging its second.
+    SYSTEMTIME now;
+    GetLocalTime(&now);
+    Sleep(1000 - now.wMilliseconds);
+    SetTimer(window, TIMER_DISPLAY, 500, nullptr);
+    set_topmost(window, settings.on_top);
+    taskbar_created_message = RegisterWindowMessageA("TaskbarCreated");
+    if (settings.program_start_action == 1) begin_sync_cycle(window, 0);
+    if (settings.program_start_action == 2) begin_sync_cycle(window, 1);
+    if (settings.autosync_enabled) arm_autosync();
+    if (settings.time_server_enabled) start_time_server();
+    check_time_zone(window);
+    status_hold_ticks = 20;
+}
+
+// Time, line break, long date, in the user's formats.
+static void show_clock(HWND window, int control, const SYSTEMTIME* time) {
+    char text[clock_text_size], date[clock_text_size];
+    if (GetTimeFormatA(0, 0, time, nullptr, text, sizeof text) == 0) text[0] = 0;
+    if (GetDateFormatA(0, DATE_LONGDATE, time, nullptr, date, sizeof date) == 0) date[0] = 0;
+    text_append(text, sizeof text, "\r\n");
+    text_append(text, sizeof text, date);
+    SetDlgItemTextA(window, control, text);
+}
+
+// The server clock runs on from the answer, in the tray too.
+static void advance_server_clock(HWND window) {
+    uint32_t now = GetTickCount();
+    uint64_t clock = ((uint64_t)settings.server_clock.dwHighDateTime << 32 | settings.server_clock.dwLowDateTime) +
+                     (uint64_t)(now - server_clock_tick) * 10000;
+    settings.server_clock = FILETIME{(DWORD)clock, (DWORD)(clock >> 32)};
+    server_clock_tick = now;
+    if (in_tray) return;
+    SYSTEMTIME local;
+    if (FileTimeToSystemTime(&settings.server_clock, &local)) show_clock(window, IDT_MAIN_SERVER_CLOCK, &local);
+}
+
+static void show_with_server_state(const char* text) {
+    char line[status_text_size];
+    text_copy(line, sizeof line, text);
+    if (settings.time_server_enabled) text_append(line, sizeof line, " (Server Active)");
+    show_status(line);
+}
+
+void display_tick(HWND window) {
+    if (!in_tray) show_clock(window, IDT_MAIN_COMPUTER_CLOCK, nullptr);
+    if (server_clock_valid == 1) advance_server_clock(window);
+    if (sync_running) return;
+    if (status_hold_ticks > 0) {
+        if (status_hold_ticks == 20) show_with_server_state("Ready");
+        status_hold_ticks--;
+    } else if (settings.autosync_enabled) {
+        char countdown[countdown_text_size + 20];
+        char left[countdown_text_size];
+        format_countdown(left);
+        text_copy(countdown, sizeof countdown, left);
+        text_append(countdown, sizeof countdown, " until AutoSync");
+        show_with_server_state(countdown);
+    }
+}
+
+void autosync_tick(HWND window) {
+    if (!autosync_due()) return;
+    KillTimer(window, TIMER_AUTOSYNC);
+    begin_sync_cycle(window, 1);
+    arm_autosync();
+}
+
+static void save_and_quit() {
+    program_ending = 1;
     save_settings_with_sync_state();
-    DestroyWindow(window);
+    stop_time_server();
     PostQuitMessage(0);
 }
 
-LRESULT CALLBACK main_window_proc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
-    switch (message) {
-        case WM_CLOSE:
-            end_program(window);
-            return 0;
-        case WM_COMMAND:
-            if (LOWORD(wparam) == IDB_MAIN_CANCEL) end_program(window);
-            return 0;
-        case WM_ENDSESSION:
-            if (wparam) save_settings_with_sync_state();
-            return 0;
+void on_main_command(HWND window, int command) {
+    switch (command) {
+        case IDB_MAIN_CHECK:
+            if (sync_running) {
+                abort_sync_cycle(window);
+                break;
+            }
+            sync_aborted = 0;
+            begin_sync_cycle(window, 0);
+            break;
+        case IDB_MAIN_CORRECT:
+            if (sync_step != 0) break;
+            sync_aborted = 0;
+            begin_sync_cycle(window, 1);
+            break;
+        case IDB_MAIN_ABOUT:
+            show_about_window(window);
+            break;
+        case IDB_MAIN_CANCEL:
+            program_ending = 1;
+            save_settings_with_sync_state();
+            PostQuitMessage(0);
+            break;
+        case IDM_TRAY_HELP:
+            open_help();
+            break;
+        case IDM_TRAY_RESET:
+            arm_autosync();
+            break;
     }
-    return DefDlgProcA(window, message, wparam, lparam);
+}
+
+void close_main_window(HWND window) {
+    if (program_ending) return;
+    if (settings.minimise_to_tray && settings.resident) {
+        hide_to_tray(window);
+        return;
+    }
+    save_and_quit();
+}
+
+int query_end_session(HWND window) {
+    save_and_quit();
+    return DestroyWindow(window);
 }

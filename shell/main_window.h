@@ -1,7 +1,26 @@
 // The main window: a dialog whose class procedure is the hub of the GUI thread.
+// Its handle, main_window, lives in base/status_line.h for the layers below.
 #pragma once
+#include <stdint.h>
+
 #include "os/win32.h"
 
-extern HWND main_window;
+extern UINT taskbar_created_message;
+// Set once the program has saved and asked to quit, so that the WM_DESTROY
+// that follows does not save again.
+extern uint32_t program_ending;
 
 LRESULT CALLBACK main_window_proc(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
+
+// Timer 5, once: tooltips, computer name, the display tick, the start action,
+// AutoSync, the time server and the time-zone guard.
+void init_main_dialog(HWND window);
+// Timer 2: the two clocks and the status line.
+void display_tick(HWND window);
+// Timer 10.
+void autosync_tick(HWND window);
+// The commands of the buttons, the keys and the tray menu.
+void on_main_command(HWND window, int command);
+// Closing the window and the end of a Windows session; both save first.
+void close_main_window(HWND window);
+int query_end_session(HWND window);

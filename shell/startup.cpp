@@ -4,6 +4,7 @@
 #include <commctrl.h>
 
 #include "base/program.h"
+#include "base/status_line.h"
 #include "resources/pendulark_ids.h"
 #include "shell/command_line.h"
 #include "shell/main_window.h"
@@ -14,7 +15,6 @@
 #include "sync/sync_controller.h"
 #include "sync/sync_worker.h"
 
-HINSTANCE instance_handle;
 HICON small_icon, large_icon;
 int defer_tray_icon;
 

@@ -47,6 +47,12 @@ static void use_appdata_dir() {
     text_copy(data_dir, dir_text_size, dir);
 }
 
+void open_help() {
+    char help[dir_text_size];
+    path_in(program_dir, "ReadMe.htm", help);
+    ShellExecuteA(nullptr, nullptr, help, nullptr, nullptr, SW_SHOWNORMAL);
+}
+
 void set_up_directories(int decide_location) {
     find_program_dir();
     text_copy(data_dir, dir_text_size, program_dir);

@@ -9,5 +9,7 @@ extern char data_dir[dir_text_size];
 // With decide_location 1 the "DefSet.txt" marker may move the data to the
 // per-user application-data folder; with 0 the data stays beside the program.
 void set_up_directories(int decide_location);
+// Opens "ReadMe.htm" beside the program with the shell; a failure reports nothing.
+void open_help();
 // dir + name into out (600 bytes), cut to fit.
 void path_in(const char* dir, const char* name, char* out);

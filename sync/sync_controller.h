@@ -1,11 +1,34 @@
-// The state of a sync cycle that other parts of the program read and set.
+// The sync cycle: attempts one after the other on the GUI thread's 100 ms
+// timer 1 of the main window, with time-out, fail-over and averaging, ending
+// in clock correction and a status text.
 #pragma once
 #include <stdint.h>
 
+#include "os/win32.h"
+
+// 1 from the start of a cycle to its end.
+extern uint32_t sync_running;
+// The highest step whose status text has been shown, 0..5, or shown_fallback.
+extern uint32_t shown_step;
 // 1 when the cycle corrects the clock, 0 when it only checks.
 extern uint32_t correct_mode;
-// Set when the user or a time-out stopped the attempt.
+// Set when the user or a time-out stopped the attempt; a failure then ends the cycle.
 extern uint32_t sync_aborted;
+// Samples of an averaging cycle so far.
+extern uint32_t average_count;
+
+constexpr uint32_t shown_fallback = 99;
+constexpr uint32_t average_samples = 4;
+
+// Callers set correct_mode (and the buttons clear sync_aborted) first; the
+// time-zone guard runs before, in the shell.
+void start_sync_cycle(HWND window);
+void sync_tick(HWND window);
+void next_sync_attempt();
+void end_sync_cycle(HWND window);
+void accumulate_average();
+// The Abort button.
+void abort_sync_cycle(HWND window);
 
 // The protocol and abort flags are carried in the settings image: every save
 // of the program goes through here so that the image holds them as they stand,

@@ -10,6 +10,7 @@
 std::atomic<uint32_t> sync_step;
 std::atomic<uint32_t> sync_failed;
 std::atomic<uint32_t> server_seconds;
+std::atomic<uint32_t> server_milliseconds;
 std::atomic<int64_t> offset_sum;
 std::atomic<uint32_t> reply_tick;
 std::atomic<uint32_t> timeout_ticks;
@@ -178,10 +179,13 @@ bool exchange_sntp(attempt& a) {
     if (!receive_exactly(a, reply, sntp_packet_size)) return false;
     uint64_t t4 = filetime_to_timestamp(clock_now());
     int64_t sum;
-    if (!read_sntp_reply(reply, t1, t4, &a.seconds, &sum)) return false;
+    uint64_t t3;
+    if (!read_sntp_reply(reply, t1, t4, &t3, &sum)) return false;
+    a.seconds = (uint32_t)(t3 >> 32);
     publish_reply(a);
     publish(a, [&] {
         server_seconds = a.seconds;
+        server_milliseconds = (uint32_t)(((t3 & 0xFFFFFFFFu) * 1000) >> 32);
         offset_sum = sum;
     });
     return true;
@@ -239,6 +243,7 @@ DWORD WINAPI sync_worker(LPVOID param) {
     publish(*a, [&] {
         sync_failed = 0;
         server_seconds = 0;
+        server_milliseconds = 0;
         timeout_ticks = a->given.timeout_ticks;
         sync_step = step_started;
     });
@@ -264,13 +269,13 @@ bool read_time_protocol_reply(const unsigned char (&reply)[time_protocol_reply_s
     return *seconds != 0;
 }
 
-bool read_sntp_reply(const unsigned char (&reply)[sntp_packet_size], uint64_t t1, uint64_t t4, uint32_t* seconds,
+bool read_sntp_reply(const unsigned char (&reply)[sntp_packet_size], uint64_t t1, uint64_t t4, uint64_t* transmit,
                      int64_t* sum) {
     unsigned leap = reply[0] >> 6, mode = reply[0] & 7, stratum = reply[1];
     if (mode != 4 || leap == 3 || stratum == 0 || stratum > 15) return false;
     uint64_t t2 = read_be64(reply + 32), t3 = read_be64(reply + 40);
     if (t3 == 0 || read_be64(reply + 24) != t1) return false;
-    *seconds = (uint32_t)(t3 >> 32);
+    *transmit = t3;
     // A sum past 64 bits means a server some 34 years away from us: no answer
     // to believe, and a wrapped sum would move the clock by a wrong amount.
     return !__builtin_add_overflow((int64_t)(t2 - t1), (int64_t)(t3 - t4), sum);

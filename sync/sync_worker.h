@@ -13,6 +13,7 @@ constexpr int server_address_size = 64;
 extern std::atomic<uint32_t> sync_step;
 extern std::atomic<uint32_t> sync_failed;
 extern std::atomic<uint32_t> server_seconds;  // protocol seconds of the reply
+extern std::atomic<uint32_t> server_milliseconds;  // and the milliseconds of an SNTP reply
 extern std::atomic<int64_t> offset_sum;       // SNTP (T2 - T1) + (T3 - T4), 32.32
 extern std::atomic<uint32_t> reply_tick;
 extern std::atomic<uint32_t> timeout_ticks;   // 100 ms ticks left
@@ -47,7 +48,7 @@ uint32_t effective_protocol();
 // A Time Protocol reply of 0 is a server that does not know the time.
 bool read_time_protocol_reply(const unsigned char (&reply)[time_protocol_reply_size], uint32_t* seconds);
 // An SNTP reply is believed only from a synchronised server answering our own
-// request (t1, 32.32); t4 is our clock at its arrival. Gives the server's whole
-// seconds and the offset sum (T2 - T1) + (T3 - T4).
-bool read_sntp_reply(const unsigned char (&reply)[sntp_packet_size], uint64_t t1, uint64_t t4, uint32_t* seconds,
+// request (t1, 32.32); t4 is our clock at its arrival. Gives the server's
+// transmit time T3 (32.32) and the offset sum (T2 - T1) + (T3 - T4).
+bool read_sntp_reply(const unsigned char (&reply)[sntp_packet_size], uint64_t t1, uint64_t t4, uint64_t* transmit,
                      int64_t* sum);

@@ -2,10 +2,16 @@
 
 #include <string.h>
 
+#include "base/controls.h"
+#include "base/status_line.h"
+#include "shell/about_window.h"
+#include "shell/main_window.h"
 #include "shell/quiet_sync.h"
+#include "shell/tray.h"
 #include "store/directories.h"
 #include "store/server_list.h"
 #include "store/settings_store.h"
+#include "sync/autosync.h"
 #include "sync/clock_correction.h"
 #include "sync/sync_controller.h"
 #include "sync/sync_worker.h"
@@ -21,6 +27,7 @@ void reset_program_state() {
     sync_step = 0;
     sync_failed = 0;
     server_seconds = 0;
+    server_milliseconds = 0;
     offset_sum = 0;
     reply_tick = 0;
     timeout_ticks = 0;
@@ -31,8 +38,22 @@ void reset_program_state() {
         std::lock_guard<std::mutex> g(sync_text_lock);
         server_address_text[0] = 0;
     }
+    sync_running = 0;
+    shown_step = 0;
     correct_mode = 0;
     sync_aborted = 0;
+    average_count = 0;
+    autosync_armed = 0;
+    autosync_start_tick = 0;
+    autosync_period_ms = 0;
+    instance_handle = nullptr;
+    main_window = nullptr;
+    status_hold_ticks = 0;
+    tooltip_window = nullptr;
+    taskbar_created_message = 0;
+    program_ending = 0;
+    about_open = 0;
+    in_tray = 0;
     server_clock_tick = 0;
     wrap_count = 0;
     cycle_start_index = 0;

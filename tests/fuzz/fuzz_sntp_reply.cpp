@@ -37,9 +37,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         for (int i = 0; i < 8; i++) reply[24 + i] = (unsigned char)(t1 >> (56 - 8 * i));
     uint64_t t4 = t1 + (data[56] >> 1) * 1000000ull;
 
-    uint32_t seconds = 0;
+    uint64_t transmit = 0;
     int64_t sum = 0;
-    bool accepted = read_sntp_reply(reply, t1, t4, &seconds, &sum);
+    bool accepted = read_sntp_reply(reply, t1, t4, &transmit, &sum);
     unsigned mode = reply[0] & 7, leap = reply[0] >> 6, stratum = reply[1];
     uint64_t t2 = be64(reply + 32), t3 = be64(reply + 40);
     __int128 exact = (__int128)(int64_t)(t2 - t1) + (int64_t)(t3 - t4);
@@ -47,7 +47,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                  exact == (int64_t)exact;
     if (accepted != sound) abort();
     if (!accepted) return 0;
-    if (seconds != (uint32_t)(t3 >> 32) || sum != exact) abort();
+    if (transmit != t3 || sum != exact) abort();
 
     os_test_reset();
     reset_program_state();
@@ -55,7 +55,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     settings.protocol = 1;
     uint64_t now = clock / 10000 * 10000;  // on a whole millisecond, as a SYSTEMTIME keeps it
     os_test_set_utc(now);
-    server_seconds = seconds;
+    server_seconds = (uint32_t)(t3 >> 32);
     offset_sum = sum;
     correct_mode = 1;
     correct_clock(1);

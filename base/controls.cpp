@@ -1,0 +1,32 @@
+#include "base/controls.h"
+
+HWND tooltip_window;
+static HINSTANCE tooltip_instance;
+
+void create_tooltip_window(HINSTANCE instance) {
+    tooltip_instance = instance;
+    tooltip_window = CreateWindowExA(WS_EX_TOPMOST, TOOLTIPS_CLASSA, nullptr, TTS_ALWAYSTIP, CW_USEDEFAULT,
+                                     CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, nullptr, nullptr, instance, nullptr);
+}
+
+void add_tooltip(HWND dialog, int control, const char* text) {
+    TOOLINFOA tool{};
+    tool.cbSize = sizeof tool;
+    tool.uFlags = TTF_IDISHWND | TTF_SUBCLASS;
+    tool.hwnd = GetDlgItem(dialog, control);
+    tool.uId = (UINT_PTR)tool.hwnd;
+    tool.hinst = tooltip_instance;
+    tool.lpszText = (char*)text;
+    // One tool a control: a second tool for the same control would never show.
+    SendMessageA(tooltip_window, TTM_DELTOOLA, 0, (LPARAM)&tool);
+    SendMessageA(tooltip_window, TTM_ADDTOOLA, 0, (LPARAM)&tool);
+}
+
+void set_control_enabled(HWND dialog, int control, int enable) {
+    EnableWindow(GetDlgItem(dialog, control), enable);
+}
+
+void set_topmost(HWND window, uint32_t flag) {
+    SetWindowPos(window, flag == 1 ? HWND_TOPMOST : HWND_NOTOPMOST, 0, 0, 0, 0,
+                 SWP_NOSIZE | SWP_NOMOVE | SWP_NOACTIVATE);
+}

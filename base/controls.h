@@ -1,0 +1,15 @@
+// Small helpers over the controls of any dialog of the program.
+#pragma once
+#include <stdint.h>
+
+#include "os/win32.h"
+
+// The one tooltip control of the program; 0 until it is made.
+extern HWND tooltip_window;
+
+void create_tooltip_window(HINSTANCE instance);
+// Gives a control its tooltip, replacing the one it had.
+void add_tooltip(HWND dialog, int control, const char* text);
+void set_control_enabled(HWND dialog, int control, int enable);
+// Above every other window when flag is exactly 1.
+void set_topmost(HWND window, uint32_t flag);

@@ -1,0 +1,86 @@
+#include "shell/about_window.h"
+
+#include "base/program.h"
+#include "base/status_line.h"
+#include "base/text.h"
+#include "resources/pendulark_ids.h"
+#include "store/directories.h"
+
+uint32_t about_open;
+
+static const char version_key[] = "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion";
+
+// One text value of an open key; empty when it is missing or not a text.
+static void read_text_value(HKEY key, const char* name, char (&out)[128]) {
+    DWORD type = 0, size = sizeof out - 1;
+    if (RegQueryValueExA(key, name, nullptr, &type, (BYTE*)out, &size) != ERROR_SUCCESS || type != REG_SZ) size = 0;
+    out[size < sizeof out ? size : sizeof out - 1] = 0;
+}
+
+static void append_line(char (&out)[diagnostics_text_size], const char* label, const char* value) {
+    if (!value[0]) return;
+    text_append(out, sizeof out, label);
+    text_append(out, sizeof out, value);
+    text_append(out, sizeof out, "\r\n");
+}
+
+// Wine keeps its own settings under this key; Windows has none.
+static bool under_wine() {
+    HKEY key;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Software\\Wine", 0, KEY_READ, &key) != ERROR_SUCCESS) return false;
+    RegCloseKey(key);
+    return true;
+}
+
+void describe_system(char (&out)[diagnostics_text_size]) {
+    char product[128] = "", edition[128] = "", release[128] = "", build[128] = "";
+    HKEY key;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, version_key, 0, KEY_READ, &key) == ERROR_SUCCESS) {
+        read_text_value(key, "ProductName", product);
+        read_text_value(key, "EditionID", edition);
+        read_text_value(key, "DisplayVersion", release);
+        if (!release[0]) read_text_value(key, "CSDVersion", release);
+        read_text_value(key, "CurrentBuildNumber", build);
+        RegCloseKey(key);
+    }
+    out[0] = 0;
+    append_line(out, "System: ", product[0] ? product : "Windows (name not recorded)");
+    append_line(out, "Edition: ", edition);
+    append_line(out, "Version: ", release);
+    append_line(out, "Build: ", build);
+    if (under_wine()) append_line(out, "Running under: ", "Wine");
+}
+
+void init_about_window(HWND dialog) {
+    SetDlgItemTextA(dialog, IDT_ABOUT_TITLE, "Pendulark " PROGRAM_VERSION_TEXT);
+    char folders[2 * 600 + 40] = "Program folder: ";
+    text_append(folders, sizeof folders, program_dir);
+    text_append(folders, sizeof folders, "\r\nData folder: ");
+    text_append(folders, sizeof folders, data_dir);
+    SetDlgItemTextA(dialog, IDT_ABOUT_FOLDERS, folders);
+    char text[diagnostics_text_size] = "Pendulark " PROGRAM_VERSION_TEXT "\r\n";
+    char system[diagnostics_text_size];
+    describe_system(system);
+    text_append(text, sizeof text, system);
+    text_append(text, sizeof text, folders);
+    SetDlgItemTextA(dialog, IDE_ABOUT_DIAGNOSTICS, text);
+}
+
+void show_about_window(HWND owner) {
+    if (about_open) return;
+    about_open = 1;
+    DialogBoxParamA(instance_handle, MAKEINTRESOURCEA(IDD_ABOUT), owner, about_window_proc, 0);
+    about_open = 0;
+}
+
+INT_PTR CALLBACK about_window_proc(HWND dialog, UINT message, WPARAM wparam, LPARAM) {
+    switch (message) {
+        case WM_INITDIALOG:
+            init_about_window(dialog);
+            return TRUE;
+        case WM_COMMAND:
+            if (LOWORD(wparam) == IDOK || LOWORD(wparam) == IDCANCEL) EndDialog(dialog, 0);
+            return TRUE;
+    }
+    return FALSE;
+}
