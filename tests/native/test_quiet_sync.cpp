@@ -4,6 +4,7 @@
 
 #include "loopback_server.h"
 #include "machine.h"
+#include "replies.h"
 #include "base/filetime.h"
 #include "base/text.h"
 #include "shell/quiet_sync.h"
@@ -16,8 +17,6 @@
 namespace {
 
 constexpr uint32_t answer = 3345062400u;  // 2006-01-01 00:00:00 UTC
-
-std::string be32(uint32_t v) { return {char(v >> 24), char(v >> 16), char(v >> 8), char(v)}; }
 
 class ThreadedQuietSync : public Machine {
 protected:

@@ -1,0 +1,277 @@
+// The sync cycle on the simulated main window: its status texts tick by tick,
+// time-out, fail-over, averaging and the results, against loopback servers.
+#include <chrono>
+#include <thread>
+
+#include "loopback_server.h"
+#include "machine.h"
+#include "replies.h"
+#include "base/filetime.h"
+#include "base/status_line.h"
+#include "base/text.h"
+#include "resources/pendulark_ids.h"
+#include "store/directories.h"
+#include "store/server_list.h"
+#include "store/settings_store.h"
+#include "sync/sync_controller.h"
+#include "sync/sync_worker.h"
+
+namespace {
+
+constexpr uint32_t new_year_2006 = 3345062400u;
+constexpr uint64_t second = 1ull << 32;  // 32.32 fixed point
+HWND const window = (HWND)0x4D41;
+
+std::vector<std::string> sntp_answer(const std::string& request, int64_t offset) {
+    uint64_t t = read64(request, 40) + (uint64_t)offset;
+    return {sntp_reply(request, t, t)};
+}
+
+class ThreadedSyncController : public Machine {
+protected:
+    std::vector<std::string> servers;
+    std::vector<std::string> texts;  // every status text, as it changed
+
+    void SetUp() override {
+        Machine::SetUp();
+        set_up_directories(0);
+        reset_settings();
+        main_window = window;
+        settings.protocol = 0;
+        settings.sync_timeout_seconds = 5;
+        settings.log_level = 1;
+        std::string list;
+        for (int i = 0; i < 4; i++) {
+            servers.push_back(own_loopback_address(1 + i));
+            list += servers.back() + "\r\n";
+        }
+        write("ServFile.txt", list);
+        os_test_set_utc(2026, 12, 7, 12, 0, 0);
+    }
+    void TearDown() override {
+        stop_sync_worker();
+        Machine::TearDown();
+    }
+    std::string status() { return os_test_control_text(window, IDT_MAIN_STATUS); }
+    void tick() {
+        sync_tick(window);
+        if (texts.empty() || texts.back() != status()) texts.push_back(status());
+    }
+    // Waits (real time, bounded) until the worker has ended its attempt.
+    void wait_for_worker() {
+        for (int i = 0; i < 800 && sync_step != step_valid && !sync_failed; i++)
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    // Ticks the cycle to its end, letting each worker finish before the ticks go on.
+    void run_cycle(int limit = 200) {
+        for (int i = 0; i < limit && sync_running; i++) {
+            wait_for_worker();
+            tick();
+        }
+        ASSERT_EQ(sync_running, 0u) << "the cycle did not end";
+    }
+    void start(uint32_t correct) {
+        correct_mode = correct;
+        start_sync_cycle(window);
+    }
+    std::vector<std::string> unanswered() {
+        std::vector<std::string> names;
+        std::string log = read("dLog.txt");
+        const std::string mark = " : No response from ";
+        for (size_t at = log.find(mark); at != std::string::npos; at = log.find(mark, at + 1)) {
+            size_t from = at + mark.size();
+            names.push_back(log.substr(from, log.find("\r\n", from) - from));
+        }
+        return names;
+    }
+    void expect_buttons_back() {
+        EXPECT_EQ(os_test_control_text(window, IDB_MAIN_CHECK), "Check");
+        EXPECT_TRUE(os_test_control_enabled(window, IDB_MAIN_CORRECT));
+        EXPECT_TRUE(os_test_control_enabled(window, IDB_MAIN_OPTIONS));
+        EXPECT_EQ(os_test_tooltip(window, IDB_MAIN_CHECK), "Check the time but don't change it");
+        EXPECT_EQ(os_test_timer(window, TIMER_SYNC), 0u);
+    }
+    uint64_t set_to() {
+        SYSTEMTIME st = os_test_last_set_time();
+        FILETIME ft;
+        SystemTimeToFileTime(&st, &ft);
+        return filetime_of(ft);
+    }
+};
+
+TEST_F(ThreadedSyncController, OneTextPerTickThenTheFailureAndNoFailOverFromAManualAddress) {
+    settings.server_source = 1;
+    text_copy(settings.manual_address_a, sizeof settings.manual_address_a, "not-an-address");
+    start(0);
+    EXPECT_EQ(os_test_control_text(window, IDB_MAIN_CHECK), "Abort");
+    EXPECT_FALSE(os_test_control_enabled(window, IDB_MAIN_CORRECT));
+    EXPECT_FALSE(os_test_control_enabled(window, IDB_MAIN_OPTIONS));
+    EXPECT_EQ(os_test_tooltip(window, IDB_MAIN_CHECK), "Cancel Pendulark operation");
+    EXPECT_EQ(os_test_timer(window, TIMER_SYNC), 100u);
+    wait_for_worker();  // it fails at step 2 before the first tick
+    run_cycle();
+    std::vector<std::string> expected = {"Initialising...", "Creating Socket...", "Unable to sync from not-an-address"};
+    EXPECT_EQ(texts, expected);
+    EXPECT_EQ(unanswered(), std::vector<std::string>{"not-an-address"});
+    expect_buttons_back();
+}
+
+TEST_F(ThreadedSyncController, FailOverAsksEveryEntryOnceThenEnds) {
+    // Nobody listens: every connection is refused at once.
+    write("ServFile.txt", servers[0] + "\r\n" + servers[1] + "\r\n" + servers[2] + "\r\n");
+    settings.server_index = 1;
+    start(1);
+    run_cycle();
+    EXPECT_EQ(unanswered(), (std::vector<std::string>{servers[1], servers[2], servers[0]}));
+    EXPECT_EQ(status(), "Unable to sync from " + servers[0]);
+    EXPECT_EQ(settings.server_index, 0u);  // the last entry tried
+    EXPECT_EQ(os_test_set_time_calls(), 0);
+    expect_buttons_back();
+}
+
+TEST_F(ThreadedSyncController, AutoAsksEachServerBySntpThenByTheTimeProtocol) {
+    write("ServFile.txt", servers[0] + "\r\n" + servers[1] + "\r\n");
+    settings.protocol = 2;
+    LoopbackServer udp_a(false, servers[0], [](const std::string&) { return std::vector<std::string>{}; });
+    LoopbackServer udp_b(false, servers[1], [](const std::string&) { return std::vector<std::string>{}; });
+    // Silent SNTP servers run out of time: 5 s, 50 ticks after "Initialising...".
+    start(0);
+    for (int i = 0; i < 400 && sync_running; i++) {
+        if (sync_step == step_connected || sync_failed) tick();
+        else std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    EXPECT_EQ(sync_running, 0u);
+    EXPECT_EQ(udp_a.requests(), 1);
+    EXPECT_EQ(udp_b.requests(), 1);
+    EXPECT_EQ(unanswered(), (std::vector<std::string>{servers[0], servers[0], servers[1], servers[1]}));
+    EXPECT_EQ(auto_protocol, 1u);
+    // A time-out in list mode with fail-over allowed clears the abort flag.
+    EXPECT_EQ(sync_aborted, 0u);
+}
+
+TEST_F(ThreadedSyncController, TimeOutOnTheTickItsSecondsRunOut) {
+    settings.server_source = 1;
+    text_copy(settings.manual_address_a, sizeof settings.manual_address_a, servers[0].c_str());
+    settings.protocol = 1;
+    LoopbackServer silent(false, servers[0], [](const std::string&) { return std::vector<std::string>{}; });
+    start(0);
+    for (int i = 0; i < 400 && sync_step < step_connected; i++) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    int ticks = 0;
+    while (sync_running && ticks < 200) {
+        tick();
+        ticks++;
+    }
+    // 5 s are 50 ticks, counted after the one that showed "Initialising...".
+    EXPECT_EQ(ticks, 51);
+    EXPECT_EQ(texts[texts.size() - 2], "Waiting for reply from " + servers[0]);
+    EXPECT_EQ(status(), "Unable to sync from " + servers[0]);
+    EXPECT_EQ(sync_aborted, 1u);  // a manual address: the time-out ends the cycle
+    expect_buttons_back();
+}
+
+TEST_F(ThreadedSyncController, CorrectionTextsGiveHalfTheOffsetSumToFiveDecimals) {
+    settings.protocol = 1;
+    struct { int64_t offset_sum; const char* text; } cases[] = {
+        {-(int64_t)(3 * second), "Time Corrected by -1.50000 Scs"},
+        {(int64_t)(second / 2), "Time Corrected by 0.25000 Scs"},
+        {(int64_t)(second / 3), "Time Corrected by 0.16666 Scs"},
+    };
+    for (auto& c : cases) {
+        LoopbackServer server(false, servers[0], [&](const std::string& r) { return sntp_answer(r, c.offset_sum / 2); });
+        uint64_t before = os_test_utc();
+        settings.server_index = 0;
+        start(1);
+        run_cycle();
+        EXPECT_EQ(status(), c.text);
+        EXPECT_EQ(os_test_control_text(window, IDT_MAIN_SERVER), servers[0]);
+        EXPECT_EQ(status_hold_ticks, 40u);
+        int64_t moved_ms = (int64_t)(set_to() - before) / 10000;
+        EXPECT_EQ(moved_ms, c.offset_sum / 2 * 1000 / (int64_t)second) << c.text;
+        os_test_set_utc(before);
+    }
+}
+
+TEST_F(ThreadedSyncController, TimeProtocolCorrectsWithoutAnAmountAndACheckOnlyShows) {
+    LoopbackServer tcp(true, servers[0], [](const std::string&) { return std::vector<std::string>{be32(new_year_2006)}; }, 2);
+    start(1);
+    run_cycle();
+    EXPECT_EQ(status(), "Time Corrected");
+    EXPECT_EQ(os_test_last_set_time().wYear, 2006);
+
+    settings.server_index = 0;
+    start(0);
+    run_cycle();
+    EXPECT_EQ(status(), "Converting...");  // kept until the display tick shows "Ready"
+    EXPECT_EQ(status_hold_ticks, 20u);
+    EXPECT_EQ(server_clock_valid, 1u);
+    EXPECT_EQ(os_test_set_time_calls(), 1);
+}
+
+TEST_F(ThreadedSyncController, RefusedClockShowsThePrivilegeError) {
+    os_test_allow_set_time(false);
+    LoopbackServer tcp(true, servers[0], [](const std::string&) { return std::vector<std::string>{be32(new_year_2006)}; });
+    start(1);
+    run_cycle();
+    EXPECT_EQ(status(), "Error setting Time Change Privileges");
+}
+
+// Averaging: Time Protocol servers 0..3 answer the given seconds, `apart` ms
+// after one another; each reply is accumulated 100 ms after it came.
+class ThreadedAveraging : public ThreadedSyncController {
+protected:
+    void average(std::vector<uint32_t> answers, uint32_t apart_ms) {
+        std::vector<std::unique_ptr<LoopbackServer>> running;
+        for (size_t i = 0; i < answers.size(); i++) {
+            uint32_t value = answers[i], wait = i ? apart_ms - 100 : 0;
+            running.push_back(std::make_unique<LoopbackServer>(true, servers[i], [value, wait](const std::string&) {
+                os_test_advance_ms(wait);
+                return std::vector<std::string>{be32(value)};
+            }));
+        }
+        settings.multi_site_average = 1;
+        start(0);
+        for (int sample = 0; sample < 8 && sync_running; sample++) {
+            wait_for_worker();
+            os_test_advance_ms(100);
+            for (int i = 0; i < 10 && sync_running && (sync_step != 0 || shown_step != 0); i++) tick();
+        }
+        run_cycle();
+    }
+};
+
+TEST_F(ThreadedAveraging, EarlierSamplesAreCarriedForwardToTheLast) {
+    average({new_year_2006, new_year_2006 + 4, new_year_2006 + 8, new_year_2006 + 12}, 4000);
+    EXPECT_EQ(server_seconds, new_year_2006 + 12);
+    EXPECT_EQ(average_count, 4u);
+}
+
+TEST_F(ThreadedAveraging, SamplesKeepTheirSecondsUntilTheMean) {
+    average({new_year_2006, new_year_2006 + 1, new_year_2006 + 2, new_year_2006 + 3}, 1000);
+    EXPECT_EQ(server_seconds, new_year_2006 + 3);
+}
+
+TEST_F(ThreadedAveraging, AListThatEndsEarlyGivesTheMeanOfWhatCame) {
+    write("ServFile.txt", servers[0] + "\r\n" + servers[1] + "\r\n");
+    average({new_year_2006, new_year_2006 + 4}, 4000);
+    EXPECT_EQ(average_count, 2u);
+    EXPECT_EQ(server_seconds, new_year_2006 + 4);
+    EXPECT_EQ(os_test_control_text(window, IDT_MAIN_SERVER), servers[1]);
+}
+
+TEST_F(ThreadedAveraging, SntpCorrectionAppliesTheMeanOffset) {
+    settings.protocol = 1;
+    settings.multi_site_average = 1;
+    std::vector<std::unique_ptr<LoopbackServer>> running;
+    for (int i = 0; i < 4; i++) {
+        int64_t offset = (int64_t)((i + 1) * second);  // 1, 2, 3 and 4 s ahead
+        running.push_back(std::make_unique<LoopbackServer>(
+            false, servers[i], [offset](const std::string& r) { return sntp_answer(r, offset); }));
+    }
+    uint64_t before = os_test_utc();
+    start(1);
+    run_cycle();
+    EXPECT_EQ(status(), "Time Corrected by 2.50000 Scs");
+    EXPECT_EQ((set_to() - before) / 10000, 2500u);
+}
+
+}  // namespace
