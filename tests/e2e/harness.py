@@ -5,6 +5,7 @@ import shutil
 import struct
 import subprocess
 import sys
+import time
 
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 sys.path.insert(0, os.path.join(ROOT, "tests"))
@@ -74,8 +75,9 @@ def stop_wine():
 
 
 # Offsets of the words of the saved record that the tests set.
-RECORD_FIELDS = {"server_index": 0, "log_level": 20, "protocol": 116, "server_source": 120,
-                 "sync_timeout_seconds": 140}
+RECORD_FIELDS = {"server_index": 0, "log_level": 20, "minimise_to_tray": 88, "multi_site_average": 92,
+                 "autosync_enabled": 100, "autosync_count": 104, "autosync_unit": 108, "protocol": 116,
+                 "server_source": 120, "sync_timeout_seconds": 140, "program_start_action": 172}
 
 
 def write_settings(directory, **fields):
@@ -95,3 +97,22 @@ def log_entries(directory):
     with open(path, "rb") as f:
         lines = f.read().split(b"\r\n")
     return [line[47:].decode("latin-1") for line in lines[2:] if line]
+
+
+def control_text(window_class, control):
+    """The text of a control of a program's window, or None when it cannot be read."""
+    done = winctl("get-text", window_class, str(control))
+    if done.returncode != 0:
+        return None
+    text = done.stdout.decode("utf-8").replace("\r\n", "\n")
+    return text[:-1] if text.endswith("\n") else text
+
+
+def wait_for_text(window_class, control, accept, timeout=30):
+    """Reads the control until accept(text) holds; the last text read either way."""
+    deadline = time.monotonic() + timeout
+    text = control_text(window_class, control)
+    while not (text is not None and accept(text)) and time.monotonic() < deadline:
+        time.sleep(0.2)
+        text = control_text(window_class, control)
+    return text
