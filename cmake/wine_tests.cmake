@@ -10,7 +10,9 @@ set(gtest_disable_pthreads OFF CACHE BOOL "" FORCE)
 add_subdirectory(${GTEST_SOURCE_DIR} ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
 
 file(GLOB WINE_TESTS CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/wine/*.cpp)
-add_executable(wine_tests ${WINE_TESTS} ${CMAKE_SOURCE_DIR}/tests/program_state.cpp)
+# The main window's class and template, so the tests can make the real window.
+add_executable(wine_tests ${WINE_TESTS} ${CMAKE_SOURCE_DIR}/tests/program_state.cpp
+    ${CMAKE_SOURCE_DIR}/shell/main_window_proc.cpp ${CMAKE_SOURCE_DIR}/resources/pendulark.rc)
 target_link_libraries(wine_tests PRIVATE core gtest gtest_main)
 target_link_options(wine_tests PRIVATE -static -static-libgcc -static-libstdc++)
 

@@ -10,6 +10,8 @@ extern UINT taskbar_created_message;
 // that follows does not save again.
 extern uint32_t program_ending;
 
+// The window class "PENDULARK" of the dialog template, with the program icon.
+void register_main_class();
 LRESULT CALLBACK main_window_proc(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
 
 // Timer 5, once: tooltips, computer name, the display tick, the start action,

@@ -1,10 +1,30 @@
-// The main window's procedure: it only dispatches messages to the operations
-// of main_window.cpp and the sync controller.
+// The main window's class and procedure: the procedure only dispatches
+// messages to the operations of main_window.cpp and the sync controller.
+#include "base/program.h"
 #include "base/status_line.h"
 #include "resources/pendulark_ids.h"
 #include "shell/main_window.h"
 #include "shell/tray.h"
 #include "sync/sync_controller.h"
+
+HICON small_icon, large_icon;
+
+void register_main_class() {
+    large_icon = (HICON)LoadImageA(instance_handle, MAKEINTRESOURCEA(IDI_PENDULARK), IMAGE_ICON, 32, 32, LR_DEFAULTCOLOR);
+    small_icon = (HICON)LoadImageA(instance_handle, MAKEINTRESOURCEA(IDI_PENDULARK), IMAGE_ICON, 16, 16, LR_DEFAULTCOLOR);
+    WNDCLASSEXA window_class{};
+    window_class.cbSize = sizeof window_class;
+    window_class.style = CS_HREDRAW | CS_VREDRAW;
+    window_class.lpfnWndProc = main_window_proc;
+    window_class.cbWndExtra = DLGWINDOWEXTRA;
+    window_class.hInstance = instance_handle;
+    window_class.hIcon = large_icon;
+    window_class.hCursor = LoadCursor(nullptr, IDC_ARROW);
+    window_class.hbrBackground = (HBRUSH)(COLOR_BTNFACE + 1);
+    window_class.lpszClassName = PROGRAM_CLASS_NAME;
+    window_class.hIconSm = small_icon;
+    RegisterClassExA(&window_class);
+}
 
 LRESULT CALLBACK main_window_proc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
     switch (message) {

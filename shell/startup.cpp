@@ -15,25 +15,7 @@
 #include "sync/sync_controller.h"
 #include "sync/sync_worker.h"
 
-HICON small_icon, large_icon;
 int defer_tray_icon;
-
-static void register_main_class() {
-    large_icon = (HICON)LoadImageA(instance_handle, MAKEINTRESOURCEA(IDI_PENDULARK), IMAGE_ICON, 32, 32, LR_DEFAULTCOLOR);
-    small_icon = (HICON)LoadImageA(instance_handle, MAKEINTRESOURCEA(IDI_PENDULARK), IMAGE_ICON, 16, 16, LR_DEFAULTCOLOR);
-    WNDCLASSEXA window_class{};
-    window_class.cbSize = sizeof window_class;
-    window_class.style = CS_HREDRAW | CS_VREDRAW;
-    window_class.lpfnWndProc = main_window_proc;
-    window_class.cbWndExtra = DLGWINDOWEXTRA;
-    window_class.hInstance = instance_handle;
-    window_class.hIcon = large_icon;
-    window_class.hCursor = LoadCursor(nullptr, IDC_ARROW);
-    window_class.hbrBackground = (HBRUSH)(COLOR_BTNFACE + 1);
-    window_class.lpszClassName = PROGRAM_CLASS_NAME;
-    window_class.hIconSm = small_icon;
-    RegisterClassExA(&window_class);
-}
 
 static void run_message_loop() {
     MSG message;
@@ -50,7 +32,8 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     if (GetLastError() == ERROR_ALREADY_EXISTS) ExitProcess(0);
     // A failure shows only when setting the clock fails; later users reset the flag.
     sync_failed = enable_time_privilege();
-    INITCOMMONCONTROLSEX controls{sizeof controls, ICC_DATE_CLASSES | ICC_INTERNET_CLASSES};
+    // The date picker and address box of the settings, and the tooltips of every window.
+    INITCOMMONCONTROLSEX controls{sizeof controls, ICC_DATE_CLASSES | ICC_INTERNET_CLASSES | ICC_BAR_CLASSES};
     InitCommonControlsEx(&controls);
     set_up_directories(1);
     load_settings();
