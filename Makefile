@@ -94,10 +94,11 @@ test-wine: wine-build
 test-e2e: wine-build
 	python3 tests/e2e/run_all.py $(WINE_DIR)/bin
 
-bench: $(DEPS_STAMP)
+bench: wine-build
 	cmake -S . -B build/bench -DCMAKE_BUILD_TYPE=Release -DPENDULARK_SANITIZE= >/dev/null
 	cmake --build build/bench -j$(JOBS) --target md5_bench
 	build/bench/md5_bench
+	python3 tests/bench/pendulark_bench.py $(WINE_DIR)/bin
 
 clean:
 	rm -rf build

@@ -68,12 +68,13 @@ class ReferenceServer:
     def now(self):
         return time.time() + self.offset
 
-    def sntp_reply(self, request):
+    def sntp_reply(self, request, arrived=None):
+        """The reply; T2 is the request's arrival when given, T3 the moment of sending."""
         if self.mode == "zero":
             return bytes(48)
         stratum = 0 if self.mode == "kod" else 1
         header = struct.pack("!BBbb", 0x24, stratum, 6, -20) + bytes(8) + b"LOOP"
-        received = ntp_timestamp(self.now())
+        received = ntp_timestamp(self.now() if arrived is None else arrived)
         reference = ntp_timestamp(self.now() - 16)
         return header + reference + request[40:48] + received + ntp_timestamp(self.now())
 
@@ -83,10 +84,11 @@ class ReferenceServer:
                 request, peer = sock.recvfrom(512)
             except (socket.timeout, OSError):
                 continue
+            arrived = self.now()
             self._record("sntp", request)
             if self.mode in ("close", "silent") or len(request) < 48:
                 continue
-            sock.sendto(self.sntp_reply(request), peer)
+            sock.sendto(self.sntp_reply(request, arrived), peer)
 
     def _time_loop(self, sock):
         while not self._stop.is_set():

@@ -36,15 +36,34 @@ if [ -n "${DISPLAY:-}" ]; then
     (cd "$run_dir" && "$wine_run" "$run_dir/Pendulark.exe") || true
 else
     seconds=${RUN_SECONDS:-20}
-    echo "No display: Pendulark runs under Xvfb for $seconds s, then closes (screenshot in $run_dir/screen.png)."
+    echo "No display: Pendulark runs under Xvfb, checks and corrects against $address, stays $seconds s more and closes (screenshot in $run_dir/screen.png)."
     xvfb-run -a -s "-screen 0 1024x768x24" bash -c '
         set -u
         cd "$1"
         "$2" "$1/Pendulark.exe" &
         program=$!
+        wine=$2 bin=$3
+        winctl() { "$wine" "$bin/winctl.exe" "$@" 2>/dev/null | tr -d "\r"; }
+        # Waits up to 20 s until control $1 reads text matching $2.
+        wait_text() {
+            for _ in $(seq 100); do
+                case "$(winctl get-text PENDULARK "$1")" in $2) return 0 ;; esac
+                sleep 0.2
+            done
+            echo "control $1 never read $2"
+        }
         "$2" "$3/winctl.exe" wait PENDULARK 60000 >/dev/null 2>&1 || echo "the main window did not appear"
+        wait_text 1029 "*M*"
+        winctl click PENDULARK 1
+        wait_text 1032 "127.0.0.123"
+        sleep 0.6  # one display tick, to draw the server clock
+        echo "Check: the server clock reads $(winctl get-text PENDULARK 1030 | tr "\n" " ")"
+        winctl click PENDULARK 3
+        wait_text 1000 "[TE]*"  # "Time Corrected..." or "Error setting..."
+        echo "Correct: $(winctl get-text PENDULARK 1000)"
+        sleep 0.6  # one display tick, to draw the server clock after the correction
+        import -window root -crop 468x129+278+329 "$1/screen.png" 2>/dev/null || true
         sleep "$4"
-        import -window root "$1/screen.png" 2>/dev/null || true
         "$2" "$3/winctl.exe" close PENDULARK >/dev/null 2>&1 || true
         wait $program || true
         "$2" --server -k 2>/dev/null || true
