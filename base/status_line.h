@@ -15,6 +15,10 @@ constexpr int status_text_size = 600;
 extern HINSTANCE instance_handle;
 extern HWND main_window;
 extern std::atomic<uint32_t> status_hold_ticks;
+// "Ready" replaces the text at the next tick and stays ten seconds; a result
+// stays ten seconds before it.
+constexpr uint32_t hold_then_ready = 20;
+constexpr uint32_t hold_result = 40;
 
 void show_status(const char* text);
 // The literal followed by a name, cut to the status line's 600 bytes.

@@ -55,7 +55,7 @@ void init_main_dialog(HWND window) {
     if (settings.autosync_enabled) arm_autosync();
     if (settings.time_server_enabled) start_time_server();
     check_time_zone(window);
-    status_hold_ticks = 20;
+    status_hold_ticks = hold_then_ready;
 }
 
 // Time, line break, long date, in the user's formats.
@@ -92,7 +92,7 @@ void display_tick(HWND window) {
     if (server_clock_valid == 1) advance_server_clock(window);
     if (sync_running) return;
     if (status_hold_ticks > 0) {
-        if (status_hold_ticks == 20) show_with_server_state("Ready");
+        if (status_hold_ticks == hold_then_ready) show_with_server_state("Ready");
         status_hold_ticks--;
     } else if (settings.autosync_enabled) {
         char countdown[countdown_text_size + 20];

@@ -88,7 +88,7 @@ void abort_sync_cycle(HWND window) {
     show_status("Aborting...");
     abort_sync_attempt();
     end_sync_cycle(window);
-    status_hold_ticks = 20;
+    status_hold_ticks = hold_then_ready;
 }
 
 void next_sync_attempt() {
@@ -227,14 +227,14 @@ static void handle_success(HWND window) {
     char name[server_name_size];
     copy_current_server_name(name);
     SetDlgItemTextA(window, IDT_MAIN_SERVER, name);
-    status_hold_ticks = 40;
+    status_hold_ticks = hold_result;
     if (correct_mode == 1) {
         correct_clock(1);
         if (sync_failed) show_status("Error setting Time Change Privileges");
         else if (effective_protocol() == 0 || force_time_protocol) show_status("Time Corrected");
         else show_correction_amount();
     } else {
-        status_hold_ticks = 20;
+        status_hold_ticks = hold_then_ready;
         correct_clock(0);
         server_clock_valid = 1;
     }
