@@ -2,9 +2,8 @@
 // nobody listens (refused at once) and one-shot servers of the test's own.
 #include <chrono>
 
-#include "loopback_server.h"
-#include "machine.h"
 #include "replies.h"
+#include "server_walk.h"
 #include "base/filetime.h"
 #include "base/text.h"
 #include "shell/quiet_sync.h"
@@ -18,46 +17,7 @@ namespace {
 
 constexpr uint32_t answer = 3345062400u;  // 2006-01-01 00:00:00 UTC
 
-class ThreadedQuietSync : public Machine {
-protected:
-    std::vector<std::string> servers;
-    void SetUp() override {
-        Machine::SetUp();
-        set_up_directories(0);
-        reset_settings();
-        settings.protocol = 0;  // refused connections fail at once
-        settings.sync_timeout_seconds = 5;
-        settings.log_level = 1;
-        std::string list;
-        for (int i = 0; i < 5; i++) {
-            servers.push_back(own_loopback_address(3 + i));
-            list += servers.back() + "\r\n";
-        }
-        write("ServFile.txt", list);
-        // The walk's own clock is far from the answer, so a correction shows.
-        os_test_set_utc(2026, 12, 7, 12, 0, 0);
-    }
-    void TearDown() override {
-        stop_sync_worker();
-        Machine::TearDown();
-    }
-    // The servers named by the "No response from " lines, in order.
-    std::vector<std::string> unanswered() {
-        std::vector<std::string> names;
-        std::string log = read("dLog.txt");
-        const std::string mark = " : No response from ";
-        for (size_t at = log.find(mark); at != std::string::npos; at = log.find(mark, at + 1)) {
-            size_t start = at + mark.size();
-            names.push_back(log.substr(start, log.find("\r\n", start) - start));
-        }
-        return names;
-    }
-    std::vector<std::string> in_order(std::initializer_list<int> indexes) {
-        std::vector<std::string> names;
-        for (int i : indexes) names.push_back(servers[i]);
-        return names;
-    }
-};
+using ThreadedQuietSync = ServerWalk;
 
 TEST_F(ThreadedQuietSync, AllFailingFromTheMiddleTriesEachOnce) {
     settings.server_index = 2;

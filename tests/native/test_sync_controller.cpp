@@ -3,9 +3,8 @@
 #include <chrono>
 #include <thread>
 
-#include "loopback_server.h"
-#include "machine.h"
 #include "replies.h"
+#include "server_walk.h"
 #include "base/filetime.h"
 #include "base/status_line.h"
 #include "base/text.h"
@@ -27,30 +26,14 @@ std::vector<std::string> sntp_answer(const std::string& request, int64_t offset)
     return {sntp_reply(request, t, t)};
 }
 
-class ThreadedSyncController : public Machine {
+class ThreadedSyncController : public ServerWalk {
 protected:
-    std::vector<std::string> servers;
     std::vector<std::string> texts;  // every status text, as it changed
 
     void SetUp() override {
-        Machine::SetUp();
-        set_up_directories(0);
-        reset_settings();
+        ServerWalk::SetUp();
         main_window = window;
-        settings.protocol = 0;
-        settings.sync_timeout_seconds = 5;
-        settings.log_level = 1;
-        std::string list;
-        for (int i = 0; i < 4; i++) {
-            servers.push_back(own_loopback_address(1 + i));
-            list += servers.back() + "\r\n";
-        }
-        write("ServFile.txt", list);
-        os_test_set_utc(2026, 12, 7, 12, 0, 0);
-    }
-    void TearDown() override {
-        stop_sync_worker();
-        Machine::TearDown();
+        write("ServFile.txt", servers[0] + "\r\n" + servers[1] + "\r\n" + servers[2] + "\r\n" + servers[3] + "\r\n");
     }
     std::string status() { return os_test_control_text(window, IDT_MAIN_STATUS); }
     void tick() {
@@ -73,16 +56,6 @@ protected:
     void start(uint32_t correct) {
         correct_mode = correct;
         start_sync_cycle(window);
-    }
-    std::vector<std::string> unanswered() {
-        std::vector<std::string> names;
-        std::string log = read("dLog.txt");
-        const std::string mark = " : No response from ";
-        for (size_t at = log.find(mark); at != std::string::npos; at = log.find(mark, at + 1)) {
-            size_t from = at + mark.size();
-            names.push_back(log.substr(from, log.find("\r\n", from) - from));
-        }
-        return names;
     }
     void expect_buttons_back() {
         EXPECT_EQ(os_test_control_text(window, IDB_MAIN_CHECK), "Check");
