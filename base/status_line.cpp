@@ -1,14 +1,42 @@
 #include "base/status_line.h"
 
+#include <mutex>
+
 #include "base/text.h"
 #include "resources/pendulark_ids.h"
 
+std::atomic<uint32_t> sync_running;
 HINSTANCE instance_handle;
 HWND main_window;
 std::atomic<uint32_t> status_hold_ticks;
 
 void show_status(const char* text) {
     SetDlgItemTextA(main_window, IDT_MAIN_STATUS, text);
+}
+
+static std::mutex posted_lock;
+static char posted_text[status_text_size];
+static uint32_t posted_hold;
+
+void post_status(const char* text, uint32_t hold) {
+    {
+        std::lock_guard<std::mutex> g(posted_lock);
+        text_copy(posted_text, sizeof posted_text, text);
+        posted_hold = hold;
+    }
+    PostMessageA(main_window, WM_STATUS_POSTED, 0, 0);
+}
+
+void show_posted_status() {
+    char text[status_text_size];
+    uint32_t hold;
+    {
+        std::lock_guard<std::mutex> g(posted_lock);
+        text_copy(text, sizeof text, posted_text);
+        hold = posted_hold;
+    }
+    status_hold_ticks = hold;
+    show_status(text);
 }
 
 void show_status_with(const char* text, const char* name) {

@@ -11,6 +11,10 @@
 
 constexpr int status_text_size = 600;
 
+// 1 from the start of a sync cycle to its end: the cycle owns the status line
+// and the time server holds its reports back.
+extern std::atomic<uint32_t> sync_running;
+
 // Set by start-up: the module, for every resource, and the window once it exists.
 extern HINSTANCE instance_handle;
 extern HWND main_window;
@@ -20,6 +24,11 @@ extern std::atomic<uint32_t> status_hold_ticks;
 constexpr uint32_t hold_then_ready = 20;
 constexpr uint32_t hold_result = 40;
 
+// On the GUI thread.
 void show_status(const char* text);
 // The literal followed by a name, cut to the status line's 600 bytes.
 void show_status_with(const char* text, const char* name);
+// From another thread: the text and its hold wait under a lock until the GUI
+// thread takes them on WM_STATUS_POSTED with show_posted_status.
+void post_status(const char* text, uint32_t hold);
+void show_posted_status();

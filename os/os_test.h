@@ -48,6 +48,12 @@ void os_test_add_host(const std::string& name, const std::string& address, bool 
 void os_test_release_lookups();
 // Look-ups waiting for their release now.
 int os_test_held_lookups();
+// The address that binds to INADDR_ANY stand for (default: 127.0.0.1).
+void os_test_set_any_address(const std::string& address);
+// Binds made so far.
+int os_test_bind_calls();
+// Messages posted to a window and not yet taken.
+std::vector<UINT> os_test_take_posted(HWND window);
 // Winsock references taken and not yet given back.
 int os_test_winsock_users();
 

@@ -220,6 +220,7 @@ typedef INT_PTR (*DLGPROC)(HWND, UINT, WPARAM, LPARAM);
 INT_PTR DialogBoxParamA(HINSTANCE instance, const char* name, HWND owner, DLGPROC procedure, LPARAM param);
 BOOL EndDialog(HWND dialog, INT_PTR result);
 BOOL ShowWindow(HWND window, int command);
+BOOL PostMessageA(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
 BOOL DestroyWindow(HWND window);
 HWND GetDlgItem(HWND dialog, int control);
 BOOL SetDlgItemTextA(HWND dialog, int control, const char* text);
@@ -288,5 +289,12 @@ int closesocket(SOCKET s);
 // own hosts and hold a look-up as long as a slow resolver would.
 hostent* os_gethostbyname(const char* name);
 #define gethostbyname os_gethostbyname
+// A reverse look-up finds only the hosts added by the tests.
+hostent* os_gethostbyaddr(const char* address, int length, int type);
+#define gethostbyaddr os_gethostbyaddr
+// The simulated machine's "every interface" is the test's own loopback address,
+// so that servers of parallel test processes never meet on a port.
+int os_bind(SOCKET s, const sockaddr* address, socklen_t length);
+#define bind os_bind
 
 #endif

@@ -72,6 +72,9 @@ struct Machine {
     std::string computer_name = "SIMULATED";
     int quit_code = -1;
     std::vector<int> dialogs_shown;
+    std::map<HWND, std::vector<UINT>> posted;
+    in_addr any_address{htonl(INADDR_LOOPBACK)};
+    int bind_calls = 0;
     std::map<HWND, int> show_commands;
     uintptr_t next_handle = 0x10000;
 };
@@ -172,6 +175,9 @@ void os_test_reset() {
     m.computer_name = "SIMULATED";
     m.quit_code = -1;
     m.dialogs_shown.clear();
+    m.posted.clear();
+    m.any_address.s_addr = htonl(INADDR_LOOPBACK);
+    m.bind_calls = 0;
     m.show_commands.clear();
     m.privilege_available = true;
     m.privilege_adjustments = 0;
@@ -926,6 +932,19 @@ BOOL ShowWindow(HWND window, int command) {
 
 BOOL DestroyWindow(HWND) { return TRUE; }
 
+BOOL PostMessageA(HWND window, UINT message, WPARAM, LPARAM) {
+    std::lock_guard<std::mutex> g(machine().lock);
+    machine().posted[window].push_back(message);
+    return TRUE;
+}
+
+std::vector<UINT> os_test_take_posted(HWND window) {
+    std::lock_guard<std::mutex> g(machine().lock);
+    std::vector<UINT> taken;
+    taken.swap(machine().posted[window]);
+    return taken;
+}
+
 std::vector<int> os_test_dialogs_shown() {
     std::lock_guard<std::mutex> g(machine().lock);
     return machine().dialogs_shown;
@@ -1111,6 +1130,53 @@ hostent* os_gethostbyname(const char* name) {
     entry.h_length = 4;
     entry.h_addr_list = addresses;
     return &entry;
+}
+
+hostent* os_gethostbyaddr(const char* address, int length, int type) {
+    thread_local hostent entry;
+    thread_local char name[256];
+    if (length != 4 || type != AF_INET) return nullptr;
+    std::lock_guard<std::mutex> g(machine().lock);
+    for (auto& [host, known] : machine().hosts) {
+        if (memcmp(&known.address, address, 4) != 0) continue;
+        snprintf(name, sizeof name, "%s", host.c_str());
+        entry = hostent{};
+        entry.h_name = name;
+        entry.h_addrtype = AF_INET;
+        entry.h_length = 4;
+        return &entry;
+    }
+    return nullptr;
+}
+
+void os_test_set_any_address(const std::string& address) {
+    std::lock_guard<std::mutex> g(machine().lock);
+    inet_pton(AF_INET, address.c_str(), &machine().any_address);
+}
+
+#undef bind
+int os_test_bind_calls() {
+    std::lock_guard<std::mutex> g(machine().lock);
+    return machine().bind_calls;
+}
+
+int os_bind(SOCKET s, const sockaddr* address, socklen_t length) {
+    {
+        std::lock_guard<std::mutex> g(machine().lock);
+        machine().bind_calls++;
+    }
+    sockaddr_in at;
+    if (length == sizeof at && address->sa_family == AF_INET) {
+        memcpy(&at, address, sizeof at);
+        if (at.sin_addr.s_addr == htonl(INADDR_ANY)) {
+            std::lock_guard<std::mutex> g(machine().lock);
+            at.sin_addr = machine().any_address;
+        }
+        int on = 1;
+        setsockopt((int)s, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+        return ::bind((int)s, (const sockaddr*)&at, sizeof at);
+    }
+    return ::bind((int)s, address, length);
 }
 
 int closesocket(SOCKET s) {

@@ -38,3 +38,5 @@
 
 // Private messages of the main window
 #define WM_TRAY_CALLBACK (WM_USER + 5)
+// The time server's report waits for the GUI thread to show it.
+#define WM_STATUS_POSTED (WM_USER + 6)

@@ -1,6 +1,136 @@
 #include "server/time_server.h"
 
-// The server thread arrives with its own component; until then enabling it
-// in the settings starts nothing, and stopping has nothing to stop.
-void start_time_server() {}
-void stop_time_server() {}
+#include <mutex>
+
+#include "base/filetime.h"
+#include "base/status_line.h"
+#include "base/text.h"
+#include "store/server_list.h"
+#include "store/settings_store.h"
+#include "store/sync_log.h"
+
+std::atomic<uint32_t> time_server_running;
+
+// The listening socket and the thread belong to the server; the GUI thread
+// takes them under the lock to stop it.
+static std::mutex server_lock;
+static SOCKET server_socket = INVALID_SOCKET;
+static HANDLE server_thread;
+static uint32_t last_server;
+static std::atomic<uint32_t> server_log_level;
+
+static const char report_text[] = "Server Pendularked ";
+static const DWORD port_retry_ms = 1000;
+static const DWORD wait_step_ms = 50;
+
+static bool running(uint32_t server) { return time_server_running == server; }
+
+// Sleeps up to ms, waking early when the server is stopped.
+static void wait_while_running(uint32_t server, DWORD ms) {
+    for (DWORD waited = 0; waited < ms && running(server); waited += wait_step_ms) Sleep(wait_step_ms);
+}
+
+static bool listen_on_port(SOCKET s) {
+    sockaddr_in any{};
+    any.sin_family = AF_INET;
+    any.sin_port = htons(time_server_port);
+    any.sin_addr.s_addr = htonl(INADDR_ANY);
+    bind(s, (const sockaddr*)&any, sizeof any);
+    return listen(s, 5) == 0;
+}
+
+// The clock's seconds since 1900 in network order; past 2036 the low 32 bits,
+// as the client reads them.
+static void answer(SOCKET peer) {
+    uint32_t seconds = filetime_to_protocol_seconds(clock_now());
+    unsigned char reply[4] = {(unsigned char)(seconds >> 24), (unsigned char)(seconds >> 16),
+                              (unsigned char)(seconds >> 8), (unsigned char)seconds};
+    send(peer, (const char*)reply, sizeof reply, 0);
+    closesocket(peer);
+}
+
+static void name_peer(const in_addr& address, char (&name)[server_name_size]) {
+    hostent* host = gethostbyaddr((const char*)&address, 4, AF_INET);
+    text_copy(name, sizeof name, host && host->h_name ? host->h_name : inet_ntoa(address));
+}
+
+// Held back while a sync cycle owns the status line and the server name.
+static void report(uint32_t server, const in_addr& address) {
+    while (sync_running && running(server)) Sleep(500);
+    if (!running(server)) return;
+    char name[server_name_size], line[status_text_size];
+    name_peer(address, name);
+    set_current_server_name(name);
+    text_copy(line, sizeof line, report_text);
+    text_append(line, sizeof line, name);
+    post_status(line, hold_result);
+    if (server_log_level != 0) write_log_with_server(report_text);
+}
+
+static void serve(uint32_t server, SOCKET s) {
+    bool listening = false;
+    while (running(server)) {
+        if (!listening && !(listening = listen_on_port(s))) {
+            // Port 37 taken or not ours to bind: try again in a second.
+            wait_while_running(server, port_retry_ms);
+            continue;
+        }
+        sockaddr_in peer{};
+        socklen_t length = sizeof peer;
+        SOCKET client = accept(s, (sockaddr*)&peer, &length);
+        if (client == INVALID_SOCKET) {
+            wait_while_running(server, wait_step_ms);  // never spin on a failing accept
+            continue;
+        }
+        answer(client);
+        report(server, peer.sin_addr);
+    }
+}
+
+DWORD WINAPI time_server_thread(LPVOID param) {
+    uint32_t server = (uint32_t)(uintptr_t)param;
+    WSADATA data;
+    if (WSAStartup(0x0101, &data) != 0) return 0;
+    SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    bool mine = false;
+    if (s != INVALID_SOCKET) {
+        std::lock_guard<std::mutex> g(server_lock);
+        mine = running(server);
+        if (mine) server_socket = s;
+    }
+    // Once published, the socket is closed by the stop, never here.
+    if (mine) serve(server, s);
+    else if (s != INVALID_SOCKET) closesocket(s);
+    WSACleanup();
+    return 0;
+}
+
+void start_time_server() {
+    std::lock_guard<std::mutex> g(server_lock);
+    if (server_thread) return;
+    server_log_level = settings.log_level;
+    if (++last_server == 0) ++last_server;
+    time_server_running = last_server;
+    DWORD id;
+    server_thread = CreateThread(nullptr, 0, time_server_thread, (LPVOID)(uintptr_t)last_server, 0, &id);
+    if (!server_thread) time_server_running = 0;
+}
+
+void stop_time_server() {
+    SOCKET s;
+    HANDLE thread;
+    {
+        std::lock_guard<std::mutex> g(server_lock);
+        time_server_running = 0;
+        s = server_socket;
+        server_socket = INVALID_SOCKET;
+        thread = server_thread;
+        server_thread = nullptr;
+    }
+    // Closing the listening socket wakes a waiting accept.
+    if (s != INVALID_SOCKET) closesocket(s);
+    if (thread) {
+        WaitForSingleObject(thread, 1000);
+        CloseHandle(thread);
+    }
+}

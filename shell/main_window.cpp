@@ -139,6 +139,7 @@ void on_main_command(HWND window, int command) {
         case IDB_MAIN_CANCEL:
             program_ending = 1;
             save_settings_with_sync_state();
+            stop_time_server();
             PostQuitMessage(0);
             break;
         case IDM_TRAY_HELP:

@@ -48,6 +48,9 @@ LRESULT CALLBACK main_window_proc(HWND window, UINT message, WPARAM wparam, LPAR
             return 0;
         case WM_QUERYENDSESSION:
             return query_end_session(window);
+        case WM_STATUS_POSTED:
+            show_posted_status();
+            return 0;
         case WM_RBUTTONUP:
             show_tray_menu(window);
             return 0;

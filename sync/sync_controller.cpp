@@ -11,7 +11,6 @@
 #include "sync/clock_correction.h"
 #include "sync/sync_worker.h"
 
-uint32_t sync_running;
 uint32_t shown_step;
 uint32_t correct_mode;
 uint32_t sync_aborted;

@@ -6,8 +6,6 @@
 
 #include "os/win32.h"
 
-// 1 from the start of a cycle to its end.
-extern uint32_t sync_running;
 // The highest step whose status text has been shown, 0..5, or shown_fallback.
 extern uint32_t shown_step;
 // 1 when the cycle corrects the clock, 0 when it only checks.

@@ -12,6 +12,9 @@
 #include <thread>
 #include <vector>
 
+// The same bind in every test: the simulated machine's.
+#include "os/win32.h"
+
 // 127.a.b.c, unique per test process and n (1..14), so that parallel tests never
 // share a port: the low 20 bits of the pid and four bits of n.
 inline std::string own_loopback_address(int n = 1) {
