@@ -283,6 +283,9 @@ BOOL AdjustTokenPrivileges(HANDLE token, BOOL disable_all, TOKEN_PRIVILEGES* sta
 // Sockets: the host's BSD sockets under their Winsock names.
 #define INVALID_SOCKET (~(SOCKET)0)
 #define SOCKET_ERROR (-1)
+#ifndef SOMAXCONN
+#define SOMAXCONN 4096
+#endif
 int WSAStartup(WORD version, WSADATA* data);
 int WSACleanup();
 int closesocket(SOCKET s);

@@ -36,7 +36,10 @@ static bool listen_on_port(SOCKET s) {
     any.sin_port = htons(time_server_port);
     any.sin_addr.s_addr = htonl(INADDR_ANY);
     bind(s, (const sockaddr*)&any, sizeof any);
-    return listen(s, 5) == 0;
+    // A backlog of 5 overflows in a burst of clients, and with SYN cookies a
+    // client whose handshake was dropped waits for ever: the clients of this
+    // protocol never speak first.
+    return listen(s, SOMAXCONN) == 0;
 }
 
 // The clock's seconds since 1900 in network order; past 2036 the low 32 bits,
