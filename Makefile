@@ -23,7 +23,8 @@ all: build
 
 PACKAGES := cmake make g++ clang libclang-rt-14-dev python3 file googletest libgtest-dev \
 	libbenchmark-dev libssl-dev g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix \
-	wine wine64 wine32 xvfb xauth xdotool imagemagick locales fonts-wqy-microhei fonts-wine
+	wine wine64 wine32 xvfb xauth xdotool imagemagick locales fonts-wqy-microhei fonts-wine \
+	xinetd
 
 $(DEPS_STAMP):
 	missing=$$(dpkg-query -W -f='$${Package} $${Status}\n' $(PACKAGES) 2>/dev/null | grep -c ' installed$$' || true)

@@ -6,15 +6,19 @@
   without moving the clock), the magnitude of the offset the status line shows
   minus the server's true offset; median and worst;
 - idle CPU: the CPU time of the running window over a minute as a share of one
-  core, beside an idle Sumwick window measured the same way as the reference.
+  core, beside an idle Sumwick window measured the same way as the reference;
+- time server: sequential clients answered per second on loopback at log level
+  0, against xinetd's built-in RFC 868 "time" service on another loopback port.
 
-    pendulark_bench.py BIN_DIR [CORRECTS] [IDLE_SECONDS]
+    pendulark_bench.py BIN_DIR [CORRECTS] [IDLE_SECONDS] [CLIENTS]
 """
 import os
 import re
+import socket
 import statistics
 import subprocess
 import sys
+import tempfile
 import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
@@ -87,12 +91,87 @@ def accuracy(harness, directory, corrects):
     return errors
 
 
+XINETD_PORT = 3737
+XINETD_CONF = f"""service time
+{{
+    type = INTERNAL UNLISTED
+    id = time-stream
+    socket_type = stream
+    protocol = tcp
+    user = root
+    wait = no
+    bind = 127.0.0.1
+    port = {XINETD_PORT}
+    disable = no
+    cps = 1000000 1
+    instances = UNLIMITED
+    per_source = UNLIMITED
+}}
+"""
+
+
+def clients_per_second(port, clients):
+    """Sequential clients, each reading the four bytes until the close."""
+    started = time.monotonic()
+    for _ in range(clients):
+        with socket.create_connection(("127.0.0.1", port), timeout=10) as s:
+            data = b""
+            while True:
+                chunk = s.recv(16)
+                if not chunk:
+                    break
+                data += chunk
+        if len(data) != 4:
+            sys.exit(f"port {port} answered {len(data)} bytes")
+    return clients / (time.monotonic() - started)
+
+
+def wait_for_port(port, seconds=20):
+    deadline = time.monotonic() + seconds
+    while time.monotonic() < deadline:
+        try:
+            socket.create_connection(("127.0.0.1", port), timeout=2).close()
+            return
+        except OSError:
+            time.sleep(0.2)
+    sys.exit(f"nothing answers on port {port}")
+
+
+def server_rates(harness, directory, clients):
+    # xinetd removes its pid file when it ends: it gets one of its own.
+    with tempfile.TemporaryDirectory() as scratch:
+        conf = os.path.join(scratch, "xinetd.conf")
+        with open(conf, "w") as f:
+            f.write(XINETD_CONF)
+        xinetd = subprocess.Popen(["xinetd", "-dontfork", "-f", conf, "-pidfile", os.path.join(scratch, "pid"),
+                                   "-filelog", os.path.join(scratch, "log")],
+                                  stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        try:
+            wait_for_port(XINETD_PORT)
+            reference = clients_per_second(XINETD_PORT, clients)
+        finally:
+            xinetd.terminate()
+            xinetd.wait(10)
+    harness.write_settings(directory, time_server_enabled=1, log_level=0)
+    process = harness.start(directory, "Pendulark.exe")
+    try:
+        if harness.winctl("wait", WINDOW, "30000").returncode != 0:
+            sys.exit("Pendulark: no window")
+        wait_for_port(37)
+        ours = clients_per_second(37, clients)
+    finally:
+        harness.winctl("key", WINDOW, "0x1B")
+        harness.finish(process, 20)
+    return ours, reference
+
+
 def main():
     if len(sys.argv) < 2:
         sys.exit(__doc__)
     os.environ["PENDULARK_BIN"] = os.path.abspath(sys.argv[1])
     corrects = int(sys.argv[2]) if len(sys.argv) > 2 else 21
     seconds = float(sys.argv[3]) if len(sys.argv) > 3 else 60
+    clients = int(sys.argv[4]) if len(sys.argv) > 4 else 2000
     import harness
     harness.start_wine()
     try:
@@ -109,6 +188,9 @@ def main():
         ratio = f"{pendulark / sumwick:.2f} x Sumwick's" if sumwick > 0 else "Sumwick used no measurable CPU"
         print(f"idle CPU over {seconds:.0f} s: Pendulark {pendulark * 100:.3f} % of one core, "
               f"idle Sumwick window {sumwick * 100:.3f} % ({ratio}; target below 0.5 %)")
+        ours, reference = server_rates(harness, directory, clients)
+        print(f"time server, {clients} sequential clients: Pendulark under Wine {ours:.0f}/s, "
+              f"xinetd's time service {reference:.0f}/s, ratio {ours / reference:.2f} (aim: at least 0.25)")
     finally:
         harness.stop_wine()
 
