@@ -7,6 +7,7 @@
 
 std::atomic<uint32_t> sync_running;
 HINSTANCE instance_handle;
+HICON small_icon, large_icon;
 HWND main_window;
 std::atomic<uint32_t> status_hold_ticks;
 

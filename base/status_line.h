@@ -17,6 +17,8 @@ extern std::atomic<uint32_t> sync_running;
 
 // Set by start-up: the module, for every resource, and the window once it exists.
 extern HINSTANCE instance_handle;
+// The program icon at 16 and 32 pixels, loaded with the window class.
+extern HICON small_icon, large_icon;
 extern HWND main_window;
 extern std::atomic<uint32_t> status_hold_ticks;
 // "Ready" replaces the text at the next tick and stays ten seconds; a result

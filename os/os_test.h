@@ -50,6 +50,11 @@ void os_test_release_lookups();
 int os_test_held_lookups();
 // The address that binds to INADDR_ANY stand for (default: 127.0.0.1).
 void os_test_set_any_address(const std::string& address);
+// The tray icon: whether there is a taskbar to take it, whether it is there, its tip.
+void os_test_set_taskbar(bool present);
+bool os_test_tray_icon(std::string* tip = nullptr);
+// The items of the last menu tracked ("-" for a separator) and their ids.
+std::vector<std::string> os_test_last_menu(std::vector<UINT_PTR>* ids = nullptr);
 // Binds made so far.
 int os_test_bind_calls();
 // Messages posted to a window and not yet taken.

@@ -39,6 +39,7 @@ typedef uintptr_t WPARAM;
 typedef uintptr_t UINT_PTR;
 typedef HANDLE HINSTANCE;
 typedef HANDLE HMENU;
+typedef HANDLE HICON;
 typedef intptr_t LPARAM;
 typedef intptr_t LRESULT;
 typedef DWORD LCID;
@@ -222,6 +223,40 @@ INT_PTR DialogBoxParamA(HINSTANCE instance, const char* name, HWND owner, DLGPRO
 BOOL EndDialog(HWND dialog, INT_PTR result);
 BOOL ShowWindow(HWND window, int command);
 BOOL PostMessageA(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
+BOOL SetForegroundWindow(HWND window);
+#define SW_HIDE 0
+#define SW_RESTORE 9
+#define WM_LBUTTONDBLCLK 0x0203u
+#define WM_RBUTTONDOWN 0x0204u
+#define WM_RBUTTONUP 0x0205u
+// The notification area keeps one icon record; without a taskbar adding fails.
+#define NIM_ADD 0u
+#define NIM_MODIFY 1u
+#define NIM_DELETE 2u
+#define NIF_MESSAGE 1u
+#define NIF_ICON 2u
+#define NIF_TIP 4u
+#define NOTIFYICONDATAA_V2_SIZE 488
+struct NOTIFYICONDATAA {
+    DWORD cbSize;
+    HWND hWnd;
+    UINT uID, uFlags, uCallbackMessage;
+    HICON hIcon;
+    CHAR szTip[128];
+};
+BOOL Shell_NotifyIconA(DWORD action, NOTIFYICONDATAA* data);
+// Popup menus: the last one tracked is kept for the tests.
+struct POINT {
+    LONG x, y;
+};
+#define MF_STRING 0u
+#define MF_SEPARATOR 0x800u
+#define TPM_RIGHTBUTTON 8u
+HMENU CreatePopupMenu();
+BOOL AppendMenuA(HMENU menu, UINT flags, UINT_PTR id, const char* text);
+BOOL TrackPopupMenuEx(HMENU menu, UINT flags, int x, int y, HWND owner, void* params);
+BOOL DestroyMenu(HMENU menu);
+BOOL GetCursorPos(POINT* at);
 BOOL DestroyWindow(HWND window);
 HWND GetDlgItem(HWND dialog, int control);
 BOOL SetDlgItemTextA(HWND dialog, int control, const char* text);

@@ -75,6 +75,10 @@ struct Machine {
     std::map<HWND, std::vector<UINT>> posted;
     in_addr any_address{htonl(INADDR_LOOPBACK)};
     int bind_calls = 0;
+    bool taskbar = true, tray_icon = false;
+    std::string tray_tip;
+    std::map<HMENU, std::vector<std::pair<std::string, UINT_PTR>>> menus;
+    std::vector<std::pair<std::string, UINT_PTR>> last_menu;
     std::map<HWND, int> show_commands;
     uintptr_t next_handle = 0x10000;
 };
@@ -178,6 +182,11 @@ void os_test_reset() {
     m.posted.clear();
     m.any_address.s_addr = htonl(INADDR_LOOPBACK);
     m.bind_calls = 0;
+    m.taskbar = true;
+    m.tray_icon = false;
+    m.tray_tip.clear();
+    m.menus.clear();
+    m.last_menu.clear();
     m.show_commands.clear();
     m.privilege_available = true;
     m.privilege_adjustments = 0;
@@ -936,6 +945,71 @@ BOOL PostMessageA(HWND window, UINT message, WPARAM, LPARAM) {
     std::lock_guard<std::mutex> g(machine().lock);
     machine().posted[window].push_back(message);
     return TRUE;
+}
+
+BOOL SetForegroundWindow(HWND) { return TRUE; }
+
+BOOL Shell_NotifyIconA(DWORD action, NOTIFYICONDATAA* data) {
+    std::lock_guard<std::mutex> g(machine().lock);
+    Machine& m = machine();
+    if (!m.taskbar || data->cbSize != NOTIFYICONDATAA_V2_SIZE) return FALSE;
+    if (action == NIM_ADD && m.tray_icon) return FALSE;
+    if (action != NIM_ADD && !m.tray_icon) return FALSE;
+    m.tray_icon = action != NIM_DELETE;
+    m.tray_tip = m.tray_icon ? std::string(data->szTip, strnlen(data->szTip, sizeof data->szTip)) : "";
+    return TRUE;
+}
+
+HMENU CreatePopupMenu() {
+    std::lock_guard<std::mutex> g(machine().lock);
+    HMENU menu = (HMENU)(machine().next_handle++);
+    machine().menus[menu];
+    return menu;
+}
+
+BOOL AppendMenuA(HMENU menu, UINT flags, UINT_PTR id, const char* text) {
+    std::lock_guard<std::mutex> g(machine().lock);
+    machine().menus[menu].push_back({flags & MF_SEPARATOR ? "-" : text, id});
+    return TRUE;
+}
+
+BOOL TrackPopupMenuEx(HMENU menu, UINT, int, int, HWND, void*) {
+    std::lock_guard<std::mutex> g(machine().lock);
+    machine().last_menu = machine().menus[menu];
+    return TRUE;
+}
+
+BOOL DestroyMenu(HMENU menu) {
+    std::lock_guard<std::mutex> g(machine().lock);
+    return machine().menus.erase(menu) != 0;
+}
+
+BOOL GetCursorPos(POINT* at) {
+    at->x = at->y = 100;
+    return TRUE;
+}
+
+void os_test_set_taskbar(bool present) {
+    std::lock_guard<std::mutex> g(machine().lock);
+    machine().taskbar = present;
+    if (!present) machine().tray_icon = false;
+}
+
+bool os_test_tray_icon(std::string* tip) {
+    std::lock_guard<std::mutex> g(machine().lock);
+    if (tip) *tip = machine().tray_tip;
+    return machine().tray_icon;
+}
+
+std::vector<std::string> os_test_last_menu(std::vector<UINT_PTR>* ids) {
+    std::lock_guard<std::mutex> g(machine().lock);
+    std::vector<std::string> texts;
+    if (ids) ids->clear();
+    for (auto& [text, id] : machine().last_menu) {
+        texts.push_back(text);
+        if (ids) ids->push_back(id);
+    }
+    return texts;
 }
 
 std::vector<UINT> os_test_take_posted(HWND window) {

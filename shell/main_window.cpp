@@ -111,10 +111,12 @@ void autosync_tick(HWND window) {
     arm_autosync();
 }
 
+
 static void save_and_quit() {
     program_ending = 1;
     save_settings_with_sync_state();
     stop_time_server();
+    remove_tray_icon();
     PostQuitMessage(0);
 }
 
@@ -137,10 +139,7 @@ void on_main_command(HWND window, int command) {
             show_about_window(window);
             break;
         case IDB_MAIN_CANCEL:
-            program_ending = 1;
-            save_settings_with_sync_state();
-            stop_time_server();
-            PostQuitMessage(0);
+            save_and_quit();
             break;
         case IDM_TRAY_HELP:
             open_help();
@@ -149,6 +148,10 @@ void on_main_command(HWND window, int command) {
             arm_autosync();
             break;
     }
+}
+
+void on_minimised(HWND window) {
+    if (settings.minimise_to_tray) hide_to_tray(window);
 }
 
 void close_main_window(HWND window) {

@@ -23,6 +23,8 @@ void display_tick(HWND window);
 void autosync_tick(HWND window);
 // The commands of the buttons, the keys and the tray menu.
 void on_main_command(HWND window, int command);
+// Minimising hides the window to the tray when "Tray" is on.
+void on_minimised(HWND window);
 // Closing the window and the end of a Windows session; both save first.
 void close_main_window(HWND window);
 int query_end_session(HWND window);

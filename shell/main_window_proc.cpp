@@ -7,8 +7,6 @@
 #include "shell/tray.h"
 #include "sync/sync_controller.h"
 
-HICON small_icon, large_icon;
-
 void register_main_class() {
     large_icon = (HICON)LoadImageA(instance_handle, MAKEINTRESOURCEA(IDI_PENDULARK), IMAGE_ICON, 32, 32, LR_DEFAULTCOLOR);
     small_icon = (HICON)LoadImageA(instance_handle, MAKEINTRESOURCEA(IDI_PENDULARK), IMAGE_ICON, 16, 16, LR_DEFAULTCOLOR);
@@ -48,6 +46,12 @@ LRESULT CALLBACK main_window_proc(HWND window, UINT message, WPARAM wparam, LPAR
             return 0;
         case WM_QUERYENDSESSION:
             return query_end_session(window);
+        case WM_SIZE:
+            if (wparam == SIZE_MINIMIZED) on_minimised(window);
+            break;
+        case WM_TRAY_CALLBACK:
+            on_tray_callback(window, wparam, lparam);
+            return 0;
         case WM_STATUS_POSTED:
             show_posted_status();
             return 0;
@@ -55,5 +59,6 @@ LRESULT CALLBACK main_window_proc(HWND window, UINT message, WPARAM wparam, LPAR
             show_tray_menu(window);
             return 0;
     }
+    if (message == taskbar_created_message && message != 0) on_taskbar_created();
     return DefDlgProcA(window, message, wparam, lparam);
 }

@@ -9,13 +9,12 @@
 #include "shell/command_line.h"
 #include "shell/main_window.h"
 #include "shell/quiet_sync.h"
+#include "shell/tray.h"
 #include "store/directories.h"
 #include "store/settings_store.h"
 #include "sync/clock_correction.h"
 #include "sync/sync_controller.h"
 #include "sync/sync_worker.h"
-
-int defer_tray_icon;
 
 static void run_message_loop() {
     MSG message;

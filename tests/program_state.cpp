@@ -47,6 +47,9 @@ void reset_program_state() {
     autosync_start_tick = 0;
     autosync_period_ms = 0;
     instance_handle = nullptr;
+    small_icon = nullptr;
+    large_icon = nullptr;
+    defer_tray_icon = 0;
     main_window = nullptr;
     status_hold_ticks = 0;
     tooltip_window = nullptr;

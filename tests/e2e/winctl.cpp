@@ -8,6 +8,9 @@
 //   winctl set-text CLASS ID TEXT   replace the text of child control ID
 //   winctl click CLASS ID           click the button ID
 //   winctl get-text CLASS ID        print the text of child ID in UTF-8
+//   winctl visible CLASS            exit 0 when the window is visible, 1 when hidden
+//   winctl post CLASS MSG W L       post a message; MSG is a number or the name of a
+//                                   registered message ("TaskbarCreated")
 // Exit codes: 0 done, 1 window or control not found, 2 usage.
 #include <windows.h>
 
@@ -79,6 +82,15 @@ int wmain(int argc, wchar_t** argv) {
     HWND window = find_window(window_class);
     if (!window) return 1;
     if (!wcscmp(verb, L"close") && argc == 3) return PostMessageW(window, WM_CLOSE, 0, 0) ? 0 : 1;
+    if (!wcscmp(verb, L"visible") && argc == 3) return IsWindowVisible(window) ? 0 : 1;
+    if (!wcscmp(verb, L"post") && argc == 6) {
+        wchar_t* end = NULL;
+        UINT message = static_cast<UINT>(wcstoul(argv[3], &end, 0));
+        if (*end) message = RegisterWindowMessageW(argv[3]);
+        WPARAM w = wcstoul(argv[4], NULL, 0);
+        LPARAM l = static_cast<LPARAM>(wcstoul(argv[5], NULL, 0));
+        return PostMessageW(window, message, w, l) ? 0 : 1;
+    }
     if (!wcscmp(verb, L"key") && argc == 4) {
         WPARAM key = wcstoul(argv[3], NULL, 0);
         // Keys go to the window with the focus, as they would from a keyboard.

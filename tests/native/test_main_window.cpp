@@ -201,7 +201,7 @@ TEST_F(MainWindow, ClosingSavesUnlessTrayAndResidentKeepTheProgram) {
     settings.resident = 1;
     close_main_window(window);
     EXPECT_EQ(os_test_quit_code(), -1);
-    EXPECT_EQ(os_test_show_command(window), SW_MINIMIZE);
+    EXPECT_EQ(os_test_show_command(window), SW_HIDE);
     EXPECT_FALSE(exists("dSync.dat"));
 
     settings.resident = 0;
