@@ -1,5 +1,200 @@
 #include "dialogs/time_zone_window.h"
 
-// The guard arrives with the time-zone window; until then a cycle starts
-// without looking at the zone.
-void check_time_zone(HWND) {}
+#include <string.h>
+
+#include "base/controls.h"
+#include "base/privileges.h"
+#include "base/program.h"
+#include "base/status_line.h"
+#include "base/text.h"
+#include "resources/pendulark_ids.h"
+#include "store/directories.h"
+#include "store/settings_store.h"
+#include "store/sync_log.h"
+
+uint32_t time_zone_in_daylight;
+char time_zone_display_name[zone_text_size];
+
+static const char zones_key[] = "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Time Zones\\";
+
+static void ansi_of(const WCHAR* name, char (&out)[zone_text_size]) {
+    if (WideCharToMultiByte(CP_ACP, 0, name, -1, out, sizeof out, nullptr, nullptr) == 0) out[0] = 0;
+    out[sizeof out - 1] = 0;
+}
+
+static void keep_display_name_in_settings() {
+    memcpy(settings.time_zone_display_name, time_zone_display_name, sizeof settings.time_zone_display_name);
+}
+
+void take_time_zone_name_from_settings() {
+    memcpy(time_zone_display_name, settings.time_zone_display_name, sizeof settings.time_zone_display_name);
+    time_zone_display_name[zone_text_size - 1] = 0;
+}
+
+void restore_time_zone() {
+    TIME_ZONE_INFORMATION now;
+    GetTimeZoneInformation(&now);
+    if (now.Bias == settings.saved_time_zone.Bias) return;
+    // Since Vista the zone can only be set with this privilege enabled.
+    enable_privilege("SeTimeZonePrivilege");
+    uint32_t level = settings.log_level;
+    if (!SetTimeZoneInformation(&settings.saved_time_zone)) {
+        // The user asked for the zone to be guarded: a refusal is not kept quiet.
+        if (level == 1 || level == 3) write_log("Time Zone Restore Failed");
+        return;
+    }
+    SendMessageA(HWND_BROADCAST, WM_WININICHANGE, 0, 0);
+    if (level == 1 || level == 3) write_log("Time Zone Restored");
+}
+
+static void read_display_name(const char* standard_name) {
+    char key_name[sizeof zones_key + zone_text_size];
+    text_copy(key_name, sizeof key_name, zones_key);
+    text_append(key_name, sizeof key_name, standard_name);
+    HKEY key;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, key_name, 0, KEY_READ, &key) != ERROR_SUCCESS) return;
+    char display[zone_text_size];
+    DWORD type = 0, size = sizeof display - 1;
+    if (RegQueryValueExA(key, "Display", nullptr, &type, (BYTE*)display, &size) == ERROR_SUCCESS && type == REG_SZ) {
+        display[size < sizeof display ? size : sizeof display - 1] = 0;
+        text_copy(time_zone_display_name, sizeof time_zone_display_name, display);
+        keep_display_name_in_settings();
+    }
+    RegCloseKey(key);
+}
+
+void check_time_zone(HWND window) {
+    if (settings.time_zone_locked == 1) restore_time_zone();
+    DWORD phase = GetTimeZoneInformation(&settings.saved_time_zone);
+    if (phase == TIME_ZONE_ID_INVALID) return;
+    // A zone without transitions (result 0) keeps standard time all year.
+    time_zone_in_daylight = phase == TIME_ZONE_ID_DAYLIGHT;
+    char name[zone_text_size], title[zone_text_size] = "Pendulark " PROGRAM_VERSION_TEXT " - ";
+    const TIME_ZONE_INFORMATION& zone = settings.saved_time_zone;
+    ansi_of(time_zone_in_daylight ? zone.DaylightName : zone.StandardName, name);
+    text_append(title, sizeof title, name);
+    SetWindowTextA(window, title);
+    ansi_of(zone.StandardName, name);
+    read_display_name(name);
+}
+
+void format_bias(HWND dialog, int control, int32_t minutes) {
+    if (minutes == 0) {
+        SetDlgItemTextA(dialog, control, "None");
+        return;
+    }
+    char text[zone_text_size], number[12];
+    text_copy(text, sizeof text, minutes < 0 ? "- " : "+ ");
+    uint32_t magnitude = minutes < 0 ? 0u - (uint32_t)minutes : (uint32_t)minutes;
+    uint32_t hours = magnitude / 60, rest = magnitude % 60;
+    if (hours) {
+        text_of_int((int32_t)hours, number);
+        text_append(text, sizeof text, number);
+        text_append(text, sizeof text, hours == 1 ? " Hr" : " Hrs");
+    }
+    if (rest) {
+        text_of_int((int32_t)rest, number);
+        text_append(text, sizeof text, " ");
+        text_append(text, sizeof text, number);
+        text_append(text, sizeof text, rest == 1 ? " Mn" : " Mns");
+    }
+    SetDlgItemTextA(dialog, control, text);
+}
+
+static int days_in_month(int year, int month) {
+    static const int days[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+    return month == 2 && leap ? 29 : days[month - 1];
+}
+
+// The weekday of a date, from the calendar of the system.
+static int weekday_of(SYSTEMTIME date) {
+    FILETIME ft;
+    SystemTimeToFileTime(&date, &ft);
+    FileTimeToSystemTime(&ft, &date);
+    return date.wDayOfWeek;
+}
+
+// The day-in-month rule ("the last Sunday of October") in this year, or in
+// the next when its month has passed.
+static SYSTEMTIME next_rule_date(const SYSTEMTIME& rule) {
+    SYSTEMTIME today;
+    GetLocalTime(&today);
+    SYSTEMTIME date{};
+    date.wYear = (WORD)(today.wYear + (rule.wMonth < today.wMonth ? 1 : 0));
+    date.wMonth = rule.wMonth;
+    date.wDay = (WORD)(rule.wDay == 5 ? days_in_month(date.wYear, date.wMonth) - 6 : (rule.wDay - 1) * 7 + 1);
+    while (weekday_of(date) != rule.wDayOfWeek) date.wDay++;
+    return date;
+}
+
+int format_transition_date(HWND dialog, int control, const SYSTEMTIME& transition) {
+    // A rule no calendar can meet, from a damaged file, counts as no rule.
+    bool absolute = transition.wYear != 0;
+    bool sound = transition.wMonth >= 1 && transition.wMonth <= 12 &&
+                 (absolute || (transition.wDayOfWeek <= 6 && transition.wDay >= 1 && transition.wDay <= 5));
+    if (!sound) {
+        SetDlgItemTextA(dialog, control, "None");
+        return 1;
+    }
+    SYSTEMTIME date = absolute ? transition : next_rule_date(transition);
+    date.wHour = transition.wHour;
+    date.wMinute = transition.wMinute;
+    date.wSecond = transition.wSecond;
+    date.wMilliseconds = 0;
+    char text[zone_text_size], day[zone_text_size];
+    if (GetTimeFormatA(0, 0, &date, nullptr, text, sizeof text) == 0) text[0] = 0;
+    if (GetDateFormatA(0, 0, &date, nullptr, day, sizeof day) == 0) day[0] = 0;
+    text_append(text, sizeof text, " ");
+    text_append(text, sizeof text, day);
+    SetDlgItemTextA(dialog, control, text);
+    return 0;
+}
+
+static void show_phase(HWND dialog, const WCHAR* name, int name_control, const SYSTEMTIME& date, int date_control,
+                       int32_t bias, int bias_control) {
+    char text[zone_text_size];
+    ansi_of(name, text);
+    SetDlgItemTextA(dialog, name_control, text);
+    if (format_transition_date(dialog, date_control, date)) SetDlgItemTextA(dialog, bias_control, "None");
+    else format_bias(dialog, bias_control, bias);
+}
+
+void init_time_zone_window(HWND dialog) {
+    const TIME_ZONE_INFORMATION& zone = settings.saved_time_zone;
+    SetDlgItemTextA(dialog, IDT_ZONE_NAME, time_zone_display_name);
+    SetDlgItemTextA(dialog, IDT_ZONE_PHASE, time_zone_in_daylight ? "Daylight" : "Standard");
+    format_bias(dialog, IDT_ZONE_BIAS, -zone.Bias);
+    show_phase(dialog, zone.StandardName, IDT_ZONE_STANDARD_NAME, zone.StandardDate, IDT_ZONE_STANDARD_DATE,
+               zone.StandardBias, IDT_ZONE_STANDARD_BIAS);
+    show_phase(dialog, zone.DaylightName, IDT_ZONE_DAYLIGHT_NAME, zone.DaylightDate, IDT_ZONE_DAYLIGHT_DATE,
+               zone.DaylightBias, IDT_ZONE_DAYLIGHT_BIAS);
+    CheckDlgButton(dialog, IDX_ZONE_LOCK, settings.time_zone_locked ? BST_CHECKED : BST_UNCHECKED);
+    add_tooltip(dialog, IDX_ZONE_LOCK, "Ensure that the Time Zone settings are not changed");
+}
+
+void on_time_zone_command(HWND dialog, int command) {
+    if (command == IDOK) {
+        settings.time_zone_locked = IsDlgButtonChecked(dialog, IDX_ZONE_LOCK) == BST_CHECKED ? 1 : 0;
+        EndDialog(dialog, 0);
+    } else if (command == IDB_ZONE_HELP) {
+        open_help();
+    }
+}
+
+void show_time_zone_window(HWND owner) {
+    check_time_zone(owner);
+    DialogBoxParamA(instance_handle, MAKEINTRESOURCEA(IDD_TIME_ZONE), owner, time_zone_dialog_proc, 0);
+}
+
+INT_PTR CALLBACK time_zone_dialog_proc(HWND dialog, UINT message, WPARAM wparam, LPARAM) {
+    switch (message) {
+        case WM_INITDIALOG:
+            init_time_zone_window(dialog);
+            return TRUE;
+        case WM_COMMAND:
+            on_time_zone_command(dialog, LOWORD(wparam));
+            return TRUE;
+    }
+    return FALSE;
+}

@@ -23,6 +23,12 @@ SYSTEMTIME os_test_last_set_time();
 int os_test_time_change_broadcasts();
 // Minutes west of UTC, as TIME_ZONE_INFORMATION.Bias.
 void os_test_set_bias(LONG bias);
+// The whole zone and what GetTimeZoneInformation answers with it; the zone now.
+void os_test_set_zone(const TIME_ZONE_INFORMATION& zone, DWORD result);
+TIME_ZONE_INFORMATION os_test_zone();
+void os_test_allow_set_zone(bool allow);
+int os_test_set_zone_calls();
+int os_test_setting_change_broadcasts();
 
 // Start-up environment: program path (Windows form, "\tmp\x\Pendulark.exe"; empty = not found),
 // drive type of every root, application-data folder, command line.

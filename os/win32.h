@@ -156,6 +156,11 @@ HANDLE GetCurrentProcess();
 
 // Time
 #define TIME_ZONE_ID_UNKNOWN 0u
+#define TIME_ZONE_ID_STANDARD 1u
+#define TIME_ZONE_ID_DAYLIGHT 2u
+#define TIME_ZONE_ID_INVALID 0xFFFFFFFFu
+// Refused (1314) unless "SeTimeZonePrivilege" was enabled, as on Vista and later.
+BOOL SetTimeZoneInformation(const TIME_ZONE_INFORMATION* zone);
 void GetSystemTimeAsFileTime(FILETIME* now);
 void GetSystemTime(SYSTEMTIME* now);
 void GetLocalTime(SYSTEMTIME* now);
@@ -178,6 +183,15 @@ int GetDateFormatA(LCID locale, DWORD flags, const SYSTEMTIME* date, const char*
 // recorded with their periods and fire only when a test calls their handler.
 #define HWND_BROADCAST ((HWND)(uintptr_t)0xFFFF)
 #define WM_TIMECHANGE 0x001Eu
+#define WM_WININICHANGE 0x001Au
+#define CP_ACP 0u
+#define BST_UNCHECKED 0u
+#define BST_CHECKED 1u
+// UTF-16 to the simulated ANSI code page: ASCII as it is, anything else "?".
+int WideCharToMultiByte(UINT page, DWORD flags, const WCHAR* text, int length, char* out, int size,
+                        const char* fallback, BOOL* used_fallback);
+BOOL CheckDlgButton(HWND dialog, int control, UINT state);
+UINT IsDlgButtonChecked(HWND dialog, int control);
 #define WM_USER 0x0400u
 #define HWND_TOPMOST ((HWND)(intptr_t)-1)
 #define HWND_NOTOPMOST ((HWND)(intptr_t)-2)

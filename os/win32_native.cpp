@@ -52,6 +52,13 @@ struct Machine {
     bool lookups_released = false;
     std::condition_variable lookup_release;
     int time_change_broadcasts = 0;
+    int setting_change_broadcasts = 0;
+    TIME_ZONE_INFORMATION zone{};
+    DWORD zone_result = TIME_ZONE_ID_UNKNOWN;
+    bool allow_set_zone = true;
+    int set_zone_calls = 0;
+    bool zone_privilege = false;
+    std::map<std::pair<HWND, int>, UINT> checks;
     struct Combo {
         std::vector<std::string> items;
         int selection = CB_ERR;
@@ -169,6 +176,15 @@ void os_test_reset() {
     m.registry.clear();
     m.mutexes.clear();
     m.time_change_broadcasts = 0;
+    m.setting_change_broadcasts = 0;
+    m.zone = TIME_ZONE_INFORMATION{};
+    const char* standard = "Virtual Standard Time";
+    for (int i = 0; standard[i]; i++) m.zone.StandardName[i] = (WCHAR)standard[i];
+    m.zone_result = TIME_ZONE_ID_UNKNOWN;
+    m.allow_set_zone = true;
+    m.set_zone_calls = 0;
+    m.zone_privilege = false;
+    m.checks.clear();
     m.combos.clear();
     m.controls.clear();
     m.control_of_handle.clear();
@@ -629,12 +645,72 @@ BOOL FileTimeToSystemTime(const FILETIME* ft, SYSTEMTIME* st) {
 }
 
 DWORD GetTimeZoneInformation(TIME_ZONE_INFORMATION* zone) {
-    memset(zone, 0, sizeof *zone);
     std::lock_guard<std::mutex> g(machine().lock);
+    *zone = machine().zone;
     zone->Bias = machine().bias;
-    const char* name = "Virtual Standard Time";
-    for (int i = 0; name[i]; i++) zone->StandardName[i] = (WCHAR)name[i];
-    return TIME_ZONE_ID_UNKNOWN;
+    return machine().zone_result;
+}
+
+BOOL SetTimeZoneInformation(const TIME_ZONE_INFORMATION* zone) {
+    std::lock_guard<std::mutex> g(machine().lock);
+    Machine& m = machine();
+    m.set_zone_calls++;
+    if (!m.allow_set_zone || !m.zone_privilege) {
+        last_error = 1314;  // ERROR_PRIVILEGE_NOT_HELD
+        return FALSE;
+    }
+    m.zone = *zone;
+    m.bias = zone->Bias;
+    return TRUE;
+}
+
+void os_test_set_zone(const TIME_ZONE_INFORMATION& zone, DWORD result) {
+    std::lock_guard<std::mutex> g(machine().lock);
+    machine().zone = zone;
+    machine().bias = zone.Bias;
+    machine().zone_result = result;
+}
+
+TIME_ZONE_INFORMATION os_test_zone() {
+    std::lock_guard<std::mutex> g(machine().lock);
+    TIME_ZONE_INFORMATION zone = machine().zone;
+    zone.Bias = machine().bias;
+    return zone;
+}
+
+void os_test_allow_set_zone(bool allow) {
+    std::lock_guard<std::mutex> g(machine().lock);
+    machine().allow_set_zone = allow;
+}
+
+int os_test_set_zone_calls() {
+    std::lock_guard<std::mutex> g(machine().lock);
+    return machine().set_zone_calls;
+}
+
+int os_test_setting_change_broadcasts() {
+    std::lock_guard<std::mutex> g(machine().lock);
+    return machine().setting_change_broadcasts;
+}
+
+int WideCharToMultiByte(UINT, DWORD, const WCHAR* text, int length, char* out, int size, const char*, BOOL*) {
+    int n = 0;
+    for (; (length < 0 || n < length) && n < size; n++) {
+        out[n] = text[n] < 0x80 ? (char)text[n] : '?';
+        if (length < 0 && text[n] == 0) return n + 1;
+    }
+    return length < 0 ? 0 : n;  // no room for the terminator: Windows fails the call
+}
+
+BOOL CheckDlgButton(HWND dialog, int control, UINT state) {
+    std::lock_guard<std::mutex> g(machine().lock);
+    machine().checks[{dialog, control}] = state;
+    return TRUE;
+}
+
+UINT IsDlgButtonChecked(HWND dialog, int control) {
+    std::lock_guard<std::mutex> g(machine().lock);
+    return machine().checks[{dialog, control}];
 }
 
 BOOL FileTimeToLocalFileTime(const FILETIME* utc, FILETIME* local) {
@@ -715,6 +791,7 @@ static Machine::Control* control_of(HWND handle);
 LRESULT SendMessageA(HWND window, UINT message, WPARAM, LPARAM lparam) {
     std::lock_guard<std::mutex> g(machine().lock);
     if (window == HWND_BROADCAST && message == WM_TIMECHANGE) machine().time_change_broadcasts++;
+    if (window == HWND_BROADCAST && message == WM_WININICHANGE) machine().setting_change_broadcasts++;
     if (message == TTM_ADDTOOLA || message == TTM_DELTOOLA) {
         const TOOLINFOA* tool = (const TOOLINFOA*)lparam;
         Machine::Control* c = control_of((HWND)tool->uId);
@@ -1119,17 +1196,23 @@ BOOL OpenProcessToken(HANDLE, DWORD, HANDLE* token) {
     return TRUE;
 }
 
+// The two privileges the program asks for, by their numbers on Windows.
+static const DWORD system_time_luid = 12, time_zone_luid = 34;
+
 BOOL LookupPrivilegeValueA(const char*, const char* name, LUID* luid) {
-    if (strcmp(name, "SeSystemtimePrivilege") != 0) return FALSE;
-    luid->LowPart = 12;
+    if (strcmp(name, "SeSystemtimePrivilege") == 0) luid->LowPart = system_time_luid;
+    else if (strcmp(name, "SeTimeZonePrivilege") == 0) luid->LowPart = time_zone_luid;
+    else return FALSE;
     luid->HighPart = 0;
     return TRUE;
 }
 
 BOOL AdjustTokenPrivileges(HANDLE, BOOL, TOKEN_PRIVILEGES* state, DWORD, TOKEN_PRIVILEGES*, DWORD*) {
     std::lock_guard<std::mutex> g(machine().lock);
-    if (state->PrivilegeCount == 1 && state->Privileges[0].Attributes == SE_PRIVILEGE_ENABLED)
+    if (state->PrivilegeCount == 1 && state->Privileges[0].Attributes == SE_PRIVILEGE_ENABLED) {
         machine().privilege_adjustments++;
+        if (state->Privileges[0].Luid.LowPart == time_zone_luid) machine().zone_privilege = true;
+    }
     return TRUE;
 }
 

@@ -135,6 +135,9 @@ void on_main_command(HWND window, int command) {
             sync_aborted = 0;
             begin_sync_cycle(window, 1);
             break;
+        case IDB_MAIN_TIME_ZONE:
+            show_time_zone_window(window);
+            break;
         case IDB_MAIN_ABOUT:
             show_about_window(window);
             break;

@@ -5,6 +5,7 @@
 
 #include "base/program.h"
 #include "base/status_line.h"
+#include "dialogs/time_zone_window.h"
 #include "resources/pendulark_ids.h"
 #include "shell/command_line.h"
 #include "shell/main_window.h"
@@ -37,6 +38,7 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     set_up_directories(1);
     load_settings();
     take_sync_state_from_settings();
+    take_time_zone_name_from_settings();
     switch (command_switch()) {
         case switch_quiet:
             run_quiet_sync();

@@ -1,6 +1,7 @@
 #include "sync/clock_correction.h"
 
 #include "base/filetime.h"
+#include "base/privileges.h"
 #include "base/text.h"
 #include "os/win32.h"
 #include "store/server_list.h"
@@ -99,21 +100,4 @@ void correct_clock(int apply) {
     log_correction(old_time);
 }
 
-int enable_time_privilege() {
-    OSVERSIONINFOA version{};
-    version.dwOSVersionInfoSize = sizeof version;
-    GetVersionExA(&version);
-    if (version.dwPlatformId != VER_PLATFORM_WIN32_NT) return 1;
-    HANDLE token;
-    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, &token)) return 1;
-    TOKEN_PRIVILEGES privileges{};
-    privileges.PrivilegeCount = 1;
-    privileges.Privileges[0].Attributes = SE_PRIVILEGE_ENABLED;
-    if (!LookupPrivilegeValueA(nullptr, "SeSystemtimePrivilege", &privileges.Privileges[0].Luid)) {
-        CloseHandle(token);
-        return 1;
-    }
-    AdjustTokenPrivileges(token, FALSE, &privileges, 0, nullptr, nullptr);
-    CloseHandle(token);
-    return 0;
-}
+int enable_time_privilege() { return enable_privilege("SeSystemtimePrivilege"); }

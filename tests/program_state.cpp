@@ -4,6 +4,7 @@
 
 #include "base/controls.h"
 #include "base/status_line.h"
+#include "dialogs/time_zone_window.h"
 #include "shell/about_window.h"
 #include "shell/main_window.h"
 #include "shell/quiet_sync.h"
@@ -57,6 +58,8 @@ void reset_program_state() {
     program_ending = 0;
     about_open = 0;
     in_tray = 0;
+    time_zone_in_daylight = 0;
+    time_zone_display_name[0] = 0;
     server_clock_tick = 0;
     wrap_count = 0;
     cycle_start_index = 0;
