@@ -9,6 +9,7 @@
 //   winctl click CLASS ID           click the button ID
 //   winctl get-text CLASS ID        print the text of child ID in UTF-8
 //   winctl visible CLASS            exit 0 when the window is visible, 1 when hidden
+//   winctl title CLASS              print the window's title in UTF-8
 //   winctl post CLASS MSG W L       post a message; MSG is a number or the name of a
 //                                   registered message ("TaskbarCreated")
 // Exit codes: 0 done, 1 window or control not found, 2 usage.
@@ -83,6 +84,12 @@ int wmain(int argc, wchar_t** argv) {
     if (!window) return 1;
     if (!wcscmp(verb, L"close") && argc == 3) return PostMessageW(window, WM_CLOSE, 0, 0) ? 0 : 1;
     if (!wcscmp(verb, L"visible") && argc == 3) return IsWindowVisible(window) ? 0 : 1;
+    if (!wcscmp(verb, L"title") && argc == 3) {
+        wchar_t title[512] = L"";
+        GetWindowTextW(window, title, 512);
+        print_utf8(title);
+        return 0;
+    }
     if (!wcscmp(verb, L"post") && argc == 6) {
         wchar_t* end = NULL;
         UINT message = static_cast<UINT>(wcstoul(argv[3], &end, 0));
