@@ -5,6 +5,7 @@
 #include "base/filetime.h"
 #include "base/status_line.h"
 #include "base/text.h"
+#include "base/threads.h"
 #include "store/server_list.h"
 #include "store/settings_store.h"
 #include "store/sync_log.h"
@@ -130,10 +131,5 @@ void stop_time_server() {
         thread = server_thread;
         server_thread = nullptr;
     }
-    // Closing the listening socket wakes a waiting accept.
-    if (s != INVALID_SOCKET) closesocket(s);
-    if (thread) {
-        WaitForSingleObject(thread, 1000);
-        CloseHandle(thread);
-    }
+    end_blocked_thread(s, thread);
 }

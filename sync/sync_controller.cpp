@@ -78,7 +78,6 @@ void end_sync_cycle(HWND window) {
 
 void abort_sync_attempt() {
     sync_aborted = 1;
-    // Never TerminateThread: a thread killed inside the heap leaves it locked.
     stop_sync_worker();
 }
 

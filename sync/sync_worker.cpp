@@ -4,6 +4,7 @@
 
 #include "base/filetime.h"
 #include "base/text.h"
+#include "base/threads.h"
 #include "store/server_list.h"
 #include "store/settings_store.h"
 
@@ -311,9 +312,5 @@ void stop_sync_worker() {
         thread = sync_thread;
         sync_thread = nullptr;
     }
-    if (s != INVALID_SOCKET) closesocket(s);
-    if (thread) {
-        WaitForSingleObject(thread, 1000);
-        CloseHandle(thread);
-    }
+    end_blocked_thread(s, thread);
 }
