@@ -11,7 +11,7 @@ if(WIN32)
     # Drives windows of other processes from the command line, for the e2e tier.
     add_executable(winctl tests/e2e/winctl.cpp)
     target_compile_definitions(winctl PRIVATE WIN32_LEAN_AND_MEAN _WIN32_WINNT=0x0601)
-    target_link_libraries(winctl PRIVATE user32 shell32)
+    target_link_libraries(winctl PRIVATE user32 shell32 advapi32)
     target_link_options(winctl PRIVATE -municode ${STATIC_LINK})
 else()
     add_library(digest STATIC ${DIGEST_SOURCES})

@@ -44,8 +44,11 @@ int get_command_argument(int n, char* out) {
 }
 
 int command_switch() {
-    char arg[argument_text_size];
-    if (get_command_argument(1, arg) != argument_found) return switch_none;
+    char arg[argument_text_size] = "";
+    int found = get_command_argument(1, arg);
+    // A Run value of an older release glued the switch to the program's path.
+    if (found == argument_missing) found = get_command_argument(0, arg);
+    if (found != argument_found) return switch_none;
     size_t len = text_length(arg, sizeof arg);
     if (len < 2) return switch_none;
     char tail[3] = {arg[len - 2], arg[len - 1], 0};

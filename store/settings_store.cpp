@@ -143,11 +143,15 @@ static void update_run_value() {
         RegCloseKey(key);
         return;
     }
-    char command[dir_text_size];
-    DWORD n = SearchPathA(nullptr, PROGRAM_FILE_NAME, nullptr, sizeof command, command, nullptr);
+    char path[dir_text_size], command[dir_text_size + 8] = "\"";
+    DWORD n = SearchPathA(nullptr, PROGRAM_FILE_NAME, nullptr, sizeof path, path, nullptr);
     // Without the program's path there is nothing true to write; the old value stays.
-    if (n == 0 || n >= sizeof command) return;
-    if (settings.windows_start_action == 2) text_append(command, sizeof command, "/q");
+    if (n == 0 || n >= sizeof path) return;
+    // Quoted, so that Windows finds the program whatever its path holds, and the
+    // switch apart from it, where start-up reads the first argument.
+    text_append(command, sizeof command, path);
+    text_append(command, sizeof command, "\"");
+    if (settings.windows_start_action == 2) text_append(command, sizeof command, " /q");
     HKEY key;
     if (RegCreateKeyExA(HKEY_CURRENT_USER, run_key, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_WRITE,
                         nullptr, &key, nullptr) != ERROR_SUCCESS)

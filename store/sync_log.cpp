@@ -57,6 +57,11 @@ int write_log(const char* text) {
     else if (size > log_rotate_size && size != INVALID_FILE_SIZE) {
         file = rotate(file, path);
         if (file == INVALID_HANDLE_VALUE) return 0;
+        // When "dLogOld.txt" cannot be written the log is still the old one.
+        if (GetFileSize(file, nullptr) > log_size_limit) {
+            CloseHandle(file);
+            return 1;
+        }
     }
     SetFilePointer(file, 0, nullptr, FILE_END);
     char stamp[300];

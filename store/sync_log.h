@@ -3,6 +3,8 @@
 #include <stdint.h>
 
 constexpr uint32_t log_rotate_size = 1000000;
+// A log that cannot be rotated stops growing here: later lines are dropped.
+constexpr uint32_t log_size_limit = 4000000;
 
 // Appends one line; 0 only when the log could not be made again after a rotation.
 // Callers decide by log_level whether to call.

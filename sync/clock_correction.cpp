@@ -38,14 +38,19 @@ static void show_server_clock(uint64_t utc) {
     server_clock_valid = 1;
 }
 
-// Only the minutes, seconds and milliseconds of the server's time are taken.
-static void keep_date_and_hour(SYSTEMTIME* target) {
-    SYSTEMTIME now;
-    GetSystemTime(&now);
-    now.wMinute = target->wMinute;
-    now.wSecond = target->wSecond;
-    now.wMilliseconds = target->wMilliseconds;
-    *target = now;
+// Only the minutes, seconds and milliseconds of the server's time are taken,
+// in this clock's hour or the one before or after it, whichever moves the
+// clock least: 11:00:00.1 and a server at 10:59:59.9 is a step of 0.2 s.
+static uint64_t within_the_hour(uint64_t target) {
+    const uint64_t hour = 60 * minute;
+    uint64_t now = clock_now();
+    uint64_t best = now - now % hour + target % hour;
+    for (uint64_t candidate : {best - hour, best + hour}) {
+        uint64_t step = candidate > now ? candidate - now : now - candidate;
+        uint64_t best_step = best > now ? best - now : now - best;
+        if (step < best_step) best = candidate;
+    }
+    return best;
 }
 
 static void log_correction(const char* old_time) {
@@ -76,10 +81,10 @@ void correct_clock(int apply) {
         uint64_t shift = settings.offset_minutes * minute;
         target_time = settings.offset_direction == 0 ? server_time + shift : server_time - shift;
     }
+    if (settings.minutes_seconds_only) target_time = within_the_hour(target_time);
     FILETIME target_ft = filetime_from(target_time);
     SYSTEMTIME target;
     FileTimeToSystemTime(&target_ft, &target);
-    if (settings.minutes_seconds_only) keep_date_and_hour(&target);
     char old_time[server_name_size] = "";
     GetTimeFormatA(0, 0, nullptr, nullptr, old_time, sizeof old_time);
     if (SetSystemTime(&target)) SendMessageA(HWND_BROADCAST, WM_TIMECHANGE, 0, 0);

@@ -71,6 +71,29 @@ class PendularkQuietRun(unittest.TestCase):
         self.assertEqual(reference.count("sntp"), 1)
         self.assertEqual(log, ["No response from 127.0.9.23"])
 
+    def test_the_run_value_starts_the_quiet_run_as_windows_does_at_logon(self):
+        # A path with a space: the case an unquoted value got wrong.
+        directory = harness.scratch_dir("quiet run value")
+        address = "127.0.9.24"
+        self.list_of(directory, address)
+
+        def save_with(action):
+            harness.write_settings(directory, server_index=1, log_level=3, protocol=SNTP, sync_timeout_seconds=5,
+                                   windows_start_action=action)
+            process = harness.start(directory, "Pendulark.exe")
+            self.assertEqual(harness.winctl("wait", "PENDULARK", "20000").returncode, 0)
+            harness.winctl("key", "PENDULARK", "0x1B")
+            self.assertEqual(harness.finish(process, 30), 0)
+
+        save_with(2)
+        self.addCleanup(save_with, 0)  # no Run value is left in the prefix
+        value = harness.winctl("run-value").stdout.decode("utf-8").strip()
+        self.assertRegex(value, r'^"[A-Z]:\\.*\\quiet run value\\Pendulark\.exe" /q$')
+        with harness.ReferenceServer(address) as reference:
+            self.assertEqual(harness.winctl("run", value, timeout=150).returncode, 0)
+        self.assertEqual(reference.count("sntp"), 1)
+        self.assertTrue(harness.log_entries(directory)[-1].startswith("Pendularked: Old time was "))
+
 
 if __name__ == "__main__":
     unittest.main()

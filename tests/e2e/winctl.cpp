@@ -10,6 +10,9 @@
 //   winctl get-text CLASS ID        print the text of child ID in UTF-8
 //   winctl visible CLASS            exit 0 when the window is visible, 1 when hidden
 //   winctl title CLASS              print the window's title in UTF-8
+//   winctl run-value                print the Run value "Pendulark.exe" of this user
+//   winctl run COMMAND-LINE         start a program as Windows does at logon, with
+//                                   exactly this command line; exit with its code
 //   winctl post CLASS MSG W L       post a message; MSG is a number or the name of a
 //                                   registered message ("TaskbarCreated")
 // Exit codes: 0 done, 1 window or control not found, 2 usage.
@@ -73,7 +76,33 @@ static int control_command(const wchar_t* verb, HWND control, int argc, wchar_t*
     return 2;
 }
 
+static int run_value() {
+    wchar_t value[1024] = L"";
+    DWORD size = sizeof value - sizeof(wchar_t);
+    if (RegGetValueW(HKEY_CURRENT_USER, L"Software\\Microsoft\\Windows\\CurrentVersion\\Run", L"Pendulark.exe",
+                     RRF_RT_REG_SZ, NULL, value, &size) != ERROR_SUCCESS)
+        return 1;
+    print_utf8(value);
+    return 0;
+}
+
+static int run(const wchar_t* command_line) {
+    std::wstring line(command_line);
+    STARTUPINFOW start;
+    ZeroMemory(&start, sizeof start);
+    start.cb = sizeof start;
+    PROCESS_INFORMATION process;
+    if (!CreateProcessW(NULL, line.data(), NULL, NULL, FALSE, 0, NULL, NULL, &start, &process)) return 3;
+    DWORD code = 4;
+    if (WaitForSingleObject(process.hProcess, 120000) == WAIT_OBJECT_0) GetExitCodeProcess(process.hProcess, &code);
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    return static_cast<int>(code);
+}
+
 int wmain(int argc, wchar_t** argv) {
+    if (argc == 2 && !wcscmp(argv[1], L"run-value")) return run_value();
+    if (argc == 3 && !wcscmp(argv[1], L"run")) return run(argv[2]);
     if (argc < 3) return 2;
     const wchar_t* verb = argv[1];
     const wchar_t* window_class = argv[2];

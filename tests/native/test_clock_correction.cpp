@@ -125,15 +125,24 @@ TEST_F(ClockCorrection, MinuteOffsetAndMinutesSecondsOnly) {
     // The server clock shows the server's own time, not the shifted one.
     EXPECT_EQ(filetime_of(settings.server_clock), at(2006, 1, 1, 0, 0, 0));
 
-    // Server 10:59:59.900, this clock 11:00:00.100: only minutes and seconds move.
+    // Only minutes and seconds move, by the smallest step: server 10:59:59.875
+    // and this clock 11:00:00.125 stay in the hour before, not an hour off.
     settings.offset_minutes = 0;
     settings.minutes_seconds_only = 1;
     settings.protocol = 1;
-    correct_mode = 1;
-    os_test_set_utc(2026, 12, 7, 11, 0, 0, 100);
-    offset_sum = -(int64_t)(0.4 * second);
-    correct_clock(1);
-    EXPECT_EQ(set_to(), at(2026, 12, 7, 11, 59, 59, 900));
+    struct { int hour, minute, second, ms; double offset; int set_hour, set_minute, set_second, set_ms; } cases[] = {
+        {11, 0, 0, 125, -0.25, 10, 59, 59, 875},
+        {10, 59, 59, 875, 0.25, 11, 0, 0, 125},
+        {11, 30, 0, 0, 7200.5, 11, 30, 0, 500},  // two hours ahead: the hour is kept
+        {11, 20, 0, 0, -600, 11, 10, 0, 0},
+    };
+    for (auto& c : cases) {
+        correct_mode = 1;
+        os_test_set_utc(2026, 12, 7, c.hour, c.minute, c.second, c.ms);
+        offset_sum = (int64_t)(2 * c.offset * second);
+        correct_clock(1);
+        EXPECT_EQ(set_to(), at(2026, 12, 7, c.set_hour, c.set_minute, c.set_second, c.set_ms)) << c.hour << ":" << c.minute;
+    }
 }
 
 TEST_F(ClockCorrection, RefusedClockAndTheLogLevels) {

@@ -206,11 +206,11 @@ TEST_F(SettingsStore, RunValueFollowsTheStartAction) {
     bool present;
     settings.windows_start_action = 2;
     save_settings();
-    EXPECT_EQ(os_test_registry_value(run_key, "Pendulark.exe", &present), program + "/q");
+    EXPECT_EQ(os_test_registry_value(run_key, "Pendulark.exe", &present), "\"" + program + "\" /q");
     EXPECT_TRUE(present);
     settings.windows_start_action = 1;
     save_settings();
-    EXPECT_EQ(os_test_registry_value(run_key, "Pendulark.exe", &present), program);
+    EXPECT_EQ(os_test_registry_value(run_key, "Pendulark.exe", &present), "\"" + program + "\"");
     settings.windows_start_action = 0;
     save_settings();
     os_test_registry_value(run_key, "Pendulark.exe", &present);
@@ -226,5 +226,5 @@ TEST_F(SettingsStore, RunValueLeftAloneWithoutTheProgramPath) {
     save_settings();
     bool present;
     EXPECT_EQ(os_test_registry_value(run_key, "Pendulark.exe", &present),
-              os_test_windows_path(dir + "Pendulark.exe"));
+              "\"" + os_test_windows_path(dir + "Pendulark.exe") + "\"");
 }

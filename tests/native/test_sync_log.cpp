@@ -75,6 +75,22 @@ TEST_F(SyncLog, FailedCopyKeepsTheLogAndTriesAgain) {
     EXPECT_EQ(read("dLog.txt"), header + line("rotated"));
 }
 
+TEST_F(SyncLog, ALogThatCannotBeRotatedStopsGrowingAtItsLimit) {
+    std::string big(4000000, 'a');
+    write("dLog.txt", big);
+    std::filesystem::create_directory(dir + "dLogOld.txt");
+    write_log("kept");
+    std::string grown = big + line("kept");
+    EXPECT_EQ(read("dLog.txt"), grown);
+    write_log("dropped");
+    EXPECT_EQ(read("dLog.txt"), grown);
+    // Rotation is still tried, and works once the old log can be written.
+    std::filesystem::remove(dir + "dLogOld.txt");
+    write_log("rotated");
+    EXPECT_EQ(read("dLogOld.txt"), grown);
+    EXPECT_EQ(read("dLog.txt"), header + line("rotated"));
+}
+
 TEST_F(SyncLog, AnotherProgramHoldingTheLogDropsTheEntry) {
     write_log("first");
     HANDLE held = CreateFileA(os_test_windows_path(dir + "dLog.txt").c_str(), GENERIC_READ, 0, nullptr,

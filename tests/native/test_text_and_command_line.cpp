@@ -82,8 +82,11 @@ TEST(CommandLine, SwitchesByTheirLastTwoCharacters) {
     } cases[] = {
         {"p.exe /q", switch_quiet},
         {"p.exe /Q", switch_quiet},
-        {"\"C:\\My Apps\\Pendulark.exe/Q\"", switch_none},
-        {"C:\\My Apps\\Pendulark.exe/Q", switch_quiet},
+        {"\"C:\\My Apps\\Pendulark.exe\" /q", switch_quiet},  // the Run value of this release
+        {"\"C:\\My Apps\\Pendulark.exe\"", switch_none},
+        {"C:\\My Apps\\Pendulark.exe/Q", switch_quiet},       // older releases glued it on
+        {"C:\\Tools\\Pendulark.exe/q", switch_quiet},
+        {"\"C:\\My Apps\\Pendulark.exe/Q\"", switch_quiet},
         {"p.exe something/q", switch_quiet},
         {"p.exe /s", switch_minimised},
         {"p.exe /S extra", switch_minimised},

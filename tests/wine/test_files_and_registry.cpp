@@ -66,11 +66,19 @@ TEST_F(RealFiles, RunValueFollowsTheStartAction) {
     save_settings();
     std::string value = run_value(&exists);
     ASSERT_TRUE(exists);
-    EXPECT_EQ(value, path("Pendulark.exe") + "/q");
+    // The path in quotes, then the switch apart from it.
+    auto quoted = [&](const char* tail) {
+        std::string command = "\"";
+        command += path("Pendulark.exe");
+        command += "\"";
+        command += tail;
+        return command;
+    };
+    EXPECT_EQ(value, quoted(" /q"));
 
     settings.windows_start_action = 1;
     save_settings();
-    EXPECT_EQ(run_value(&exists), path("Pendulark.exe"));
+    EXPECT_EQ(run_value(&exists), quoted(""));
 
     settings.windows_start_action = 0;
     save_settings();
