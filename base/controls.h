@@ -1,5 +1,6 @@
 // Small helpers over the controls of any dialog of the program.
 #pragma once
+#include <stddef.h>
 #include <stdint.h>
 
 #include "os/win32.h"
@@ -11,5 +12,12 @@ void create_tooltip_window(HINSTANCE instance);
 // Gives a control its tooltip, replacing the one it had.
 void add_tooltip(HWND dialog, int control, const char* text);
 void set_control_enabled(HWND dialog, int control, int enable);
+// Every text read from a control comes through here: cut to the buffer,
+// always terminated, empty when the control has none.
+template <size_t N>
+void read_control_text(HWND dialog, int control, char (&out)[N]) {
+    if (GetDlgItemTextA(dialog, control, out, (int)N) == 0) out[0] = 0;
+    out[N - 1] = 0;
+}
 // Above every other window when flag is exactly 1.
 void set_topmost(HWND window, uint32_t flag);

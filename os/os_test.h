@@ -83,6 +83,8 @@ void os_test_set_computer_name(const std::string& name);
 // Dialog templates shown so far, by number; the last ShowWindow command of a window.
 std::vector<int> os_test_dialogs_shown();
 int os_test_show_command(HWND window);
+// The window that has the keyboard focus.
+HWND os_test_focus();
 // A registry value of the simulated machine's HKEY_LOCAL_MACHINE (a key alone when name is empty).
 void os_test_set_machine_value(const std::string& key, const std::string& name, const std::string& value);
 

@@ -236,6 +236,9 @@ typedef INT_PTR (*DLGPROC)(HWND, UINT, WPARAM, LPARAM);
 INT_PTR DialogBoxParamA(HINSTANCE instance, const char* name, HWND owner, DLGPROC procedure, LPARAM param);
 BOOL EndDialog(HWND dialog, INT_PTR result);
 BOOL ShowWindow(HWND window, int command);
+HWND SetFocus(HWND window);
+#define SW_SHOW 5
+#define WM_TIMER 0x0113u
 BOOL PostMessageA(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
 BOOL SetForegroundWindow(HWND window);
 #define SW_HIDE 0

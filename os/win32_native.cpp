@@ -87,6 +87,7 @@ struct Machine {
     std::map<HMENU, std::vector<std::pair<std::string, UINT_PTR>>> menus;
     std::vector<std::pair<std::string, UINT_PTR>> last_menu;
     std::map<HWND, int> show_commands;
+    HWND focus = nullptr;
     uintptr_t next_handle = 0x10000;
 };
 
@@ -204,6 +205,7 @@ void os_test_reset() {
     m.menus.clear();
     m.last_menu.clear();
     m.show_commands.clear();
+    m.focus = nullptr;
     m.privilege_available = true;
     m.privilege_adjustments = 0;
     m.winsock_users = 0;
@@ -1017,6 +1019,18 @@ BOOL ShowWindow(HWND window, int command) {
 }
 
 BOOL DestroyWindow(HWND) { return TRUE; }
+
+HWND SetFocus(HWND window) {
+    std::lock_guard<std::mutex> g(machine().lock);
+    HWND before = machine().focus;
+    machine().focus = window;
+    return before;
+}
+
+HWND os_test_focus() {
+    std::lock_guard<std::mutex> g(machine().lock);
+    return machine().focus;
+}
 
 BOOL PostMessageA(HWND window, UINT message, WPARAM, LPARAM) {
     std::lock_guard<std::mutex> g(machine().lock);

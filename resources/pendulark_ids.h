@@ -35,6 +35,19 @@
 #define IDX_ZONE_LOCK 1046
 #define IDB_ZONE_HELP 6
 
+// Message dialog
+#define IDD_MESSAGE 1005
+#define IDE_MSG_LINE1 850
+#define IDE_MSG_LINE2 851
+#define IDE_MSG_LINE3 852
+#define IDE_MSG_LINE4 853
+#define IDE_MSG_LONG_TEXT 1014
+#define IDE_MSG_ENTRY 1001
+#define IDB_MSG_OK 1
+#define IDB_MSG_CANCEL 2
+#define IDB_MSG_THIRD 3
+#define IDT_MSG_RULE 600
+
 // About window
 #define IDD_ABOUT 1025
 #define IDT_ABOUT_TITLE 1026

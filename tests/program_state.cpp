@@ -7,6 +7,7 @@
 #include "dialogs/time_zone_window.h"
 #include "shell/about_window.h"
 #include "shell/main_window.h"
+#include "shell/message_dialog.h"
 #include "shell/quiet_sync.h"
 #include "shell/tray.h"
 #include "store/directories.h"
@@ -58,6 +59,8 @@ void reset_program_state() {
     program_ending = 0;
     about_open = 0;
     in_tray = 0;
+    reset_message_parameters();
+    msg_result = 0;
     time_zone_in_daylight = 0;
     time_zone_display_name[0] = 0;
     server_clock_tick = 0;
