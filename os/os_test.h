@@ -88,6 +88,9 @@ HWND os_test_focus();
 // A registry value of the simulated machine's HKEY_LOCAL_MACHINE (a key alone when name is empty).
 void os_test_set_machine_value(const std::string& key, const std::string& name, const std::string& value);
 
+// The range of an up-down control ({low, high}).
+std::pair<int, int> os_test_updown_range(HWND dialog, int control);
+
 // The texts of a dialog's combo box and its selection.
 std::vector<std::string> os_test_combo_items(HWND dialog, int control);
 int os_test_combo_selection(HWND dialog, int control);

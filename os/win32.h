@@ -191,6 +191,12 @@ int GetDateFormatA(LCID locale, DWORD flags, const SYSTEMTIME* date, const char*
 int WideCharToMultiByte(UINT page, DWORD flags, const WCHAR* text, int length, char* out, int size,
                         const char* fallback, BOOL* used_fallback);
 BOOL CheckDlgButton(HWND dialog, int control, UINT state);
+BOOL CheckRadioButton(HWND dialog, int first, int last, int checked);
+// Up-down controls keep their range; date pickers their date.
+#define UDM_SETRANGE32 (WM_USER + 111)
+#define DTM_GETSYSTEMTIME 0x1001u
+#define DTM_SETSYSTEMTIME 0x1002u
+#define GDT_VALID 0
 UINT IsDlgButtonChecked(HWND dialog, int control);
 #define WM_USER 0x0400u
 #define HWND_TOPMOST ((HWND)(intptr_t)-1)

@@ -59,6 +59,8 @@ struct Machine {
     int set_zone_calls = 0;
     bool zone_privilege = false;
     std::map<std::pair<HWND, int>, UINT> checks;
+    std::map<std::pair<HWND, int>, SYSTEMTIME> dates;
+    std::map<std::pair<HWND, int>, std::pair<int, int>> ranges;
     struct Combo {
         std::vector<std::string> items;
         int selection = CB_ERR;
@@ -186,6 +188,8 @@ void os_test_reset() {
     m.set_zone_calls = 0;
     m.zone_privilege = false;
     m.checks.clear();
+    m.dates.clear();
+    m.ranges.clear();
     m.combos.clear();
     m.controls.clear();
     m.control_of_handle.clear();
@@ -710,6 +714,18 @@ BOOL CheckDlgButton(HWND dialog, int control, UINT state) {
     return TRUE;
 }
 
+BOOL CheckRadioButton(HWND dialog, int first, int last, int checked) {
+    std::lock_guard<std::mutex> g(machine().lock);
+    for (int control = first; control <= last; control++)
+        machine().checks[{dialog, control}] = control == checked ? BST_CHECKED : BST_UNCHECKED;
+    return TRUE;
+}
+
+std::pair<int, int> os_test_updown_range(HWND dialog, int control) {
+    std::lock_guard<std::mutex> g(machine().lock);
+    return machine().ranges[{dialog, control}];
+}
+
 UINT IsDlgButtonChecked(HWND dialog, int control) {
     std::lock_guard<std::mutex> g(machine().lock);
     return machine().checks[{dialog, control}];
@@ -813,6 +829,17 @@ int os_test_time_change_broadcasts() {
 
 LRESULT SendDlgItemMessageA(HWND dialog, int control, UINT message, WPARAM wparam, LPARAM lparam) {
     std::lock_guard<std::mutex> g(machine().lock);
+    switch (message) {
+        case UDM_SETRANGE32:
+            machine().ranges[{dialog, control}] = {(int)wparam, (int)lparam};
+            return 0;
+        case DTM_SETSYSTEMTIME:
+            machine().dates[{dialog, control}] = *(const SYSTEMTIME*)lparam;
+            return TRUE;
+        case DTM_GETSYSTEMTIME:
+            *(SYSTEMTIME*)lparam = machine().dates[{dialog, control}];
+            return GDT_VALID;
+    }
     Machine::Combo& combo = machine().combos[{dialog, control}];
     int count = (int)combo.items.size();
     switch (message) {

@@ -4,10 +4,12 @@
 #include "base/program.h"
 #include "base/status_line.h"
 #include "base/text.h"
+#include "dialogs/settings_dialog.h"
 #include "dialogs/time_zone_window.h"
 #include "resources/pendulark_ids.h"
 #include "server/time_server.h"
 #include "shell/about_window.h"
+#include "shell/message_dialog.h"
 #include "shell/tray.h"
 #include "store/directories.h"
 #include "store/settings_store.h"
@@ -27,6 +29,16 @@ static void begin_sync_cycle(HWND window, uint32_t correct) {
     check_time_zone(window);
     correct_mode = correct;
     start_sync_cycle(window);
+}
+
+// The settings dialog's Reset asks here, in the message dialog.
+int confirm_settings_reset_here(HWND owner) {
+    static char question[] = "Are you sure that you want to do this?";
+    msg_mode = msg_mode_confirm;
+    msg_line1 = "This will reset all settings to default.";
+    msg_line3 = question;
+    show_message_dialog(owner);
+    return msg_result;
 }
 
 void init_main_dialog(HWND window) {
@@ -134,6 +146,9 @@ void on_main_command(HWND window, int command) {
             if (sync_step != 0) break;
             sync_aborted = 0;
             begin_sync_cycle(window, 1);
+            break;
+        case IDB_MAIN_OPTIONS:
+            show_settings_window(window);
             break;
         case IDB_MAIN_TIME_ZONE:
             show_time_zone_window(window);

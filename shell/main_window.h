@@ -14,6 +14,8 @@ extern uint32_t program_ending;
 void register_main_class();
 LRESULT CALLBACK main_window_proc(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
 
+// The question before the settings are reset, for the settings dialog.
+int confirm_settings_reset_here(HWND owner);
 // Timer 5, once: tooltips, computer name, the display tick, the start action,
 // AutoSync, the time server and the time-zone guard.
 void init_main_dialog(HWND window);

@@ -5,6 +5,7 @@
 
 #include "base/program.h"
 #include "base/status_line.h"
+#include "dialogs/settings_dialog.h"
 #include "dialogs/time_zone_window.h"
 #include "resources/pendulark_ids.h"
 #include "shell/command_line.h"
@@ -48,6 +49,7 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
             break;
     }
     register_main_class();
+    confirm_settings_reset = confirm_settings_reset_here;
     main_window = CreateDialogParamA(instance_handle, "MAINDIALOG", nullptr, nullptr, 0);
     ShowWindow(main_window, settings.start_minimised ? SW_MINIMIZE : SW_SHOWNORMAL);
     run_message_loop();

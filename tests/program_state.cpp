@@ -4,6 +4,7 @@
 
 #include "base/controls.h"
 #include "base/status_line.h"
+#include "dialogs/settings_dialog.h"
 #include "dialogs/time_zone_window.h"
 #include "shell/about_window.h"
 #include "shell/main_window.h"
@@ -60,6 +61,7 @@ void reset_program_state() {
     about_open = 0;
     in_tray = 0;
     reset_message_parameters();
+    confirm_settings_reset = nullptr;
     msg_result = 0;
     time_zone_in_daylight = 0;
     time_zone_display_name[0] = 0;

@@ -1,0 +1,320 @@
+#include "dialogs/settings_dialog.h"
+
+#include "base/controls.h"
+#include "base/filetime.h"
+#include "base/status_line.h"
+#include "base/text.h"
+#include "resources/pendulark_ids.h"
+#include "server/time_server.h"
+#include "store/directories.h"
+#include "store/server_list.h"
+#include "store/settings_store.h"
+#include "sync/autosync.h"
+#include "sync/sync_controller.h"
+
+int (*confirm_settings_reset)(HWND owner);
+
+// Controls send notifications while they are filled; those are not the user's.
+static int initialising;
+
+struct list_items {
+    int control;
+    const char* items[4];
+};
+static const list_items fixed_lists[] = {
+    {IDL_SETTINGS_WINDOWS_START, {"Do Nothing", "Auto Start", "Auto Start, Sync, then Exit"}},
+    {IDL_SETTINGS_PROGRAM_START, {"Do Nothing", "Check Time Server", "Correct Time"}},
+    {IDL_SETTINGS_AUTOSYNC_UNIT, {"Minutes", "Hours", "Days"}},
+    {IDL_SETTINGS_PROTOCOL, {"RFC-868", "RFC-2030", "Auto"}},
+};
+static const list_items offset_list = {IDL_SETTINGS_OFFSET_DIRECTION, {"Add", "Subtract"}};
+static const list_items log_list = {IDL_SETTINGS_LOG, {"No Log", "Log Errors", "Log Syncs", "Log All"}};
+
+struct tooltip {
+    int control;
+    const char* text;
+};
+static const tooltip tooltips[] = {
+    {IDB_SETTINGS_HELP, "Shows the ReadMe"},
+    {IDB_SETTINGS_RESET, "Restore default settings"},
+    {IDL_SETTINGS_OFFSET_DIRECTION, "Selects if Pendulark will add or subtract from Server time"},
+    {IDE_SETTINGS_OFFSET, "Minutes different from server that the computer will be set to, 0 for no change"},
+    {IDX_SETTINGS_DEFAULT_ONLY, "Don't automatically switch servers on failure"},
+    {IDL_SETTINGS_LOG, "Pendulark Logging options. This enables you to monitor Pendularks performance."},
+    {IDE_SETTINGS_ADDRESS_A, "Manually entered IP address of a server"},
+    {IDE_SETTINGS_ADDRESS_B, "Manually entered IP address of a server"},
+    {IDB_SETTINGS_AUTOSYNC_RESET, "Make the AutoSync time an offset of now"},
+    {IDE_SETTINGS_DATE_START, "Lowest received time that Pendulark will accept as valid"},
+    {IDB_SETTINGS_VIEW_LOG, "Opens up the Pendulark log text file"},
+    {IDL_SETTINGS_PROTOCOL,
+     "What 'language' Pendulark talks to the time server with. RFC-2030 is the default and the better protocol."},
+    {IDX_SETTINGS_AVERAGE, "Check multiple sites to cancel out errors"},
+    {IDX_SETTINGS_ON_TOP, "Make Pendulark stay above other windows"},
+    {IDX_SETTINGS_AUTOSYNC, "Makes Pendulark periodically set the time"},
+    {IDL_SETTINGS_AUTOSYNC_UNIT, "Unit of time to calculate the AutoSync time"},
+    {IDE_SETTINGS_AUTOSYNC_COUNT, "How long Pendulark will wait between syncs"},
+    {IDX_SETTINGS_TRAY, "Minimise to tray instead of the taskbar"},
+    {IDL_SETTINGS_WINDOWS_START, "What Pendulark will do, if anything, when Windows boots"},
+    {IDX_SETTINGS_MINIMISE, "Start Minimised"},
+    {IDE_SETTINGS_DATE_END, "Highest received time that Pendulark will accept as valid"},
+    {IDX_SETTINGS_RESIDENT, "Keep Pendulark running until closed from Tray menu (Only valid when Tray enabled)"},
+    {IDB_SETTINGS_REFRESH, "Reload the Server List file"},
+    {IDX_SETTINGS_DATES, "If enabled Pendulark will only accept server replies in the set time range"},
+    {IDB_SETTINGS_DATES_RESET, "Reset the Date ranges to one month before now and one year after today"},
+    {IDL_SETTINGS_PROGRAM_START, "What Pendulark will do, if anything, on Pendulark Startup"},
+    {IDL_SETTINGS_SERVERS, "Default server select"},
+    {IDR_SETTINGS_LIST, "Uses the internal list of servers for syncing. This is the default setting"},
+    {IDR_SETTINGS_MANUAL_A, "Use a manually selected IP address"},
+    {IDR_SETTINGS_MANUAL_B, "Use a manually selected IP address"},
+    {IDX_SETTINGS_SERVER, "Activate Pendulark's internal time server"},
+    {IDX_SETTINGS_MINOR, "Only change minutes and seconds"},
+};
+
+struct check_box {
+    int control;
+    uint32_t settings_record::*field;
+};
+static const check_box check_boxes[] = {
+    {IDX_SETTINGS_DEFAULT_ONLY, &settings_record::default_server_only},
+    {IDX_SETTINGS_AVERAGE, &settings_record::multi_site_average},
+    {IDX_SETTINGS_ON_TOP, &settings_record::on_top},
+    {IDX_SETTINGS_AUTOSYNC, &settings_record::autosync_enabled},
+    {IDX_SETTINGS_TRAY, &settings_record::minimise_to_tray},
+    {IDX_SETTINGS_SERVER, &settings_record::time_server_enabled},
+    {IDX_SETTINGS_MINOR, &settings_record::minutes_seconds_only},
+    {IDX_SETTINGS_DATES, &settings_record::date_window_enabled},
+    {IDX_SETTINGS_MINIMISE, &settings_record::start_minimised},
+    {IDX_SETTINGS_RESIDENT, &settings_record::resident},
+};
+
+static void fill_list(HWND dialog, const list_items& list) {
+    SendDlgItemMessageA(dialog, list.control, CB_RESETCONTENT, 0, 0);
+    for (const char* item : list.items)
+        if (item) SendDlgItemMessageA(dialog, list.control, CB_INSERTSTRING, (WPARAM)-1, (LPARAM)item);
+}
+
+static void select(HWND dialog, int control, uint32_t position) {
+    SendDlgItemMessageA(dialog, control, CB_SETCURSEL, position, 0);
+}
+
+// A list without a selection leaves the field as it was.
+static void take_selection(HWND dialog, int control, uint32_t& field) {
+    LRESULT position = SendDlgItemMessageA(dialog, control, CB_GETCURSEL, 0, 0);
+    if (position != CB_ERR) field = (uint32_t)position;
+}
+
+static void show_number(HWND dialog, int control, uint32_t value) {
+    char text[12];
+    text_of_int((int32_t)value, text);
+    SetDlgItemTextA(dialog, control, text);
+}
+
+// A box that holds no number reads as 0.
+static int64_t read_number(HWND dialog, int control) {
+    char text[32];
+    read_control_text(dialog, control, text);
+    const char* p = text;
+    bool negative = *p == '-';
+    if (negative) p++;
+    if (!*p) return 0;
+    int64_t value = 0;
+    for (; *p; p++) {
+        if (*p < '0' || *p > '9') return 0;
+        if (value < 1000000000) value = value * 10 + (*p - '0');
+    }
+    return negative ? -value : value;
+}
+
+static uint32_t held(int64_t value, uint32_t low, uint32_t high) {
+    return value < (int64_t)low ? low : value > (int64_t)high ? high : (uint32_t)value;
+}
+
+void init_settings_dialog(HWND dialog) {
+    for (const list_items& list : fixed_lists) fill_list(dialog, list);
+    for (int control : {IDU_SETTINGS_OFFSET, IDU_SETTINGS_AUTOSYNC_COUNT, IDU_SETTINGS_TIMEOUT})
+        SendDlgItemMessageA(dialog, control, UDM_SETRANGE32, 0, 99);
+    for (const tooltip& tip : tooltips) add_tooltip(dialog, tip.control, tip.text);
+    show_settings(dialog);
+}
+
+void show_date_window(HWND dialog) {
+    SYSTEMTIME start, end;
+    FileTimeToSystemTime(&settings.date_window_start, &start);
+    FileTimeToSystemTime(&settings.date_window_end, &end);
+    SendDlgItemMessageA(dialog, IDE_SETTINGS_DATE_START, DTM_SETSYSTEMTIME, GDT_VALID, (LPARAM)&start);
+    SendDlgItemMessageA(dialog, IDE_SETTINGS_DATE_END, DTM_SETSYSTEMTIME, GDT_VALID, (LPARAM)&end);
+}
+
+void show_settings(HWND dialog) {
+    SetDlgItemTextA(dialog, IDE_SETTINGS_ADDRESS_A, settings.manual_address_a);
+    SetDlgItemTextA(dialog, IDE_SETTINGS_ADDRESS_B, settings.manual_address_b);
+    fill_list(dialog, offset_list);
+    select(dialog, IDL_SETTINGS_OFFSET_DIRECTION, settings.offset_direction);
+    fill_list(dialog, log_list);
+    select(dialog, IDL_SETTINGS_LOG, settings.log_level);
+    refresh_server_choices(dialog);
+    CheckRadioButton(dialog, IDR_SETTINGS_LIST, IDR_SETTINGS_MANUAL_B, IDR_SETTINGS_LIST + (int)settings.server_source);
+    show_number(dialog, IDE_SETTINGS_OFFSET, settings.offset_minutes);
+    show_number(dialog, IDE_SETTINGS_TIMEOUT, settings.sync_timeout_seconds);
+    for (const check_box& box : check_boxes)
+        CheckDlgButton(dialog, box.control, settings.*box.field ? BST_CHECKED : BST_UNCHECKED);
+    select(dialog, IDL_SETTINGS_WINDOWS_START, settings.windows_start_action);
+    select(dialog, IDL_SETTINGS_PROGRAM_START, settings.program_start_action);
+    select(dialog, IDL_SETTINGS_AUTOSYNC_UNIT, settings.autosync_unit);
+    show_number(dialog, IDE_SETTINGS_AUTOSYNC_COUNT, settings.autosync_count);
+    select(dialog, IDL_SETTINGS_PROTOCOL, settings.protocol);
+    show_date_window(dialog);
+    update_settings_controls(dialog);
+}
+
+static uint32_t checked(HWND dialog, int control) { return IsDlgButtonChecked(dialog, control) == BST_CHECKED; }
+
+static void apply_autosync(HWND dialog) {
+    settings.autosync_enabled = checked(dialog, IDX_SETTINGS_AUTOSYNC);
+    if (!settings.autosync_enabled && autosync_armed) {
+        KillTimer(main_window, TIMER_AUTOSYNC);
+        autosync_armed = 0;
+    } else if (settings.autosync_enabled && !autosync_armed) {
+        arm_autosync();
+    }
+}
+
+static void apply_time_server(HWND dialog) {
+    uint32_t wanted = checked(dialog, IDX_SETTINGS_SERVER);
+    if (wanted && !settings.time_server_enabled) {
+        settings.time_server_enabled = 1;
+        start_time_server();
+    } else if (!wanted && settings.time_server_enabled) {
+        stop_time_server();
+        settings.time_server_enabled = 0;
+    }
+}
+
+static void read_date(HWND dialog, int control, FILETIME& field) {
+    SYSTEMTIME date;
+    if (SendDlgItemMessageA(dialog, control, DTM_GETSYSTEMTIME, 0, (LPARAM)&date) == GDT_VALID)
+        SystemTimeToFileTime(&date, &field);
+}
+
+void apply_settings_dialog(HWND dialog) {
+    settings.server_source = 2;
+    for (uint32_t source = 0; source < 3; source++) {
+        if (!checked(dialog, IDR_SETTINGS_LIST + (int)source)) continue;
+        settings.server_source = source;
+        break;
+    }
+    read_control_text(dialog, IDE_SETTINGS_ADDRESS_A, settings.manual_address_a);
+    read_control_text(dialog, IDE_SETTINGS_ADDRESS_B, settings.manual_address_b);
+    take_selection(dialog, IDL_SETTINGS_OFFSET_DIRECTION, settings.offset_direction);
+    take_selection(dialog, IDL_SETTINGS_LOG, settings.log_level);
+    take_selection(dialog, IDL_SETTINGS_WINDOWS_START, settings.windows_start_action);
+    take_selection(dialog, IDL_SETTINGS_PROGRAM_START, settings.program_start_action);
+    // A negative offset is the largest unsigned one: 99.
+    int64_t offset = read_number(dialog, IDE_SETTINGS_OFFSET);
+    settings.offset_minutes = offset < 0 ? 99 : held(offset, 0, 99);
+    settings.date_window_enabled = checked(dialog, IDX_SETTINGS_DATES);
+    settings.default_server_only = checked(dialog, IDX_SETTINGS_DEFAULT_ONLY);
+    settings.multi_site_average = checked(dialog, IDX_SETTINGS_AVERAGE);
+    settings.on_top = checked(dialog, IDX_SETTINGS_ON_TOP);
+    apply_autosync(dialog);
+    settings.minimise_to_tray = checked(dialog, IDX_SETTINGS_TRAY);
+    apply_time_server(dialog);
+    settings.minutes_seconds_only = checked(dialog, IDX_SETTINGS_MINOR);
+    settings.resident = checked(dialog, IDX_SETTINGS_RESIDENT);
+    settings.start_minimised = checked(dialog, IDX_SETTINGS_MINIMISE);
+    take_selection(dialog, IDL_SETTINGS_PROTOCOL, settings.protocol);
+    take_selection(dialog, IDL_SETTINGS_AUTOSYNC_UNIT, settings.autosync_unit);
+    take_selection(dialog, IDL_SETTINGS_SERVERS, settings.server_index);
+    int64_t count = read_number(dialog, IDE_SETTINGS_AUTOSYNC_COUNT);
+    settings.autosync_count = count < 0 ? 99 : held(count, 1, 99);
+    int64_t timeout = read_number(dialog, IDE_SETTINGS_TIMEOUT);
+    settings.sync_timeout_seconds = timeout < 0 ? 99 : held(timeout, 5, 99);
+    read_date(dialog, IDE_SETTINGS_DATE_START, settings.date_window_start);
+    read_date(dialog, IDE_SETTINGS_DATE_END, settings.date_window_end);
+}
+
+void update_settings_controls(HWND dialog) {
+    for (int control : {IDB_SETTINGS_AUTOSYNC_RESET, IDL_SETTINGS_AUTOSYNC_UNIT, IDE_SETTINGS_AUTOSYNC_COUNT})
+        set_control_enabled(dialog, control, settings.autosync_enabled == 1);
+    bool list = settings.server_source == 0;
+    for (int control : {IDX_SETTINGS_DEFAULT_ONLY, IDB_SETTINGS_EDIT_LIST, IDB_SETTINGS_REFRESH, IDL_SETTINGS_SERVERS})
+        set_control_enabled(dialog, control, list);
+    if (list) {
+        set_control_enabled(dialog, IDE_SETTINGS_ADDRESS_A, 0);
+        set_control_enabled(dialog, IDE_SETTINGS_ADDRESS_B, 0);
+    } else {
+        set_control_enabled(dialog, settings.server_source == 1 ? IDE_SETTINGS_ADDRESS_A : IDE_SETTINGS_ADDRESS_B, 1);
+    }
+    set_control_enabled(dialog, IDX_SETTINGS_RESIDENT, settings.minimise_to_tray == 1);
+    for (int control : {IDE_SETTINGS_DATE_START, IDE_SETTINGS_DATE_END, IDB_SETTINGS_DATES_RESET})
+        set_control_enabled(dialog, control, settings.date_window_enabled == 1);
+}
+
+// A file that is not there yet opens nothing.
+static void open_data_file(const char* name) {
+    char path[dir_text_size];
+    resolve_data_file(path, name);
+    HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return;
+    CloseHandle(file);
+    ShellExecuteA(nullptr, nullptr, path, nullptr, nullptr, SW_SHOWNORMAL);
+}
+
+static void reset_all(HWND dialog) {
+    if (!confirm_settings_reset || confirm_settings_reset(main_window) != 1) return;
+    // The record and the running program must agree: a reset server stops.
+    if (settings.time_server_enabled) stop_time_server();
+    reset_settings();
+    show_settings(dialog);
+}
+
+void on_settings_command(HWND dialog, int command) {
+    if (initialising) return;
+    switch (command) {
+        case IDOK:
+            apply_settings_dialog(dialog);
+            set_topmost(main_window, settings.on_top);
+            save_settings_with_sync_state();
+            status_hold_ticks = hold_then_ready;
+            EndDialog(dialog, 0);
+            break;
+        case IDCANCEL: EndDialog(dialog, 0); break;
+        case IDB_SETTINGS_HELP: open_help(); break;
+        case IDB_SETTINGS_RESET: reset_all(dialog); break;
+        case IDB_SETTINGS_AUTOSYNC_RESET: arm_autosync(); break;
+        case IDB_SETTINGS_VIEW_LOG: open_data_file("dLog.txt"); break;
+        case IDB_SETTINGS_EDIT_LIST:
+            ensure_server_list();
+            open_data_file("ServFile.txt");
+            break;
+        case IDB_SETTINGS_REFRESH: refresh_server_choices(dialog); break;
+        case IDB_SETTINGS_DATES_RESET:
+            reset_date_window();
+            show_date_window(dialog);
+            break;
+        case IDX_SETTINGS_AUTOSYNC: case IDX_SETTINGS_TRAY: case IDX_SETTINGS_DATES: case IDR_SETTINGS_LIST:
+        case IDR_SETTINGS_MANUAL_A: case IDR_SETTINGS_MANUAL_B: case IDX_SETTINGS_SERVER:
+            apply_settings_dialog(dialog);
+            update_settings_controls(dialog);
+            break;
+    }
+}
+
+void show_settings_window(HWND owner) {
+    DialogBoxParamA(instance_handle, MAKEINTRESOURCEA(IDD_SETTINGS), owner, settings_dialog_proc, 0);
+}
+
+INT_PTR CALLBACK settings_dialog_proc(HWND dialog, UINT message, WPARAM wparam, LPARAM) {
+    switch (message) {
+        case WM_INITDIALOG:
+            initialising = 1;
+            init_settings_dialog(dialog);
+            initialising = 0;
+            return TRUE;
+        case WM_COMMAND:
+            on_settings_command(dialog, LOWORD(wparam));
+            return TRUE;
+    }
+    return FALSE;
+}

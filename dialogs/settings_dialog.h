@@ -1,0 +1,22 @@
+// The "Options" dialog: every setting but the time zone's, shown from the
+// record and applied back to it.
+#pragma once
+#include <stdint.h>
+
+#include "os/win32.h"
+
+// Reset asks first; the shell answers with its message dialog (1: go on).
+// The dialog sits below the shell, so the shell hands the question over here.
+extern int (*confirm_settings_reset)(HWND owner);
+
+void show_settings_window(HWND owner);
+void init_settings_dialog(HWND dialog);
+// Record to controls.
+void show_settings(HWND dialog);
+void show_date_window(HWND dialog);
+// Controls to record, with the ranges held; starts and stops AutoSync and the time server.
+void apply_settings_dialog(HWND dialog);
+// Which controls are enabled, from the record.
+void update_settings_controls(HWND dialog);
+void on_settings_command(HWND dialog, int command);
+INT_PTR CALLBACK settings_dialog_proc(HWND dialog, UINT message, WPARAM wparam, LPARAM lparam);

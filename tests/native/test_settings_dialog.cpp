@@ -1,0 +1,204 @@
+// The Options dialog's operations on the simulated controls.
+#include "loopback_server.h"
+#include "machine.h"
+#include "base/status_line.h"
+#include "base/text.h"
+#include "dialogs/settings_dialog.h"
+#include "resources/pendulark_ids.h"
+#include "server/time_server.h"
+#include "store/directories.h"
+#include "store/settings_store.h"
+#include "sync/autosync.h"
+
+namespace {
+
+HWND const window = (HWND)0x4D41;
+HWND const dialog = (HWND)0x5E7;
+int confirmations;
+int confirm_answer;
+
+int answer_confirmation(HWND) {
+    confirmations++;
+    return confirm_answer;
+}
+
+class SettingsDialog : public Machine {
+protected:
+    void SetUp() override {
+        Machine::SetUp();
+        set_up_directories(0);
+        load_settings();
+        main_window = window;
+        confirmations = 0;
+        confirm_settings_reset = answer_confirmation;
+        os_test_set_any_address(own_loopback_address(9));
+        init_settings_dialog(dialog);
+    }
+    void TearDown() override {
+        stop_time_server();
+        Machine::TearDown();
+    }
+    void type(int control, const char* text) { SetDlgItemTextA(dialog, control, text); }
+    void click(int control) {
+        CheckDlgButton(dialog, control, IsDlgButtonChecked(dialog, control) ? BST_UNCHECKED : BST_CHECKED);
+        on_settings_command(dialog, control);
+    }
+    void choose(int radio) {
+        CheckRadioButton(dialog, IDR_SETTINGS_LIST, IDR_SETTINGS_MANUAL_B, radio);
+        on_settings_command(dialog, radio);
+    }
+    bool enabled(int control) { return os_test_control_enabled(dialog, control); }
+};
+
+TEST_F(SettingsDialog, OpensWithItsListsRangesTooltipsAndTheRecord) {
+    EXPECT_EQ(os_test_combo_items(dialog, IDL_SETTINGS_PROTOCOL), (std::vector<std::string>{"RFC-868", "RFC-2030", "Auto"}));
+    EXPECT_EQ(os_test_combo_items(dialog, IDL_SETTINGS_WINDOWS_START),
+              (std::vector<std::string>{"Do Nothing", "Auto Start", "Auto Start, Sync, then Exit"}));
+    EXPECT_EQ(os_test_combo_selection(dialog, IDL_SETTINGS_PROTOCOL), 2);
+    EXPECT_EQ(os_test_combo_items(dialog, IDL_SETTINGS_SERVERS).size(), 5u);
+    for (int updown : {IDU_SETTINGS_OFFSET, IDU_SETTINGS_AUTOSYNC_COUNT, IDU_SETTINGS_TIMEOUT})
+        EXPECT_EQ(os_test_updown_range(dialog, updown), std::make_pair(0, 99));
+    EXPECT_EQ(os_test_tooltip(dialog, IDX_SETTINGS_SERVER), "Activate Pendulark's internal time server");
+    EXPECT_EQ(os_test_control_text(dialog, IDE_SETTINGS_TIMEOUT), "15");
+    EXPECT_EQ(os_test_control_text(dialog, IDE_SETTINGS_ADDRESS_A), default_address_a);
+    EXPECT_EQ(IsDlgButtonChecked(dialog, IDR_SETTINGS_LIST), BST_CHECKED);
+    // "Resident" follows "Tray"; the dates and AutoSync are greyed while off.
+    EXPECT_TRUE(enabled(IDX_SETTINGS_RESIDENT));
+    EXPECT_FALSE(enabled(IDE_SETTINGS_DATE_START));
+    EXPECT_FALSE(enabled(IDE_SETTINGS_AUTOSYNC_COUNT));
+    EXPECT_FALSE(enabled(IDE_SETTINGS_ADDRESS_A));
+}
+
+TEST_F(SettingsDialog, ShownAndAppliedBackTheRecordIsUnchanged) {
+    settings.server_index = 3;
+    settings.offset_direction = 1;
+    settings.offset_minutes = 42;
+    settings.log_level = 2;
+    settings.autosync_count = 17;
+    settings.autosync_unit = 2;
+    settings.protocol = 0;
+    settings.windows_start_action = 1;
+    settings.program_start_action = 2;
+    settings.sync_timeout_seconds = 33;
+    settings.minutes_seconds_only = 1;
+    settings.resident = 1;
+    settings.date_window_enabled = 1;
+    settings.server_source = 2;
+    text_copy(settings.manual_address_b, sizeof settings.manual_address_b, "10.20.30.40");
+    // The pickers hold whole milliseconds, as a SYSTEMTIME does.
+    SYSTEMTIME start{2026, 11, 0, 3, 4, 5, 6, 7}, end{2027, 12, 0, 8, 9, 10, 11, 12};
+    SystemTimeToFileTime(&start, &settings.date_window_start);
+    SystemTimeToFileTime(&end, &settings.date_window_end);
+    settings_record before = settings;
+    show_settings(dialog);
+    apply_settings_dialog(dialog);
+    for (size_t i = 0; i < sizeof settings; i++)
+        EXPECT_EQ(((const unsigned char*)&settings)[i], ((const unsigned char*)&before)[i]) << "byte " << i;
+}
+
+TEST_F(SettingsDialog, NumbersAreHeldToTheirRanges) {
+    struct { const char* offset; const char* count; const char* timeout; uint32_t o, c, t; } cases[] = {
+        {"150", "0", "2", 99, 1, 5},
+        {"-5", "500", "500", 99, 99, 99},
+        {"abc", "", "12x", 0, 1, 5},
+        {"7", "3", "60", 7, 3, 60},
+    };
+    for (auto& c : cases) {
+        type(IDE_SETTINGS_OFFSET, c.offset);
+        type(IDE_SETTINGS_AUTOSYNC_COUNT, c.count);
+        type(IDE_SETTINGS_TIMEOUT, c.timeout);
+        apply_settings_dialog(dialog);
+        EXPECT_EQ(settings.offset_minutes, c.o) << c.offset;
+        EXPECT_EQ(settings.autosync_count, c.c) << c.count;
+        EXPECT_EQ(settings.sync_timeout_seconds, c.t) << c.timeout;
+    }
+}
+
+TEST_F(SettingsDialog, AListWithoutASelectionLeavesItsField) {
+    settings.log_level = 3;
+    SendDlgItemMessageA(dialog, IDL_SETTINGS_LOG, CB_SETCURSEL, (WPARAM)-1, 0);
+    SendDlgItemMessageA(dialog, IDL_SETTINGS_SERVERS, CB_RESETCONTENT, 0, 0);
+    settings.server_index = 2;
+    apply_settings_dialog(dialog);
+    EXPECT_EQ(settings.log_level, 3u);
+    EXPECT_EQ(settings.server_index, 2u);
+}
+
+TEST_F(SettingsDialog, RadioButtonsApplyAtOnceAndEnableTheirAddresses) {
+    type(IDE_SETTINGS_OFFSET, "12");
+    choose(IDR_SETTINGS_MANUAL_A);
+    EXPECT_EQ(settings.server_source, 1u);
+    EXPECT_EQ(settings.offset_minutes, 12u);  // every control is applied with it
+    EXPECT_TRUE(enabled(IDE_SETTINGS_ADDRESS_A));
+    EXPECT_FALSE(enabled(IDE_SETTINGS_ADDRESS_B));
+    EXPECT_FALSE(enabled(IDL_SETTINGS_SERVERS));
+    EXPECT_FALSE(enabled(IDX_SETTINGS_DEFAULT_ONLY));
+    choose(IDR_SETTINGS_MANUAL_B);
+    EXPECT_TRUE(enabled(IDE_SETTINGS_ADDRESS_B));
+    EXPECT_TRUE(enabled(IDE_SETTINGS_ADDRESS_A));
+    choose(IDR_SETTINGS_LIST);
+    EXPECT_FALSE(enabled(IDE_SETTINGS_ADDRESS_A));
+    EXPECT_TRUE(enabled(IDB_SETTINGS_EDIT_LIST));
+}
+
+TEST_F(SettingsDialog, AnEmptyListOpensOnManualA) {
+    write("ServFile.txt", "");
+    show_settings(dialog);
+    EXPECT_EQ(IsDlgButtonChecked(dialog, IDR_SETTINGS_MANUAL_A), BST_CHECKED);
+    for (int control : {IDX_SETTINGS_DEFAULT_ONLY, IDB_SETTINGS_EDIT_LIST, IDB_SETTINGS_REFRESH, IDL_SETTINGS_SERVERS})
+        EXPECT_FALSE(enabled(control)) << control;
+}
+
+TEST_F(SettingsDialog, AutoSyncAndTheServerStartAndStopAtOnce) {
+    click(IDX_SETTINGS_AUTOSYNC);
+    EXPECT_EQ(autosync_armed, 1u);
+    EXPECT_EQ(os_test_timer(window, TIMER_AUTOSYNC), 4u * 3600000);
+    EXPECT_TRUE(enabled(IDE_SETTINGS_AUTOSYNC_COUNT));
+    click(IDX_SETTINGS_AUTOSYNC);
+    EXPECT_EQ(autosync_armed, 0u);
+    EXPECT_EQ(os_test_timer(window, TIMER_AUTOSYNC), 0u);
+
+    click(IDX_SETTINGS_SERVER);
+    EXPECT_EQ(settings.time_server_enabled, 1u);
+    EXPECT_NE(time_server_running, 0u);
+    click(IDX_SETTINGS_SERVER);
+    EXPECT_EQ(time_server_running, 0u);
+    EXPECT_EQ(settings.time_server_enabled, 0u);
+}
+
+TEST_F(SettingsDialog, ResetAsksThenRestoresDefaultsAndStopsTheServer) {
+    click(IDX_SETTINGS_SERVER);
+    settings.log_level = 3;
+    confirm_answer = 2;
+    on_settings_command(dialog, IDB_SETTINGS_RESET);
+    EXPECT_EQ(confirmations, 1);
+    EXPECT_EQ(settings.log_level, 3u);
+    EXPECT_NE(time_server_running, 0u);
+
+    confirm_answer = 1;
+    on_settings_command(dialog, IDB_SETTINGS_RESET);
+    EXPECT_EQ(settings.log_level, 0u);
+    EXPECT_EQ(settings.time_server_enabled, 0u);
+    EXPECT_EQ(time_server_running, 0u);
+    EXPECT_EQ(os_test_combo_items(dialog, IDL_SETTINGS_LOG).size(), 4u);
+    EXPECT_EQ(os_test_combo_items(dialog, IDL_SETTINGS_OFFSET_DIRECTION).size(), 2u);
+    EXPECT_EQ(os_test_combo_items(dialog, IDL_SETTINGS_PROTOCOL).size(), 3u);
+}
+
+TEST_F(SettingsDialog, OkSavesAndFilesOpenOnlyWhenThere) {
+    on_settings_command(dialog, IDB_SETTINGS_VIEW_LOG);
+    EXPECT_EQ(os_test_shell_opened(), "");
+    std::filesystem::remove(dir + "ServFile.txt");
+    on_settings_command(dialog, IDB_SETTINGS_EDIT_LIST);
+    EXPECT_TRUE(exists("ServFile.txt"));
+    EXPECT_EQ(os_test_shell_opened(), os_test_windows_path(dir + "ServFile.txt"));
+
+    click(IDX_SETTINGS_ON_TOP);
+    type(IDE_SETTINGS_TIMEOUT, "42");
+    on_settings_command(dialog, IDOK);
+    EXPECT_TRUE(os_test_topmost(window));
+    EXPECT_EQ(status_hold_ticks, 20u);
+    EXPECT_EQ(read("dSync.dat").substr(8 + 140, 1), "\x2A");
+}
+
+}  // namespace
