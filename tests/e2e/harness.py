@@ -78,7 +78,7 @@ def stop_wine():
 RECORD_FIELDS = {"server_index": 0, "log_level": 20, "minimise_to_tray": 88, "multi_site_average": 92,
                  "autosync_enabled": 100, "autosync_count": 104, "autosync_unit": 108, "protocol": 116,
                  "server_source": 120, "time_server_enabled": 124, "windows_start_action": 136,
-                 "sync_timeout_seconds": 140, "resident": 160, "program_start_action": 172}
+                 "sync_timeout_seconds": 140, "resident": 160, "date_window_enabled": 168, "program_start_action": 172}
 
 
 def write_settings(directory, **fields):

@@ -8,6 +8,9 @@
 //   winctl set-text CLASS ID TEXT   replace the text of child control ID
 //   winctl click CLASS ID           click the button ID
 //   winctl get-text CLASS ID        print the text of child ID in UTF-8
+//   winctl select CLASS ID INDEX    select item INDEX of the drop-down list ID
+//   winctl keyto CLASS ID VK        press and release a key in child control ID
+// CLASS may be CLASS:TITLE to tell windows of one class apart.
 //   winctl visible CLASS            exit 0 when the window is visible, 1 when hidden
 //   winctl title CLASS              print the window's title in UTF-8
 //   winctl run-value                print the Run value "Pendulark.exe" of this user
@@ -23,7 +26,13 @@
 
 static const DWORD message_timeout_ms = 5000;
 
-static HWND find_window(const wchar_t* window_class) { return FindWindowW(window_class, NULL); }
+// CLASS, or CLASS:TITLE where two windows share a class (dialogs are all "#32770").
+static HWND find_window(const wchar_t* window_class) {
+    std::wstring name(window_class);
+    size_t colon = name.find(L':');
+    if (colon == std::wstring::npos) return FindWindowW(window_class, NULL);
+    return FindWindowW(name.substr(0, colon).c_str(), name.substr(colon + 1).c_str());
+}
 
 static bool wait_for(const wchar_t* window_class, DWORD ms, bool present) {
     DWORD start = GetTickCount();
@@ -62,6 +71,14 @@ static int control_command(const wchar_t* verb, HWND control, int argc, wchar_t*
         for (const wchar_t* unit = argv[4]; *unit; ++unit)
             if (!send(control, WM_CHAR, *unit, 1)) return 1;
         return 0;
+    }
+    if (!wcscmp(verb, L"select") && argc == 5) {
+        DWORD_PTR selected = 0;
+        return send(control, CB_SETCURSEL, wcstoul(argv[4], NULL, 10), 0, &selected) ? 0 : 1;
+    }
+    if (!wcscmp(verb, L"keyto") && argc == 5) {
+        WPARAM key = wcstoul(argv[4], NULL, 0);
+        return PostMessageW(control, WM_KEYDOWN, key, 1) && PostMessageW(control, WM_KEYUP, key, 0xC0000001) ? 0 : 1;
     }
     if (!wcscmp(verb, L"get-text") && argc == 4) {
         DWORD_PTR length = 0;
