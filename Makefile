@@ -11,13 +11,15 @@ NATIVE_DIR := build/native
 TSAN_DIR := build/tsan
 FUZZ_DIR := build/fuzz
 DEPS_STAMP := build/.deps-installed
+HELP_PICTURES := docs/pendulark.png docs/options.png docs/message.png docs/time-zone.png docs/sumwick.png
+RELEASE_ZIP := build/Pendulark-1.15.zip
 
 # The kernel of some Linux hosts runs no 32-bit code, and then Wine cannot run
 # the i686 programs; the tiers that need Wine then run the x86_64 build of the
 # same sources. The shipped programs are always the i686 ones.
 WINE_DIR := $(shell tools/host-runs-i386 && echo $(WIN32_DIR) || echo $(WIN64_DIR))
 
-.PHONY: all deps build wine-build run run-sumwick test test-native test-tsan test-wine test-e2e test-fuzz bench clean
+.PHONY: all deps build release wine-build run run-sumwick test test-native test-tsan test-wine test-e2e test-fuzz bench clean
 
 all: build
 
@@ -51,6 +53,8 @@ build: $(WIN32_DIR)/Makefile
 	cmake --build $(WIN32_DIR) -j$(JOBS) --target Pendulark Sumwick
 	mkdir -p build/bin
 	cp $(WIN32_DIR)/bin/Pendulark.exe $(WIN32_DIR)/bin/Sumwick.exe build/bin/
+	# The help document that every Help button opens, with its pictures, beside the programs.
+	cp docs/ReadMe.htm $(HELP_PICTURES) build/bin/
 	file build/bin/Pendulark.exe build/bin/Sumwick.exe
 
 # The programs and tools that Wine runs here, built for what this host can run.
@@ -67,6 +71,13 @@ run: wine-build
 
 run-sumwick: wine-build
 	tests/run-sumwick.sh $(WINE_DIR)/bin
+
+# The programs and the help document in one zip.
+release: build
+	rm -f $(RELEASE_ZIP)
+	(cd build/bin && python3 -m zipfile -c $(CURDIR)/$(RELEASE_ZIP) Pendulark.exe Sumwick.exe ReadMe.htm \
+		$(notdir $(HELP_PICTURES)))
+	python3 -m zipfile -l $(RELEASE_ZIP)
 
 test: test-native test-tsan test-fuzz test-wine test-e2e
 	@echo "all test tiers passed"

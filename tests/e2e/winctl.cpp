@@ -14,6 +14,7 @@
 //   winctl visible CLASS            exit 0 when the window is visible, 1 when hidden
 //   winctl title CLASS              print the window's title in UTF-8
 //   winctl run-value                print the Run value "Pendulark.exe" of this user
+//   winctl record FILE ARG          write ARG into FILE (a stand-in program for the shell)
 //   winctl run COMMAND-LINE         start a program as Windows does at logon, with
 //                                   exactly this command line; exit with its code
 //   winctl post CLASS MSG W L       post a message; MSG is a number or the name of a
@@ -120,6 +121,14 @@ static int run(const wchar_t* command_line) {
 int wmain(int argc, wchar_t** argv) {
     if (argc == 2 && !wcscmp(argv[1], L"run-value")) return run_value();
     if (argc == 3 && !wcscmp(argv[1], L"run")) return run(argv[2]);
+    if (argc == 4 && !wcscmp(argv[1], L"record")) {
+        HANDLE file = CreateFileW(argv[2], GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
+        if (file == INVALID_HANDLE_VALUE) return 1;
+        DWORD done = 0;
+        WriteFile(file, argv[3], static_cast<DWORD>(wcslen(argv[3]) * sizeof(wchar_t)), &done, NULL);
+        CloseHandle(file);
+        return 0;
+    }
     if (argc < 3) return 2;
     const wchar_t* verb = argv[1];
     const wchar_t* window_class = argv[2];
