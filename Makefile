@@ -13,6 +13,7 @@ FUZZ_DIR := build/fuzz
 DEPS_STAMP := build/.deps-installed
 HELP_PICTURES := docs/pendulark.png docs/options.png docs/message.png docs/time-zone.png docs/sumwick.png
 RELEASE_ZIP := build/Pendulark-1.15.zip
+RELEASE_SETUP := build/Pendulark-1.15-setup.exe
 
 # The kernel of some Linux hosts runs no 32-bit code, and then Wine cannot run
 # the i686 programs; the tiers that need Wine then run the x86_64 build of the
@@ -26,7 +27,7 @@ all: build
 PACKAGES := cmake make g++ clang libclang-rt-14-dev python3 file googletest libgtest-dev \
 	libbenchmark-dev libssl-dev g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix \
 	wine wine64 wine32 xvfb xauth xdotool imagemagick locales fonts-wqy-microhei fonts-wine \
-	xinetd
+	xinetd nsis
 
 $(DEPS_STAMP):
 	missing=$$(dpkg-query -W -f='$${Package} $${Status}\n' $(PACKAGES) 2>/dev/null | grep -c ' installed$$' || true)
@@ -72,12 +73,14 @@ run: wine-build
 run-sumwick: wine-build
 	tests/run-sumwick.sh $(WINE_DIR)/bin
 
-# The programs and the help document in one zip.
+# The programs and the help document in one zip, and the Windows installer.
 release: build
 	rm -f $(RELEASE_ZIP)
 	(cd build/bin && python3 -m zipfile -c $(CURDIR)/$(RELEASE_ZIP) Pendulark.exe Sumwick.exe ReadMe.htm \
 		$(notdir $(HELP_PICTURES)))
 	python3 -m zipfile -l $(RELEASE_ZIP)
+	makensis -V2 -DVERSION=1.15 -DBIN=$(CURDIR)/build/bin -DOUT=$(CURDIR)/$(RELEASE_SETUP) installer/pendulark.nsi
+	file $(RELEASE_SETUP)
 
 test: test-native test-tsan test-fuzz test-wine test-e2e
 	@echo "all test tiers passed"
@@ -103,7 +106,7 @@ test-fuzz: $(DEPS_STAMP)
 test-wine: wine-build
 	cd $(WINE_DIR) && ctest --output-on-failure --timeout 300
 
-test-e2e: wine-build
+test-e2e: wine-build release
 	python3 tests/e2e/run_all.py $(WINE_DIR)/bin
 
 bench: wine-build

@@ -42,15 +42,29 @@ void resolve_data_file(char* out, const char* name) {
     path_in(program_dir, name, out);
 }
 
-void ensure_server_list() {
-    char path[dir_text_size];
-    resolve_data_file(path, list_name);
+enum { list_missing, list_readable, list_held };
+
+static int list_state(const char* path) {
     HANDLE file = open_list(path);
-    if (file != INVALID_HANDLE_VALUE) {
-        CloseHandle(file);
+    if (file == INVALID_HANDLE_VALUE) return GetLastError() == ERROR_FILE_NOT_FOUND ? list_missing : list_held;
+    CloseHandle(file);
+    return list_readable;
+}
+
+void ensure_server_list() {
+    char path[dir_text_size], beside_program[dir_text_size];
+    path_in(data_dir, list_name, path);
+    path_in(program_dir, list_name, beside_program);
+    int with_data = list_state(path), with_program = list_state(beside_program);
+    if (with_data == list_readable || with_program == list_readable) return;
+    // A list held by another program is never replaced, and cannot be read now.
+    if (with_data == list_held || with_program == list_held) {
+        server_list_unavailable = 1;
         return;
     }
-    file = CreateFileA(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_FLAG_WRITE_THROUGH, nullptr);
+    // A new list goes with the user's data: beside an installed program the
+    // user may not write at all.
+    HANDLE file = CreateFileA(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_FLAG_WRITE_THROUGH, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
         server_list_unavailable = 1;
         return;

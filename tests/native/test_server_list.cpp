@@ -55,6 +55,22 @@ TEST_F(ServerList, ListWrittenMeanwhileIsNeverReplaced) {
     EXPECT_EQ(read("ServFile.txt"), "theirs.example\r\n");
 }
 
+TEST_F(ServerList, ANewListGoesWithTheUsersData) {
+    // Installed: the data lives in the user's folder, the program where users may not write.
+    std::filesystem::create_directory(dir + "data");
+    text_copy(data_dir, dir_text_size, os_test_windows_path(dir + "data/").c_str());
+    ensure_server_list();
+    EXPECT_TRUE(exists("data/ServFile.txt"));
+    EXPECT_FALSE(exists("ServFile.txt"));
+    // A list beside the program, from an older release, is kept and used.
+    std::filesystem::remove(dir + "data/ServFile.txt");
+    write("ServFile.txt", "old.example\r\n");
+    ensure_server_list();
+    EXPECT_FALSE(exists("data/ServFile.txt"));
+    ASSERT_EQ(read_server_list(nullptr, 1), 1u);
+    EXPECT_EQ(name(), "old.example");
+}
+
 TEST_F(ServerList, DataDirectoryComesFirst) {
     std::filesystem::create_directory(dir + "data");
     text_copy(data_dir, dir_text_size, os_test_windows_path(dir + "data/").c_str());
