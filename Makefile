@@ -11,7 +11,8 @@ NATIVE_DIR := build/native
 TSAN_DIR := build/tsan
 FUZZ_DIR := build/fuzz
 DEPS_STAMP := build/.deps-installed
-HELP_PICTURES := docs/pendulark.png docs/options.png docs/message.png docs/time-zone.png docs/sumwick.png
+HELP_PICTURES := docs/pendulark.png docs/tray-menu.png docs/about.png docs/options.png docs/message.png \
+	docs/time-zone.png docs/sumwick.png
 RELEASE_ZIP := build/Pendulark-1.15.zip
 RELEASE_SETUP := build/Pendulark-1.15-setup.exe
 
@@ -20,7 +21,7 @@ RELEASE_SETUP := build/Pendulark-1.15-setup.exe
 # same sources. The shipped programs are always the i686 ones.
 WINE_DIR := $(shell tools/host-runs-i386 && echo $(WIN32_DIR) || echo $(WIN64_DIR))
 
-.PHONY: all deps build release wine-build run run-sumwick test test-native test-tsan test-wine test-e2e test-fuzz bench clean
+.PHONY: all deps build release screenshots wine-build run run-sumwick test test-native test-tsan test-wine test-e2e test-fuzz bench clean
 
 all: build
 
@@ -69,6 +70,10 @@ wine-build: build
 
 run: wine-build
 	tests/run-pendulark.sh $(WINE_DIR)/bin
+
+# Pictures of every window for the README and the help document, into docs/.
+screenshots: wine-build
+	tests/screenshots.sh $(WINE_DIR)/bin
 
 run-sumwick: wine-build
 	tests/run-sumwick.sh $(WINE_DIR)/bin

@@ -13,6 +13,7 @@
 // CLASS may be CLASS:TITLE to tell windows of one class apart.
 //   winctl visible CLASS            exit 0 when the window is visible, 1 when hidden
 //   winctl title CLASS              print the window's title in UTF-8
+//   winctl rect CLASS               print the window's place: left top width height
 //   winctl run-value                print the Run value "Pendulark.exe" of this user
 //   winctl record FILE ARG          write ARG into FILE (a stand-in program for the shell)
 //   winctl run COMMAND-LINE         start a program as Windows does at logon, with
@@ -22,6 +23,7 @@
 // Exit codes: 0 done, 1 window or control not found, 2 usage.
 #include <windows.h>
 
+#include <cstdio>
 #include <cwchar>
 #include <string>
 
@@ -139,6 +141,12 @@ int wmain(int argc, wchar_t** argv) {
     if (!window) return 1;
     if (!wcscmp(verb, L"close") && argc == 3) return PostMessageW(window, WM_CLOSE, 0, 0) ? 0 : 1;
     if (!wcscmp(verb, L"visible") && argc == 3) return IsWindowVisible(window) ? 0 : 1;
+    if (!wcscmp(verb, L"rect") && argc == 3) {
+        RECT r;
+        if (!GetWindowRect(window, &r)) return 1;
+        printf("%ld %ld %ld %ld\n", r.left, r.top, r.right - r.left, r.bottom - r.top);
+        return 0;
+    }
     if (!wcscmp(verb, L"title") && argc == 3) {
         wchar_t title[512] = L"";
         GetWindowTextW(window, title, 512);
