@@ -149,7 +149,10 @@ TEST_F(SettingsDialog, AnEmptyListOpensOnManualA) {
         EXPECT_FALSE(enabled(control)) << control;
 }
 
-TEST_F(SettingsDialog, AutoSyncAndTheServerStartAndStopAtOnce) {
+// Tests that start the time server's thread carry the prefix ThreadSanitizer picks.
+using ThreadedSettingsDialog = SettingsDialog;
+
+TEST_F(ThreadedSettingsDialog, AutoSyncAndTheServerStartAndStopAtOnce) {
     click(IDX_SETTINGS_AUTOSYNC);
     EXPECT_EQ(autosync_armed, 1u);
     EXPECT_EQ(os_test_timer(window, TIMER_AUTOSYNC), 4u * 3600000);
@@ -166,7 +169,7 @@ TEST_F(SettingsDialog, AutoSyncAndTheServerStartAndStopAtOnce) {
     EXPECT_EQ(settings.time_server_enabled, 0u);
 }
 
-TEST_F(SettingsDialog, ResetAsksThenRestoresDefaultsAndStopsTheServer) {
+TEST_F(ThreadedSettingsDialog, ResetAsksThenRestoresDefaultsAndStopsTheServer) {
     click(IDX_SETTINGS_SERVER);
     settings.log_level = 3;
     confirm_answer = 2;
