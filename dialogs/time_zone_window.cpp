@@ -5,6 +5,7 @@
 #include "base/controls.h"
 #include "base/privileges.h"
 #include "base/program.h"
+#include "base/registry.h"
 #include "base/status_line.h"
 #include "base/text.h"
 #include "resources/pendulark_ids.h"
@@ -54,9 +55,7 @@ static void read_display_name(const char* standard_name) {
     HKEY key;
     if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, key_name, 0, KEY_READ, &key) != ERROR_SUCCESS) return;
     char display[zone_text_size];
-    DWORD type = 0, size = sizeof display - 1;
-    if (RegQueryValueExA(key, "Display", nullptr, &type, (BYTE*)display, &size) == ERROR_SUCCESS && type == REG_SZ) {
-        display[size < sizeof display ? size : sizeof display - 1] = 0;
+    if (read_registry_text(key, "Display", display)) {
         text_copy(time_zone_display_name, sizeof time_zone_display_name, display);
         keep_display_name_in_settings();
     }

@@ -1,6 +1,7 @@
 #include "shell/about_window.h"
 
 #include "base/program.h"
+#include "base/registry.h"
 #include "base/status_line.h"
 #include "base/text.h"
 #include "resources/pendulark_ids.h"
@@ -9,13 +10,6 @@
 uint32_t about_open;
 
 static const char version_key[] = "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion";
-
-// One text value of an open key; empty when it is missing or not a text.
-static void read_text_value(HKEY key, const char* name, char (&out)[128]) {
-    DWORD type = 0, size = sizeof out - 1;
-    if (RegQueryValueExA(key, name, nullptr, &type, (BYTE*)out, &size) != ERROR_SUCCESS || type != REG_SZ) size = 0;
-    out[size < sizeof out ? size : sizeof out - 1] = 0;
-}
 
 static void append_line(char (&out)[diagnostics_text_size], const char* label, const char* value) {
     if (!value[0]) return;
@@ -36,11 +30,10 @@ void describe_system(char (&out)[diagnostics_text_size]) {
     char product[128] = "", edition[128] = "", release[128] = "", build[128] = "";
     HKEY key;
     if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, version_key, 0, KEY_READ, &key) == ERROR_SUCCESS) {
-        read_text_value(key, "ProductName", product);
-        read_text_value(key, "EditionID", edition);
-        read_text_value(key, "DisplayVersion", release);
-        if (!release[0]) read_text_value(key, "CSDVersion", release);
-        read_text_value(key, "CurrentBuildNumber", build);
+        read_registry_text(key, "ProductName", product);
+        read_registry_text(key, "EditionID", edition);
+        if (!read_registry_text(key, "DisplayVersion", release)) read_registry_text(key, "CSDVersion", release);
+        read_registry_text(key, "CurrentBuildNumber", build);
         RegCloseKey(key);
     }
     out[0] = 0;

@@ -1,6 +1,7 @@
 #include "shell/main_window.h"
 
 #include "base/controls.h"
+#include "base/filetime.h"
 #include "base/program.h"
 #include "base/status_line.h"
 #include "base/text.h"
@@ -83,9 +84,8 @@ static void show_clock(HWND window, int control, const SYSTEMTIME* time) {
 // The server clock runs on from the answer, in the tray too.
 static void advance_server_clock(HWND window) {
     uint32_t now = GetTickCount();
-    uint64_t clock = ((uint64_t)settings.server_clock.dwHighDateTime << 32 | settings.server_clock.dwLowDateTime) +
-                     (uint64_t)(now - server_clock_tick) * 10000;
-    settings.server_clock = FILETIME{(DWORD)clock, (DWORD)(clock >> 32)};
+    uint64_t elapsed_ms = now - server_clock_tick;
+    settings.server_clock = filetime_from(filetime_of(settings.server_clock) + elapsed_ms * 10000);
     server_clock_tick = now;
     if (in_tray) return;
     SYSTEMTIME local;
@@ -107,11 +107,8 @@ void display_tick(HWND window) {
         if (status_hold_ticks == hold_then_ready) show_with_server_state("Ready");
         status_hold_ticks--;
     } else if (settings.autosync_enabled) {
-        char countdown[countdown_text_size + 20];
-        char left[countdown_text_size];
-        format_countdown(left);
-        text_copy(countdown, sizeof countdown, left);
-        text_append(countdown, sizeof countdown, " until AutoSync");
+        char countdown[until_autosync_size];
+        format_until_autosync(countdown);
         show_with_server_state(countdown);
     }
 }
@@ -122,7 +119,6 @@ void autosync_tick(HWND window) {
     begin_sync_cycle(window, 1);
     arm_autosync();
 }
-
 
 static void save_and_quit() {
     program_ending = 1;

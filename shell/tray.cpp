@@ -42,15 +42,9 @@ void hide_to_tray(HWND window) {
 }
 
 void refresh_tray_tip() {
-    char tip[tray_tip_size + 40];
-    if (autosync_armed) {
-        char left[countdown_text_size];
-        format_countdown(left);
-        text_copy(tip, sizeof tip, left);
-        text_append(tip, sizeof tip, " until AutoSync");
-    } else {
-        text_copy(tip, sizeof tip, program_tip);
-    }
+    char tip[until_autosync_size + 20], until[until_autosync_size];
+    if (autosync_armed) format_until_autosync(until);
+    text_copy(tip, sizeof tip, autosync_armed ? until : program_tip);
     if (settings.time_server_enabled) text_append(tip, sizeof tip, "\r\nServer Active");
     tray_icon(tip, NIM_MODIFY);
 }

@@ -5,8 +5,6 @@
 
 #include "os/win32.h"
 
-constexpr int tray_tip_size = 128;
-
 // 1 while the main window is hidden to the tray.
 extern uint32_t in_tray;
 // 1 while the icon waits for the taskbar: set by "/s", since at logon the

@@ -39,6 +39,13 @@ int autosync_due() {
     return 0;
 }
 
+void format_until_autosync(char (&out)[until_autosync_size]) {
+    char left[countdown_text_size];
+    format_countdown(left);
+    text_copy(out, sizeof out, left);
+    text_append(out, sizeof out, " until AutoSync");
+}
+
 void format_countdown(char (&out)[countdown_text_size]) {
     uint64_t s = time_left_ms() / 1000;
     const uint64_t values[] = {s / 86400, s % 86400 / 3600, s % 3600 / 60, s % 60};

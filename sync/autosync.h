@@ -20,3 +20,6 @@ void arm_autosync();
 int autosync_due();
 // The time left in two units at most ("3 Hrs 59 Mns"); empty below a second.
 void format_countdown(char (&out)[countdown_text_size]);
+// The countdown and " until AutoSync", as the status line and the tray tip show it.
+constexpr int until_autosync_size = countdown_text_size + 16;
+void format_until_autosync(char (&out)[until_autosync_size]);
