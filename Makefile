@@ -15,11 +15,21 @@ HELP_PICTURES := docs/pendulark.png docs/tray-menu.png docs/about.png docs/optio
 	docs/time-zone.png docs/sumwick.png
 RELEASE_ZIP := build/Pendulark-1.15.zip
 RELEASE_SETUP := build/Pendulark-1.15-setup.exe
+X64_SETUP := build/Pendulark-1.15-setup-x64.exe
 
 # The kernel of some Linux hosts runs no 32-bit code, and then Wine cannot run
 # the i686 programs; the tiers that need Wine then run the x86_64 build of the
 # same sources. The shipped programs are always the i686 ones.
-WINE_DIR := $(shell tools/host-runs-i386 && echo $(WIN32_DIR) || echo $(WIN64_DIR))
+# `make test WINE_ARCH=x86_64` takes that path on any host, so both can be tried.
+WINE_ARCH ?= $(shell tools/host-runs-i386 && echo i686 || echo x86_64)
+ifeq ($(WINE_ARCH),x86_64)
+WINE_DIR := $(WIN64_DIR)
+# The same installer script around the programs that Wine runs here.
+WINE_SETUP := $(X64_SETUP)
+else
+WINE_DIR := $(WIN32_DIR)
+WINE_SETUP := $(RELEASE_SETUP)
+endif
 
 .PHONY: all deps build release screenshots wine-build run run-sumwick test test-native test-tsan test-wine test-e2e test-fuzz bench clean
 
@@ -59,14 +69,18 @@ build: $(WIN32_DIR)/Makefile
 	cp docs/ReadMe.htm $(HELP_PICTURES) build/bin/
 	file build/bin/Pendulark.exe build/bin/Sumwick.exe
 
-# The programs and tools that Wine runs here, built for what this host can run.
-wine-build: build
-	if [ "$(WINE_DIR)" = "$(WIN64_DIR)" ]; then
-		echo "note: this host runs no 32-bit code; Wine runs the x86_64 build of the same sources"
-		cmake -S . -B $(WIN64_DIR) -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-x86_64.cmake -DCMAKE_BUILD_TYPE=Release \
-			-DPENDULARK_TESTS=ON >/dev/null
+$(WIN64_DIR)/Makefile: $(DEPS_STAMP)
+	cmake -S . -B $(WIN64_DIR) -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-x86_64.cmake -DCMAKE_BUILD_TYPE=Release \
+		-DPENDULARK_TESTS=ON >/dev/null
+
+# The programs and tools that Wine runs here, built for what this host can run,
+# with the help document beside them as it is beside the shipped programs.
+wine-build: build $(WINE_DIR)/Makefile
+	if [ "$(WINE_ARCH)" = x86_64 ]; then
+		echo "note: Wine runs the x86_64 build of the same sources here"
 	fi
 	cmake --build $(WINE_DIR) -j$(JOBS)
+	cp docs/ReadMe.htm $(HELP_PICTURES) $(WINE_DIR)/bin/
 
 run: wine-build
 	tests/run-pendulark.sh $(WINE_DIR)/bin
@@ -85,7 +99,16 @@ release: build
 		$(notdir $(HELP_PICTURES)))
 	python3 -m zipfile -l $(RELEASE_ZIP)
 	makensis -V2 -DVERSION=1.15 -DBIN=$(CURDIR)/build/bin -DOUT=$(CURDIR)/$(RELEASE_SETUP) installer/pendulark.nsi
+	file $(RELEASE_SETUP) | grep -q 'PE32 executable.*Intel 80386.*Nullsoft Installer' || \
+		{ file $(RELEASE_SETUP); echo "$(RELEASE_SETUP) is no 32-bit NSIS installer"; exit 1; }
 	file $(RELEASE_SETUP)
+
+# Where Wine runs only x86_64 programs, the installer's test packs the same
+# script around them.
+$(X64_SETUP): wine-build
+	makensis -V2 -X"Target amd64-unicode" -DVERSION=1.15 -DBIN=$(CURDIR)/$(WIN64_DIR)/bin \
+		-DOUT=$(CURDIR)/$@ installer/pendulark.nsi
+	file $@
 
 test: test-native test-tsan test-fuzz test-wine test-e2e
 	@echo "all test tiers passed"
@@ -111,8 +134,8 @@ test-fuzz: $(DEPS_STAMP)
 test-wine: wine-build
 	cd $(WINE_DIR) && ctest --output-on-failure --timeout 300
 
-test-e2e: wine-build release
-	python3 tests/e2e/run_all.py $(WINE_DIR)/bin
+test-e2e: wine-build release $(WINE_SETUP)
+	PENDULARK_SETUP=$(CURDIR)/$(WINE_SETUP) python3 tests/e2e/run_all.py $(WINE_DIR)/bin
 
 bench: wine-build
 	cmake -S . -B build/bench -DCMAKE_BUILD_TYPE=Release -DPENDULARK_SANITIZE= >/dev/null

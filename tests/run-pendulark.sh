@@ -12,7 +12,8 @@ run_dir=$here/build/run
 address=127.0.0.123
 
 rm -rf "$run_dir" && mkdir -p "$run_dir"
-cp "$bin/Pendulark.exe" "$run_dir/"
+# The help document beside the program, so that Help opens it.
+cp "$bin/Pendulark.exe" "$bin/ReadMe.htm" "$bin"/*.png "$run_dir/"
 printf '%s\r\n' "$address" > "$run_dir/ServFile.txt"
 
 python3 "$here/tests/reference_server.py" --address "$address" &

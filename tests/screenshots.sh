@@ -22,7 +22,7 @@ run reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d Default /f >/dev/null 2>
 run reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /d 1024x768 /f >/dev/null 2>&1
 
 scratch=$here/../build/shots
-rm -rf "$scratch" && mkdir -p "$scratch" && cp "$bin/Pendulark.exe" "$scratch/"
+rm -rf "$scratch" && mkdir -p "$scratch" && cp "$bin/Pendulark.exe" "$bin/ReadMe.htm" "$bin"/*.png "$scratch/"
 address=127.0.0.124
 printf '%s\r\n' "$address" > "$scratch/ServFile.txt"
 python3 "$here/reference_server.py" --address "$address" --offset 0.25 >/dev/null &
