@@ -18,14 +18,15 @@ static void load_next_server() {
     settings.server_index++;
 }
 
-// One attempt, polled once a second until it ends or its time runs out.
+// One attempt, given a second at a time until it ends or its time runs out;
+// a server that refuses at once costs no second of the user's logon.
 static void quiet_attempt() {
     sync_failed = 0;
     load_next_server();
     uint32_t countdown = settings.sync_timeout_seconds;
     if (!start_sync_worker()) sync_failed = 1;
     while (!sync_failed) {
-        Sleep(1000);
+        wait_for_sync_result(1000);
         countdown--;
         if (sync_step == step_valid || sync_failed || countdown == 0) break;
     }

@@ -2,6 +2,9 @@
 
 #include <string.h>
 
+#include <chrono>
+#include <condition_variable>
+
 #include "base/filetime.h"
 #include "base/text.h"
 #include "base/threads.h"
@@ -25,6 +28,7 @@ char server_address_text[server_address_size];
 // Each attempt has a number; only the current attempt may publish or clean up
 // the shared slots, so a worker that ends late cannot touch its successor's.
 static std::mutex attempt_lock;
+static std::condition_variable attempt_ended;
 static uint32_t current_attempt;
 static uint32_t last_attempt;
 static SOCKET sync_socket = INVALID_SOCKET;
@@ -256,6 +260,7 @@ DWORD WINAPI sync_worker(LPVOID param) {
     if (ok && !date_window_accepts(*a)) ok = false;
     if (!ok) publish_failure(*a);
     else publish_step(*a, step_valid);
+    attempt_ended.notify_all();
     release_thread(*a);
     delete a;
     return 0;
@@ -299,6 +304,11 @@ int start_sync_worker() {
     current_attempt = 0;
     delete a;
     return 0;
+}
+
+void wait_for_sync_result(DWORD ms) {
+    std::unique_lock<std::mutex> g(attempt_lock);
+    attempt_ended.wait_for(g, std::chrono::milliseconds(ms), [] { return sync_step == step_valid || sync_failed; });
 }
 
 void stop_sync_worker() {

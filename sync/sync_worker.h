@@ -37,6 +37,8 @@ constexpr int sntp_packet_size = 48;
 // Starts a worker for a new attempt with a copy of the settings it needs,
 // taken now; returns 0 when no thread could be made.
 int start_sync_worker();
+// Waits up to ms for the running attempt's result or failure.
+void wait_for_sync_result(DWORD ms);
 // Closes the running attempt's socket, gives its worker 1000 ms to end and
 // lets go of it; whatever it does later no longer reaches the shared state.
 void stop_sync_worker();
