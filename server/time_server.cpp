@@ -36,7 +36,9 @@ static bool listen_on_port(SOCKET s) {
     any.sin_family = AF_INET;
     any.sin_port = htons(time_server_port);
     any.sin_addr.s_addr = htonl(INADDR_ANY);
-    bind(s, (const sockaddr*)&any, sizeof any);
+    // A socket that listens unbound gets a port of the system's choosing,
+    // where no client looks: a taken port is waited for instead.
+    if (bind(s, (const sockaddr*)&any, sizeof any) != 0) return false;
     // A backlog of 5 overflows in a burst of clients, and with SYN cookies a
     // client whose handshake was dropped waits for ever: the clients of this
     // protocol never speak first.
@@ -67,8 +69,9 @@ static void report(uint32_t server, const in_addr& address) {
     set_current_server_name(name);
     text_copy(line, sizeof line, report_text);
     text_append(line, sizeof line, name);
-    post_status(line, hold_result);
+    // Logged before it is posted: whoever sees the report finds the line.
     if (server_log_level != 0) write_log_with_server(report_text);
+    post_status(line, hold_result);
 }
 
 static void serve(uint32_t server, SOCKET s) {
