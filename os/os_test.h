@@ -61,8 +61,11 @@ void os_test_set_taskbar(bool present);
 bool os_test_tray_icon(std::string* tip = nullptr);
 // The items of the last menu tracked ("-" for a separator) and their ids.
 std::vector<std::string> os_test_last_menu(std::vector<UINT_PTR>* ids = nullptr);
-// Binds made so far.
+// Binds made so far, and listens that succeeded.
 int os_test_bind_calls();
+int os_test_listen_calls();
+// Threads made by CreateThread that have not yet returned, in this test or before.
+int os_test_live_threads();
 // Messages posted to a window and not yet taken.
 std::vector<UINT> os_test_take_posted(HWND window);
 // Winsock references taken and not yet given back.

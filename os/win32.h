@@ -358,5 +358,8 @@ hostent* os_gethostbyaddr(const char* address, int length, int type);
 // so that servers of parallel test processes never meet on a port.
 int os_bind(SOCKET s, const sockaddr* address, socklen_t length);
 #define bind os_bind
+// Counted, so that a test knows when a server is ready for its clients.
+int os_listen(SOCKET s, int backlog);
+#define listen os_listen
 
 #endif

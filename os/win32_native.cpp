@@ -84,6 +84,7 @@ struct Machine {
     std::map<HWND, std::vector<UINT>> posted;
     in_addr any_address{htonl(INADDR_LOOPBACK)};
     int bind_calls = 0;
+    int listen_calls = 0;
     bool taskbar = true, tray_icon = false;
     std::string tray_tip;
     std::map<HMENU, std::vector<std::pair<std::string, UINT_PTR>>> menus;
@@ -203,6 +204,7 @@ void os_test_reset() {
     m.posted.clear();
     m.any_address.s_addr = htonl(INADDR_LOOPBACK);
     m.bind_calls = 0;
+    m.listen_calls = 0;
     m.taskbar = true;
     m.tray_icon = false;
     m.tray_tip.clear();
@@ -543,12 +545,19 @@ HANDLE CreateMutexA(void*, BOOL, const char* name) {
     return new Object(kMutex);
 }
 
+// Outlives a reset: a thread let go of by one test may still end in the next.
+static std::atomic<int> live_threads;
+
+int os_test_live_threads() { return live_threads; }
+
 HANDLE CreateThread(void*, size_t, LPTHREAD_START_ROUTINE start, LPVOID param, DWORD, DWORD* id) {
     Object* o = new Object(kThread);
     o->thread = std::make_shared<Thread>();
     std::shared_ptr<Thread> t = o->thread;
+    live_threads++;
     std::thread([t, start, param] {
         start(param);
+        live_threads--;
         std::lock_guard<std::mutex> g(t->lock);
         t->done = true;
         t->done_signal.notify_all();
@@ -1375,6 +1384,19 @@ int os_bind(SOCKET s, const sockaddr* address, socklen_t length) {
         return ::bind((int)s, (const sockaddr*)&at, sizeof at);
     }
     return ::bind((int)s, address, length);
+}
+
+#undef listen
+int os_test_listen_calls() {
+    std::lock_guard<std::mutex> g(machine().lock);
+    return machine().listen_calls;
+}
+
+int os_listen(SOCKET s, int backlog) {
+    int result = ::listen((int)s, backlog);
+    std::lock_guard<std::mutex> g(machine().lock);
+    if (result == 0) machine().listen_calls++;
+    return result;
 }
 
 int closesocket(SOCKET s) {

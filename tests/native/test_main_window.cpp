@@ -1,8 +1,5 @@
 // The main window's operations on the simulated window: initialisation, the
 // display tick, AutoSync and its countdown, the commands and the About window.
-#include <chrono>
-#include <thread>
-
 #include "loopback_server.h"
 #include "machine.h"
 #include "base/controls.h"
@@ -18,6 +15,7 @@
 #include "sync/clock_correction.h"
 #include "sync/sync_controller.h"
 #include "sync/sync_worker.h"
+#include "tests/wait_until.h"
 
 namespace {
 
@@ -47,6 +45,7 @@ protected:
 
 TEST_F(MainWindow, InitialisationSetsUpTheWindow) {
     os_test_set_computer_name("DESK-7");
+    os_test_set_utc(2026, 12, 7, 10, 5, 9, 300);
     settings.on_top = 1;
     settings.autosync_enabled = 1;
     init_main_dialog(window);
@@ -62,9 +61,10 @@ TEST_F(MainWindow, InitialisationSetsUpTheWindow) {
     EXPECT_NE(taskbar_created_message, 0u);
     EXPECT_EQ(status_hold_ticks, 20u);
     EXPECT_EQ(sync_running, 0u);
-    // The display tick was put on a whole second.
+    // The display tick was put on the next whole second.
     SYSTEMTIME now;
     GetLocalTime(&now);
+    EXPECT_EQ(now.wSecond, 10);
     EXPECT_EQ(now.wMilliseconds, 0);
 }
 
@@ -177,10 +177,13 @@ TEST_F(ThreadedMainWindow, CheckTurnsIntoAbortAndEscSavesAndEnds) {
     EXPECT_EQ(correct_mode, 0u);
     EXPECT_EQ(sync_aborted, 0u);
     EXPECT_EQ(os_test_control_text(window, IDB_MAIN_CHECK), "Abort");
-    // Correct does nothing while an attempt runs.
-    for (int i = 0; i < 200 && sync_step == 0; i++) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    // Correct does nothing while an attempt runs, not even clear an abort.
+    ASSERT_TRUE(wait_until([] { return sync_step != 0; }));
+    sync_aborted = 1;
     on_main_command(window, IDB_MAIN_CORRECT);
     EXPECT_EQ(correct_mode, 0u);
+    EXPECT_EQ(sync_aborted, 1u);
+    sync_aborted = 0;
 
     on_main_command(window, IDB_MAIN_CHECK);
     EXPECT_EQ(status(), "Aborting...");

@@ -1,7 +1,5 @@
 // The unattended walk over the server list, against loopback addresses where
 // nobody listens (refused at once) and one-shot servers of the test's own.
-#include <chrono>
-
 #include "replies.h"
 #include "server_walk.h"
 #include "base/filetime.h"
@@ -75,14 +73,13 @@ TEST_F(ThreadedQuietSync, SilentServerRunsOutOfTimeAndIsStopped) {
     LoopbackServer silent(false, servers[0], [](const std::string&) { return std::vector<std::string>{}; });
     ASSERT_TRUE(silent.bound());
     settings.protocol = 1;
+    settings.sync_timeout_seconds = 2;
     settings.server_index = 5;  // one pass from entry 0: the silent one first
     sync_aborted = 0;
-    auto began = std::chrono::steady_clock::now();
     quiet_sync_walk();
+    EXPECT_EQ(silent.requests(), 1);
     EXPECT_EQ(sync_aborted, 1u);
     EXPECT_EQ(unanswered(), in_order({0, 1, 2, 3, 4}));
-    // Five one-second waits and the second the worker is given to end.
-    EXPECT_LT(std::chrono::steady_clock::now() - began, std::chrono::seconds(5 + 2 + 4 + 3));
 }
 
 TEST_F(ThreadedQuietSync, ManualAddressGetsOneAttempt) {

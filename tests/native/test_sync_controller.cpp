@@ -1,8 +1,5 @@
 // The sync cycle on the simulated main window: its status texts tick by tick,
 // time-out, fail-over, averaging and the results, against loopback servers.
-#include <chrono>
-#include <thread>
-
 #include "replies.h"
 #include "server_walk.h"
 #include "base/filetime.h"
@@ -14,6 +11,7 @@
 #include "store/settings_store.h"
 #include "sync/sync_controller.h"
 #include "sync/sync_worker.h"
+#include "tests/wait_until.h"
 
 namespace {
 
@@ -40,15 +38,14 @@ protected:
         sync_tick(window);
         if (texts.empty() || texts.back() != status()) texts.push_back(status());
     }
-    // Waits (real time, bounded) until the worker has ended its attempt.
-    void wait_for_worker() {
-        for (int i = 0; i < 800 && sync_step != step_valid && !sync_failed; i++)
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    // Waits until the worker has reached the step, or failed.
+    void wait_for_worker(uint32_t step = step_valid) {
+        ASSERT_TRUE(wait_until([step] { return sync_step >= step || sync_failed; })) << "the worker is stuck";
     }
     // Ticks the cycle to its end, letting each worker finish before the ticks go on.
     void run_cycle(int limit = 200) {
         for (int i = 0; i < limit && sync_running; i++) {
-            wait_for_worker();
+            ASSERT_NO_FATAL_FAILURE(wait_for_worker());
             tick();
         }
         ASSERT_EQ(sync_running, 0u) << "the cycle did not end";
@@ -81,7 +78,7 @@ TEST_F(ThreadedSyncController, OneTextPerTickThenTheFailureAndNoFailOverFromAMan
     EXPECT_FALSE(os_test_control_enabled(window, IDB_MAIN_OPTIONS));
     EXPECT_EQ(os_test_tooltip(window, IDB_MAIN_CHECK), "Cancel Pendulark operation");
     EXPECT_EQ(os_test_timer(window, TIMER_SYNC), 100u);
-    wait_for_worker();  // it fails at step 2 before the first tick
+    ASSERT_NO_FATAL_FAILURE(wait_for_worker());  // it fails at step 2 before the first tick
     run_cycle();
     std::vector<std::string> expected = {"Initialising...", "Creating Socket...", "Unable to sync from not-an-address"};
     EXPECT_EQ(texts, expected);
@@ -110,8 +107,8 @@ TEST_F(ThreadedSyncController, AutoAsksEachServerBySntpThenByTheTimeProtocol) {
     // Silent SNTP servers run out of time: 5 s, 50 ticks after "Initialising...".
     start(0);
     for (int i = 0; i < 400 && sync_running; i++) {
-        if (sync_step == step_connected || sync_failed) tick();
-        else std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        ASSERT_NO_FATAL_FAILURE(wait_for_worker(step_connected));
+        tick();
     }
     EXPECT_EQ(sync_running, 0u);
     EXPECT_EQ(udp_a.requests(), 1);
@@ -128,7 +125,7 @@ TEST_F(ThreadedSyncController, TimeOutOnTheTickItsSecondsRunOut) {
     settings.protocol = 1;
     LoopbackServer silent(false, servers[0], [](const std::string&) { return std::vector<std::string>{}; });
     start(0);
-    for (int i = 0; i < 400 && sync_step < step_connected; i++) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    ASSERT_NO_FATAL_FAILURE(wait_for_worker(step_connected));
     int ticks = 0;
     while (sync_running && ticks < 200) {
         tick();
@@ -204,7 +201,7 @@ protected:
         settings.multi_site_average = 1;
         start(0);
         for (int sample = 0; sample < 8 && sync_running; sample++) {
-            wait_for_worker();
+            ASSERT_NO_FATAL_FAILURE(wait_for_worker());
             os_test_advance_ms(100);
             for (int i = 0; i < 10 && sync_running && (sync_step != 0 || shown_step != 0); i++) tick();
         }

@@ -1,6 +1,6 @@
 // The protocol client against one-shot servers on the test's own loopback address.
+#include <atomic>
 #include <chrono>
-#include <thread>
 
 #include "loopback_server.h"
 #include "machine.h"
@@ -10,6 +10,7 @@
 #include "store/server_list.h"
 #include "store/settings_store.h"
 #include "sync/sync_worker.h"
+#include "tests/wait_until.h"
 
 namespace {
 
@@ -34,15 +35,12 @@ protected:
         Machine::TearDown();
     }
     void name(const std::string& n) { set_current_server_name(n.c_str()); }
-    // Runs one attempt to its end (bounded by real time).
+    // Runs one attempt to its end.
     void run() {
         ASSERT_TRUE(start_sync_worker());
-        auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(8);
-        while (sync_step != step_valid && !sync_failed && std::chrono::steady_clock::now() < limit)
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        ASSERT_TRUE(sync_step == step_valid || sync_failed) << "attempt did not end";
-        // The worker cleans up after publishing; let it finish before the next test.
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        ASSERT_TRUE(wait_until([] { return sync_step == step_valid || sync_failed; })) << "attempt did not end";
+        // The worker cleans up after publishing; the next attempt starts after it.
+        ASSERT_TRUE(wait_until([] { return os_test_live_threads() == 0; }));
     }
     void expect_failed_at(uint32_t step) {
         EXPECT_EQ(sync_failed, 1u);
@@ -225,34 +223,34 @@ TEST_F(ThreadedSyncWorker, LateWorkerNeverTouchesTheNextAttempt) {
         uint64_t now = read64(request, 40);
         return std::vector<std::string>{sntp_reply(request, now, now)};
     });
-    LoopbackServer next(false, address, [](const std::string& request) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(400));  // the late worker ends meanwhile
+    // The next attempt waits for its answer until the late worker has ended.
+    std::atomic<bool> answer_next{false};
+    LoopbackServer next(false, address, [&](const std::string& request) {
+        wait_until([&] { return answer_next.load(); });
         uint64_t now = read64(request, 40);
         return std::vector<std::string>{sntp_reply(request, now + (1ull << 32), now + (1ull << 32))};
     });
     os_test_add_host("slow.example", late_address, true);
     name("slow.example");
     ASSERT_TRUE(start_sync_worker());
-    for (int i = 0; i < 400 && os_test_held_lookups() == 0; i++) std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    ASSERT_EQ(os_test_held_lookups(), 1);
+    ASSERT_TRUE(wait_until([] { return os_test_held_lookups() == 1; }));
     auto before = std::chrono::steady_clock::now();
     stop_sync_worker();
-    EXPECT_LT(std::chrono::steady_clock::now() - before, std::chrono::milliseconds(1500));
+    // The stop gives the worker its second and lets go, well before the look-up's 10 s.
+    EXPECT_LT(std::chrono::steady_clock::now() - before, std::chrono::seconds(5));
     EXPECT_EQ(os_test_held_lookups(), 1) << "the look-up should outlast the stop";
 
     name(address);
     ASSERT_TRUE(start_sync_worker());
-    for (int i = 0; i < 400 && sync_step < step_connected; i++) std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    ASSERT_EQ(sync_step, uint32_t(step_connected));
+    ASSERT_TRUE(wait_until([] { return sync_step == step_connected; }));
     os_test_release_lookups();
-    for (int i = 0; i < 400 && os_test_held_lookups() != 0; i++) std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    ASSERT_TRUE(wait_until([] { return os_test_live_threads() == 1; })) << "the late worker did not end";
     // The late worker has ended: the running attempt still holds Winsock.
     EXPECT_GE(os_test_winsock_users(), 1);
     EXPECT_EQ(sync_step, uint32_t(step_connected));
 
-    for (int i = 0; i < 400 && sync_step != step_valid && !sync_failed; i++)
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    answer_next = true;
+    ASSERT_TRUE(wait_until([] { return sync_step == step_valid || sync_failed; }));
     EXPECT_EQ(sync_step, uint32_t(step_valid));
     EXPECT_EQ(sync_failed, 0u);
     EXPECT_EQ(offset_sum, (int64_t)(2ull << 32));
@@ -263,7 +261,7 @@ TEST_F(ThreadedSyncWorker, LateWorkerNeverTouchesTheNextAttempt) {
         EXPECT_STREQ(server_address_text, address.c_str());
         EXPECT_STREQ(current_server_name, address.c_str());
     }
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    ASSERT_TRUE(wait_until([] { return os_test_live_threads() == 0; }));
     EXPECT_EQ(os_test_winsock_users(), 0) << "every worker gives back its own reference";
 }
 
@@ -275,7 +273,7 @@ TEST_F(ThreadedSyncWorker, ChangedSettingsReachOnlyTheNextAttempt) {
         return std::vector<std::string>{sntp_reply(request, read64(request, 40), read64(request, 40))};
     });
     ASSERT_TRUE(start_sync_worker());
-    for (int i = 0; i < 400 && os_test_held_lookups() == 0; i++) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    ASSERT_TRUE(wait_until([] { return os_test_held_lookups() == 1; }));
     // The GUI thread changes the record while the worker waits for its look-up.
     settings.protocol = 0;
     settings.sync_timeout_seconds = 99;
@@ -283,8 +281,7 @@ TEST_F(ThreadedSyncWorker, ChangedSettingsReachOnlyTheNextAttempt) {
     settings.date_window_start = {0, 0xFFFFFFFFu};
     name("other.example");
     os_test_release_lookups();
-    for (int i = 0; i < 400 && sync_step != step_valid && !sync_failed; i++)
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    ASSERT_TRUE(wait_until([] { return sync_step == step_valid || sync_failed; }));
     EXPECT_EQ(sync_step, uint32_t(step_valid));
     EXPECT_EQ(timeout_ticks, 150u);
     EXPECT_EQ(udp.requests(), 1);

@@ -62,3 +62,11 @@ struct Server {
         WSACleanup();
     }
 };
+
+// Whether every Winsock reference has been given back: the threads that held
+// one (workers, the time server) have ended.
+inline bool winsock_is_down() {
+    SOCKET s = socket(AF_INET, SOCK_DGRAM, 0);
+    if (s != INVALID_SOCKET) closesocket(s);
+    return s == INVALID_SOCKET && WSAGetLastError() == WSANOTINITIALISED;
+}
