@@ -97,6 +97,7 @@ typedef DWORD(WINAPI* LPTHREAD_START_ROUTINE)(LPVOID);
 #define ERROR_FILE_NOT_FOUND 2L
 #define ERROR_ACCESS_DENIED 5L
 #define ERROR_SHARING_VIOLATION 32L
+#define ERROR_INSUFFICIENT_BUFFER 122L
 #define ERROR_ALREADY_EXISTS 183L
 #define INVALID_HANDLE_VALUE ((HANDLE)(intptr_t)-1)
 
@@ -134,8 +135,8 @@ BOOL DeleteFileA(const char* name);
 BOOL MoveFileExA(const char* from, const char* to, DWORD flags);
 BOOL CopyFileA(const char* from, const char* to, BOOL fail_if_exists);
 BOOL CreateDirectoryA(const char* name, void* security);
-DWORD SearchPathA(const char* path, const char* file, const char* ext, DWORD size, char* buffer,
-                  char** file_part);
+typedef HANDLE HMODULE;
+DWORD GetModuleFileNameA(HMODULE module, char* buffer, DWORD size);
 UINT GetDriveTypeA(const char* root);
 BOOL SHGetSpecialFolderPathA(HWND owner, char* path, int csidl, BOOL create);
 const char* GetCommandLineA();

@@ -497,20 +497,22 @@ BOOL CreateDirectoryA(const char* name, void*) {
     return FALSE;
 }
 
-DWORD SearchPathA(const char*, const char* file, const char*, DWORD size, char* buffer, char**) {
+DWORD GetModuleFileNameA(HMODULE, char* buffer, DWORD size) {
     std::string path;
     {
         std::lock_guard<std::mutex> g(machine().lock);
         path = machine().program_path;
     }
-    size_t slash = path.rfind('\\');
-    std::string base = slash == std::string::npos ? path : path.substr(slash + 1);
-    if (path.empty() || lower(base) != lower(file ? file : "")) {
+    if (path.empty()) {
         last_error = ERROR_FILE_NOT_FOUND;
         return 0;
     }
-    // Like Windows: too small a buffer returns the size needed and writes nothing.
-    if (path.size() + 1 > size) return (DWORD)(path.size() + 1);
+    // Like Windows XP: a path too long is cut to the buffer, unterminated, and the size returned.
+    if (path.size() + 1 > size) {
+        memcpy(buffer, path.c_str(), size);
+        last_error = ERROR_INSUFFICIENT_BUFFER;
+        return size;
+    }
     memcpy(buffer, path.c_str(), path.size() + 1);
     return (DWORD)path.size();
 }
@@ -1201,7 +1203,7 @@ LONG RegOpenKeyExA(HKEY key, const char* sub_key, DWORD, REGSAM, HKEY* result) {
 
 LONG RegSetValueExA(HKEY key, const char* name, DWORD, DWORD, const BYTE* data, DWORD size) {
     std::lock_guard<std::mutex> g(machine().lock);
-    // The data is stored as given; a missing terminator is what Windows would keep too.
+    // The data is stored as given, terminator and all when it is counted.
     machine().registry[((Object*)key)->path][lower(name)] = std::string((const char*)data, size);
     return ERROR_SUCCESS;
 }

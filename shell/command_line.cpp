@@ -32,7 +32,7 @@ int split_command_argument(const char* line, int n, char* out) {
     }
     int len = 0;
     for (; *p && *p != ' '; p++) {
-        if (*p == '"') continue;
+        if (*p == '"' || len == argument_text_size - 1) continue;
         out[len++] = *p == quoted_space ? ' ' : *p;
     }
     out[len] = 0;

@@ -1,9 +1,11 @@
 // The command line: arguments and the start-up switches.
 #pragma once
+#include "store/settings_store.h"
 
 constexpr int argument_text_size = 600;
-// Characters of the command line the tokeniser works on; a longer line is cut.
-constexpr int command_work_size = 192;
+// Characters of the command line the tokeniser works on, room for the longest
+// start-with-Windows value the program writes; a longer line is cut.
+constexpr int command_work_size = run_command_size;
 
 enum { argument_found = 1, argument_missing = 2, argument_odd_quotes = 3, argument_empty = 4 };
 enum { switch_none = 0, switch_quiet = 1, switch_minimised = 2 };

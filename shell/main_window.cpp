@@ -14,6 +14,7 @@
 #include "shell/tray.h"
 #include "store/directories.h"
 #include "store/settings_store.h"
+#include "store/sync_log.h"
 #include "sync/autosync.h"
 #include "sync/clock_correction.h"
 #include "sync/sync_controller.h"
@@ -69,6 +70,11 @@ void init_main_dialog(HWND window) {
     if (settings.time_server_enabled) start_time_server();
     check_time_zone(window);
     status_hold_ticks = hold_then_ready;
+    if (settings_unreadable) {
+        show_status(settings_unreadable_text);
+        status_hold_ticks = hold_result;
+        write_log(settings_unreadable_text);
+    }
 }
 
 // Time, line break, long date, in the user's formats.

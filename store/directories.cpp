@@ -4,6 +4,7 @@
 #include "base/text.h"
 #include "os/win32.h"
 
+char program_path[dir_text_size];
 char program_dir[dir_text_size];
 char data_dir[dir_text_size];
 
@@ -14,9 +15,10 @@ void path_in(const char* dir, const char* name, char* out) {
 
 static void find_program_dir() {
     char path[dir_text_size] = "";
-    // A result of the buffer size or more means the path did not fit and the buffer is unfilled.
-    DWORD n = SearchPathA(nullptr, PROGRAM_FILE_NAME, nullptr, dir_text_size, path, nullptr);
+    // A result of the buffer size means the path was cut: no path at all is truer.
+    DWORD n = GetModuleFileNameA(nullptr, path, dir_text_size);
     if (n == 0 || n >= dir_text_size) path[0] = 0;
+    text_copy(program_path, dir_text_size, path);
     size_t keep = 0;
     for (size_t i = 0; path[i]; i++)
         if (path[i] == '\\') keep = i + 1;

@@ -2,7 +2,9 @@
 #pragma once
 
 constexpr int dir_text_size = 600;
-// Both end in a backslash; program_dir is empty when the program file cannot be found.
+// The program's own file, whatever it was renamed to ("Pendulark (1).exe"), and
+// its folder ending in a backslash; both empty when the path cannot be had.
+extern char program_path[dir_text_size];
 extern char program_dir[dir_text_size];
 extern char data_dir[dir_text_size];
 

@@ -8,6 +8,7 @@
 #include "store/server_list.h"
 
 settings_record settings;
+uint32_t settings_unreadable;
 
 static const char run_key[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Run";
 static const char run_value[] = PROGRAM_FILE_NAME;
@@ -91,8 +92,11 @@ void repair_settings() {
 static void read_settings_file() {
     char path[dir_text_size];
     settings_path("dSync.dat", path);
-    HANDLE file = CreateFileA(path, GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    // A backup or a virus scan may be reading it too.
+    HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
+                              nullptr);
     if (file == INVALID_HANDLE_VALUE) {
+        settings_unreadable = GetLastError() != ERROR_FILE_NOT_FOUND;
         reset_settings();
         return;
     }
@@ -143,25 +147,27 @@ static void update_run_value() {
         RegCloseKey(key);
         return;
     }
-    char path[dir_text_size], command[dir_text_size + 8] = "\"";
-    DWORD n = SearchPathA(nullptr, PROGRAM_FILE_NAME, nullptr, sizeof path, path, nullptr);
     // Without the program's path there is nothing true to write; the old value stays.
-    if (n == 0 || n >= sizeof path) return;
+    if (!program_path[0]) return;
     // Quoted, so that Windows finds the program whatever its path holds, and the
     // switch apart from it, where start-up reads the first argument.
-    text_append(command, sizeof command, path);
+    char command[run_command_size] = "\"";
+    text_append(command, sizeof command, program_path);
     text_append(command, sizeof command, "\"");
     if (settings.windows_start_action == 2) text_append(command, sizeof command, " /q");
     HKEY key;
     if (RegCreateKeyExA(HKEY_CURRENT_USER, run_key, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_WRITE,
                         nullptr, &key, nullptr) != ERROR_SUCCESS)
         return;
+    // A REG_SZ's size counts its terminating zero.
     RegSetValueExA(key, run_value, 0, REG_SZ, (const BYTE*)command,
-                   (DWORD)text_length(command, sizeof command));
+                   (DWORD)text_length(command, sizeof command) + 1);
     RegCloseKey(key);
 }
 
 void save_settings() {
+    // Defaults saved over a file we could not read would lose the user's settings.
+    if (settings_unreadable) return;
     write_settings_file();
     update_run_value();
 }

@@ -5,6 +5,7 @@
 
 #include "base/program.h"
 #include "os/win32.h"
+#include "store/directories.h"
 
 #pragma pack(push, 1)
 struct settings_record {
@@ -90,6 +91,10 @@ static_assert(offsetof(settings_record, time_zone_display_name) == 368);
 
 // The one settings record of the process; the GUI thread writes it.
 extern settings_record settings;
+// 1 when "dSync.dat" exists but could not be read: this run then runs on
+// defaults and never saves over it.
+extern uint32_t settings_unreadable;
+constexpr const char* settings_unreadable_text = "dSync.dat could not be read: defaults this run, nothing saved";
 
 // Release digits this program writes after "SYNC1".
 constexpr const char* settings_release = PROGRAM_RELEASE_DIGITS;
@@ -99,6 +104,9 @@ constexpr const char* default_address_b = "129.6.15.29";
 
 constexpr uint32_t header_not_sync1 = 1001;
 constexpr uint32_t header_current = 1000;
+
+// The longest start-with-Windows value: the quoted program path and " /q".
+constexpr int run_command_size = dir_text_size + 8;
 
 void load_settings();
 void reset_settings();

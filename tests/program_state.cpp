@@ -23,6 +23,8 @@ void reset_program_state() {
     // A worker left running by the last test must not publish into this one.
     stop_sync_worker();
     memset(&settings, 0, sizeof settings);
+    settings_unreadable = 0;
+    program_path[0] = 0;
     program_dir[0] = 0;
     data_dir[0] = 0;
     server_list_unavailable = 0;

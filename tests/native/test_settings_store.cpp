@@ -2,6 +2,7 @@
 
 #include "machine.h"
 #include "base/text.h"
+#include "shell/command_line.h"
 #include "store/directories.h"
 #include "store/settings_store.h"
 #include "sync/sync_controller.h"
@@ -200,17 +201,41 @@ TEST_F(SettingsStore, DateWindowChangesHighWordsOnly) {
     EXPECT_EQ(settings.date_window_end.dwHighDateTime, 0x01D00000u + 73426);
 }
 
+TEST_F(SettingsStore, AFileHeldByAnotherProgramIsReadOrNeverSavedOver) {
+    settings_record r = sample();
+    write("dSync.dat", image("SYNC1150", r));
+    const std::string path = os_test_windows_path(dir + "dSync.dat");
+    // A reader that shares, like a backup, then one that does not.
+    for (DWORD share : {(DWORD)FILE_SHARE_READ, (DWORD)0}) {
+        HANDLE held = CreateFileA(path.c_str(), GENERIC_READ, share, nullptr, OPEN_EXISTING, 0, nullptr);
+        ASSERT_NE(held, INVALID_HANDLE_VALUE);
+        reset_program_state();
+        set_up_directories(0);
+        load_settings();
+        CloseHandle(held);
+        EXPECT_EQ(settings_unreadable, share ? 0u : 1u) << share;
+        EXPECT_EQ(settings.server_index, share ? 3u : 0u) << share;
+        save_settings();
+        EXPECT_EQ(read("dSync.dat"), image("SYNC1150", r)) << share;
+    }
+}
+
+// The value Windows starts at logon: the module's own path, whatever the
+// file is called, quoted, its size counting the terminating zero, and read
+// back by start-up however long the path.
 TEST_F(SettingsStore, RunValueFollowsTheStartAction) {
+    std::string program = os_test_windows_path(dir + "Pendulark (1).exe");
+    os_test_set_program_path(program);
+    set_up_directories(0);
     load_settings();
-    std::string program = os_test_windows_path(dir + "Pendulark.exe");
     bool present;
     settings.windows_start_action = 2;
     save_settings();
-    EXPECT_EQ(os_test_registry_value(run_key, "Pendulark.exe", &present), "\"" + program + "\" /q");
+    EXPECT_EQ(os_test_registry_value(run_key, "Pendulark.exe", &present), "\"" + program + "\" /q" + '\0');
     EXPECT_TRUE(present);
     settings.windows_start_action = 1;
     save_settings();
-    EXPECT_EQ(os_test_registry_value(run_key, "Pendulark.exe", &present), "\"" + program + "\"");
+    EXPECT_EQ(os_test_registry_value(run_key, "Pendulark.exe", &present), "\"" + program + "\"" + '\0');
     settings.windows_start_action = 0;
     save_settings();
     os_test_registry_value(run_key, "Pendulark.exe", &present);
@@ -222,9 +247,23 @@ TEST_F(SettingsStore, RunValueLeftAloneWithoutTheProgramPath) {
     settings.windows_start_action = 1;
     save_settings();
     os_test_set_program_path("");
+    set_up_directories(0);
     settings.windows_start_action = 2;
     save_settings();
     bool present;
     EXPECT_EQ(os_test_registry_value(run_key, "Pendulark.exe", &present),
-              "\"" + os_test_windows_path(dir + "Pendulark.exe") + "\"");
+              "\"" + os_test_windows_path(dir + "Pendulark.exe") + "\"" + '\0');
+}
+
+TEST_F(SettingsStore, TheLongestRunValueStartsTheQuietRun) {
+    std::string folder = "\\" + std::string(dir_text_size - 16, 'd') + "\\";
+    os_test_set_program_path(folder + "Pendulark.exe");
+    set_up_directories(0);
+    ASSERT_EQ(strlen(program_path), (size_t)dir_text_size - 1);
+    settings.windows_start_action = 2;
+    save_settings();
+    bool present;
+    std::string value = os_test_registry_value(run_key, "Pendulark.exe", &present);
+    os_test_set_command_line(value.c_str());
+    EXPECT_EQ(command_switch(), switch_quiet);
 }

@@ -73,6 +73,9 @@ TEST(CommandLine, OverlongLineIsCutNotOverrun) {
     EXPECT_EQ(split_command_argument(line.c_str(), 2, out), argument_missing);
     std::string quoted = "\"" + std::string(300, ' ') + "\"";
     EXPECT_EQ(split_command_argument(quoted.c_str(), 0, out), argument_found);
+    // One argument longer than its buffer is cut to it.
+    EXPECT_EQ(split_command_argument(std::string(5000, 'x').c_str(), 0, out), argument_found);
+    EXPECT_EQ(strlen(out), (size_t)argument_text_size - 1);
 }
 
 TEST(CommandLine, SwitchesByTheirLastTwoCharacters) {
