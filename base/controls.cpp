@@ -9,7 +9,18 @@ void create_tooltip_window(HINSTANCE instance) {
                                      CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, nullptr, nullptr, instance, nullptr);
 }
 
+void remove_tooltip(HWND dialog, int control) {
+    TOOLINFOA tool{};
+    tool.cbSize = sizeof tool;
+    tool.uFlags = TTF_IDISHWND;
+    tool.hwnd = GetDlgItem(dialog, control);
+    tool.uId = (UINT_PTR)tool.hwnd;
+    SendMessageA(tooltip_window, TTM_DELTOOLA, 0, (LPARAM)&tool);
+}
+
 void add_tooltip(HWND dialog, int control, const char* text) {
+    // One tool a control: a second tool for the same control would never show.
+    remove_tooltip(dialog, control);
     TOOLINFOA tool{};
     tool.cbSize = sizeof tool;
     tool.uFlags = TTF_IDISHWND | TTF_SUBCLASS;
@@ -17,8 +28,6 @@ void add_tooltip(HWND dialog, int control, const char* text) {
     tool.uId = (UINT_PTR)tool.hwnd;
     tool.hinst = tooltip_instance;
     tool.lpszText = (char*)text;
-    // One tool a control: a second tool for the same control would never show.
-    SendMessageA(tooltip_window, TTM_DELTOOLA, 0, (LPARAM)&tool);
     SendMessageA(tooltip_window, TTM_ADDTOOLA, 0, (LPARAM)&tool);
 }
 

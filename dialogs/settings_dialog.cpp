@@ -129,12 +129,30 @@ static uint32_t held(int64_t value, uint32_t low, uint32_t high) {
     return value < (int64_t)low ? low : value > (int64_t)high ? high : (uint32_t)value;
 }
 
+struct number_box {
+    int box, updown;
+    uint32_t settings_record::*field;
+};
+static const number_box number_boxes[] = {
+    {IDE_SETTINGS_OFFSET, IDU_SETTINGS_OFFSET, &settings_record::offset_minutes},
+    {IDE_SETTINGS_AUTOSYNC_COUNT, IDU_SETTINGS_AUTOSYNC_COUNT, &settings_record::autosync_count},
+    {IDE_SETTINGS_TIMEOUT, IDU_SETTINGS_TIMEOUT, &settings_record::sync_timeout_seconds},
+};
+
 void init_settings_dialog(HWND dialog) {
     for (const list_items& list : fixed_lists) fill_list(dialog, list);
-    for (int control : {IDU_SETTINGS_OFFSET, IDU_SETTINGS_AUTOSYNC_COUNT, IDU_SETTINGS_TIMEOUT})
-        SendDlgItemMessageA(dialog, control, UDM_SETRANGE32, 0, 99);
+    for (const number_box& number : number_boxes) {
+        const setting_range& range = range_of(number.field);
+        SendDlgItemMessageA(dialog, number.updown, UDM_SETRANGE32, range.low, range.high);
+    }
     for (const tooltip& tip : tooltips) add_tooltip(dialog, tip.control, tip.text);
     show_settings(dialog);
+}
+
+// The tooltip control outlives the dialog: its tools go with the dialog.
+static void end_settings_dialog(HWND dialog) {
+    for (const tooltip& tip : tooltips) remove_tooltip(dialog, tip.control);
+    EndDialog(dialog, 0);
 }
 
 void show_date_window(HWND dialog) {
@@ -154,14 +172,12 @@ void show_settings(HWND dialog) {
     select(dialog, IDL_SETTINGS_LOG, settings.log_level);
     refresh_server_choices(dialog);
     CheckRadioButton(dialog, IDR_SETTINGS_LIST, IDR_SETTINGS_MANUAL_B, IDR_SETTINGS_LIST + (int)settings.server_source);
-    show_number(dialog, IDE_SETTINGS_OFFSET, settings.offset_minutes);
-    show_number(dialog, IDE_SETTINGS_TIMEOUT, settings.sync_timeout_seconds);
+    for (const number_box& number : number_boxes) show_number(dialog, number.box, settings.*number.field);
     for (const check_box& box : check_boxes)
         CheckDlgButton(dialog, box.control, settings.*box.field ? BST_CHECKED : BST_UNCHECKED);
     select(dialog, IDL_SETTINGS_WINDOWS_START, settings.windows_start_action);
     select(dialog, IDL_SETTINGS_PROGRAM_START, settings.program_start_action);
     select(dialog, IDL_SETTINGS_AUTOSYNC_UNIT, settings.autosync_unit);
-    show_number(dialog, IDE_SETTINGS_AUTOSYNC_COUNT, settings.autosync_count);
     select(dialog, IDL_SETTINGS_PROTOCOL, settings.protocol);
     show_date_window(dialog);
     update_settings_controls(dialog);
@@ -171,12 +187,8 @@ static uint32_t checked(HWND dialog, int control) { return IsDlgButtonChecked(di
 
 static void apply_autosync(HWND dialog) {
     settings.autosync_enabled = checked(dialog, IDX_SETTINGS_AUTOSYNC);
-    if (!settings.autosync_enabled && autosync_armed) {
-        KillTimer(main_window, TIMER_AUTOSYNC);
-        autosync_armed = 0;
-    } else if (settings.autosync_enabled && !autosync_armed) {
-        arm_autosync();
-    }
+    if (!settings.autosync_enabled) disarm_autosync();
+    else if (!autosync_armed) arm_autosync();
 }
 
 static void apply_time_server(HWND dialog) {
@@ -196,22 +208,31 @@ static void read_date(HWND dialog, int control, FILETIME& field) {
         SystemTimeToFileTime(&date, &field);
 }
 
-void apply_settings_dialog(HWND dialog) {
-    settings.server_source = 2;
-    for (uint32_t source = 0; source < 3; source++) {
+static void apply_server_source(HWND dialog) {
+    settings.server_source = source_manual_b;
+    for (uint32_t source = source_list; source < source_manual_b; source++) {
         if (!checked(dialog, IDR_SETTINGS_LIST + (int)source)) continue;
         settings.server_source = source;
         break;
     }
+}
+
+// A box that holds a negative number reads as the largest unsigned one: the top of its range.
+static void apply_number(HWND dialog, const number_box& number) {
+    const setting_range& range = range_of(number.field);
+    int64_t value = read_number(dialog, number.box);
+    settings.*number.field = value < 0 ? range.high : held(value, range.low, range.high);
+}
+
+void apply_settings_dialog(HWND dialog) {
+    apply_server_source(dialog);
     read_control_text(dialog, IDE_SETTINGS_ADDRESS_A, settings.manual_address_a);
     read_control_text(dialog, IDE_SETTINGS_ADDRESS_B, settings.manual_address_b);
     take_selection(dialog, IDL_SETTINGS_OFFSET_DIRECTION, settings.offset_direction);
     take_selection(dialog, IDL_SETTINGS_LOG, settings.log_level);
     take_selection(dialog, IDL_SETTINGS_WINDOWS_START, settings.windows_start_action);
     take_selection(dialog, IDL_SETTINGS_PROGRAM_START, settings.program_start_action);
-    // A negative offset is the largest unsigned one: 99.
-    int64_t offset = read_number(dialog, IDE_SETTINGS_OFFSET);
-    settings.offset_minutes = offset < 0 ? 99 : held(offset, 0, 99);
+    for (const number_box& number : number_boxes) apply_number(dialog, number);
     settings.date_window_enabled = checked(dialog, IDX_SETTINGS_DATES);
     settings.default_server_only = checked(dialog, IDX_SETTINGS_DEFAULT_ONLY);
     settings.multi_site_average = checked(dialog, IDX_SETTINGS_AVERAGE);
@@ -225,10 +246,6 @@ void apply_settings_dialog(HWND dialog) {
     take_selection(dialog, IDL_SETTINGS_PROTOCOL, settings.protocol);
     take_selection(dialog, IDL_SETTINGS_AUTOSYNC_UNIT, settings.autosync_unit);
     take_selection(dialog, IDL_SETTINGS_SERVERS, settings.server_index);
-    int64_t count = read_number(dialog, IDE_SETTINGS_AUTOSYNC_COUNT);
-    settings.autosync_count = count < 0 ? 99 : held(count, 1, 99);
-    int64_t timeout = read_number(dialog, IDE_SETTINGS_TIMEOUT);
-    settings.sync_timeout_seconds = timeout < 0 ? 99 : held(timeout, 5, 99);
     read_date(dialog, IDE_SETTINGS_DATE_START, settings.date_window_start);
     read_date(dialog, IDE_SETTINGS_DATE_END, settings.date_window_end);
 }
@@ -236,15 +253,11 @@ void apply_settings_dialog(HWND dialog) {
 void update_settings_controls(HWND dialog) {
     for (int control : {IDB_SETTINGS_AUTOSYNC_RESET, IDL_SETTINGS_AUTOSYNC_UNIT, IDE_SETTINGS_AUTOSYNC_COUNT})
         set_control_enabled(dialog, control, settings.autosync_enabled == 1);
-    bool list = settings.server_source == 0;
+    bool list = settings.server_source == source_list;
     for (int control : {IDX_SETTINGS_DEFAULT_ONLY, IDB_SETTINGS_EDIT_LIST, IDB_SETTINGS_REFRESH, IDL_SETTINGS_SERVERS})
         set_control_enabled(dialog, control, list);
-    if (list) {
-        set_control_enabled(dialog, IDE_SETTINGS_ADDRESS_A, 0);
-        set_control_enabled(dialog, IDE_SETTINGS_ADDRESS_B, 0);
-    } else {
-        set_control_enabled(dialog, settings.server_source == 1 ? IDE_SETTINGS_ADDRESS_A : IDE_SETTINGS_ADDRESS_B, 1);
-    }
+    set_control_enabled(dialog, IDE_SETTINGS_ADDRESS_A, settings.server_source == source_manual_a);
+    set_control_enabled(dialog, IDE_SETTINGS_ADDRESS_B, settings.server_source == source_manual_b);
     set_control_enabled(dialog, IDX_SETTINGS_RESIDENT, settings.minimise_to_tray == 1);
     for (int control : {IDE_SETTINGS_DATE_START, IDE_SETTINGS_DATE_END, IDB_SETTINGS_DATES_RESET})
         set_control_enabled(dialog, control, settings.date_window_enabled == 1);
@@ -261,25 +274,51 @@ static void open_data_file(const char* name) {
     ShellExecuteA(nullptr, nullptr, path, nullptr, nullptr, SW_SHOWNORMAL);
 }
 
+// The question belongs to this dialog, so that nothing beneath it can be used meanwhile.
 static void reset_all(HWND dialog) {
-    if (!confirm_settings_reset || confirm_settings_reset(main_window) != 1) return;
-    // The record and the running program must agree: a reset server stops.
+    if (!confirm_settings_reset || confirm_settings_reset(dialog) != 1) return;
+    // The record and the running program must agree: a reset server and
+    // AutoSync stop, and the window leaves the top.
     if (settings.time_server_enabled) stop_time_server();
     reset_settings();
+    disarm_autosync();
+    set_topmost(main_window, settings.on_top);
     show_settings(dialog);
+}
+
+static void apply_and_save(HWND dialog) {
+    uint32_t count = settings.autosync_count, unit = settings.autosync_unit;
+    apply_settings_dialog(dialog);
+    // A new period counts from now; an unchanged one keeps its place.
+    if (settings.autosync_enabled && (settings.autosync_count != count || settings.autosync_unit != unit))
+        arm_autosync();
+    set_time_server_log_level(settings.log_level);
+    set_topmost(main_window, settings.on_top);
+    save_settings_with_sync_state();
+    status_hold_ticks = hold_then_ready;
+}
+
+// The controls that act at once take their own field only: Cancel still
+// drops every other edit.
+static void apply_at_once(HWND dialog, int control) {
+    switch (control) {
+        case IDX_SETTINGS_AUTOSYNC: apply_autosync(dialog); break;
+        case IDX_SETTINGS_TRAY: settings.minimise_to_tray = checked(dialog, IDX_SETTINGS_TRAY); break;
+        case IDX_SETTINGS_DATES: settings.date_window_enabled = checked(dialog, IDX_SETTINGS_DATES); break;
+        case IDX_SETTINGS_SERVER: apply_time_server(dialog); break;
+        default: apply_server_source(dialog); break;
+    }
+    update_settings_controls(dialog);
 }
 
 void on_settings_command(HWND dialog, int command) {
     if (initialising) return;
     switch (command) {
         case IDOK:
-            apply_settings_dialog(dialog);
-            set_topmost(main_window, settings.on_top);
-            save_settings_with_sync_state();
-            status_hold_ticks = hold_then_ready;
-            EndDialog(dialog, 0);
+            apply_and_save(dialog);
+            end_settings_dialog(dialog);
             break;
-        case IDCANCEL: EndDialog(dialog, 0); break;
+        case IDCANCEL: end_settings_dialog(dialog); break;
         case IDB_SETTINGS_HELP: open_help(); break;
         case IDB_SETTINGS_RESET: reset_all(dialog); break;
         case IDB_SETTINGS_AUTOSYNC_RESET: arm_autosync(); break;
@@ -295,8 +334,7 @@ void on_settings_command(HWND dialog, int command) {
             break;
         case IDX_SETTINGS_AUTOSYNC: case IDX_SETTINGS_TRAY: case IDX_SETTINGS_DATES: case IDR_SETTINGS_LIST:
         case IDR_SETTINGS_MANUAL_A: case IDR_SETTINGS_MANUAL_B: case IDX_SETTINGS_SERVER:
-            apply_settings_dialog(dialog);
-            update_settings_controls(dialog);
+            apply_at_once(dialog, command);
             break;
     }
 }

@@ -12,6 +12,7 @@
 #include "store/directories.h"
 #include "store/settings_store.h"
 #include "store/sync_log.h"
+#include "sync/sync_controller.h"
 
 uint32_t time_zone_in_daylight;
 char time_zone_display_name[zone_text_size];
@@ -38,14 +39,13 @@ void restore_time_zone() {
     if (now.Bias == settings.saved_time_zone.Bias) return;
     // Since Vista the zone can only be set with this privilege enabled.
     enable_privilege("SeTimeZonePrivilege");
-    uint32_t level = settings.log_level;
     if (!SetTimeZoneInformation(&settings.saved_time_zone)) {
         // The user asked for the zone to be guarded: a refusal is not kept quiet.
-        if (level == 1 || level == 3) write_log("Time Zone Restore Failed");
+        if (log_errors()) write_log("Time Zone Restore Failed");
         return;
     }
     SendMessageA(HWND_BROADCAST, WM_WININICHANGE, 0, 0);
-    if (level == 1 || level == 3) write_log("Time Zone Restored");
+    if (log_errors()) write_log("Time Zone Restored");
 }
 
 static void read_display_name(const char* standard_name) {
@@ -175,6 +175,9 @@ void init_time_zone_window(HWND dialog) {
 void on_time_zone_command(HWND dialog, int command) {
     if (command == IDOK) {
         settings.time_zone_locked = IsDlgButtonChecked(dialog, IDX_ZONE_LOCK) == BST_CHECKED ? 1 : 0;
+        // Kept at once: a program that is killed later must not lose the lock.
+        save_settings_with_sync_state();
+        remove_tooltip(dialog, IDX_ZONE_LOCK);
         EndDialog(dialog, 0);
     } else if (command == IDB_ZONE_HELP) {
         open_help();

@@ -75,6 +75,8 @@ int os_test_winsock_users();
 std::string os_test_control_text(HWND dialog, int control);
 bool os_test_control_enabled(HWND dialog, int control);
 std::string os_test_tooltip(HWND dialog, int control);
+// The tools the tooltip control holds, over every window.
+int os_test_tool_count();
 std::string os_test_window_text(HWND window);
 // The period of a running timer, 0 when it does not run.
 UINT os_test_timer(HWND window, UINT_PTR id);

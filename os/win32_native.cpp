@@ -1011,6 +1011,13 @@ std::string os_test_tooltip(HWND dialog, int control) {
     return control_at(dialog, control).tooltip;
 }
 
+int os_test_tool_count() {
+    std::lock_guard<std::mutex> g(machine().lock);
+    int count = 0;
+    for (const auto& entry : machine().controls) count += !entry.second.tooltip.empty();
+    return count;
+}
+
 std::string os_test_window_text(HWND window) {
     std::lock_guard<std::mutex> g(machine().lock);
     return machine().window_texts[window];

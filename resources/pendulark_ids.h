@@ -104,3 +104,5 @@
 #define WM_TRAY_CALLBACK (WM_USER + 5)
 // The time server's report waits for the GUI thread to show it.
 #define WM_STATUS_POSTED (WM_USER + 6)
+// A second start asks the running copy to show its window.
+#define WM_SHOW_RUNNING (WM_USER + 7)

@@ -123,6 +123,8 @@ void start_time_server() {
     if (!server_thread) time_server_running = 0;
 }
 
+void set_time_server_log_level(uint32_t level) { server_log_level = level; }
+
 void stop_time_server() {
     SOCKET s;
     HANDLE thread;

@@ -18,4 +18,6 @@ extern std::atomic<uint32_t> time_server_running;
 void start_time_server();
 // Ends the thread: a waiting accept or a wait for a port returns at once.
 void stop_time_server();
+// A running server logs by the level the user chose last.
+void set_time_server_log_level(uint32_t level);
 DWORD WINAPI time_server_thread(LPVOID);

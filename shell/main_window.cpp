@@ -64,8 +64,8 @@ void init_main_dialog(HWND window) {
     SetTimer(window, TIMER_DISPLAY, 500, nullptr);
     set_topmost(window, settings.on_top);
     taskbar_created_message = RegisterWindowMessageA("TaskbarCreated");
-    if (settings.program_start_action == 1) begin_sync_cycle(window, 0);
-    if (settings.program_start_action == 2) begin_sync_cycle(window, 1);
+    if (settings.program_start_action == program_start_check) begin_sync_cycle(window, 0);
+    if (settings.program_start_action == program_start_correct) begin_sync_cycle(window, 1);
     if (settings.autosync_enabled) arm_autosync();
     if (settings.time_server_enabled) start_time_server();
     check_time_zone(window);
@@ -120,6 +120,11 @@ void display_tick(HWND window) {
 }
 
 void autosync_tick(HWND window) {
+    // A timer message already queued when AutoSync was turned off or reset.
+    if (!settings.autosync_enabled || !autosync_armed) {
+        disarm_autosync();
+        return;
+    }
     if (!autosync_due()) return;
     KillTimer(window, TIMER_AUTOSYNC);
     begin_sync_cycle(window, 1);

@@ -55,6 +55,9 @@ LRESULT CALLBACK main_window_proc(HWND window, UINT message, WPARAM wparam, LPAR
         case WM_STATUS_POSTED:
             show_posted_status();
             return 0;
+        case WM_SHOW_RUNNING:
+            show_main_window(window);
+            return 0;
         case WM_RBUTTONUP:
             show_tray_menu(window);
             return 0;

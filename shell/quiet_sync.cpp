@@ -34,18 +34,17 @@ static void quiet_attempt() {
         abort_sync_attempt();
         sync_failed = 1;
     }
-    if (sync_failed && (settings.log_level == 1 || settings.log_level == 3)) write_log_with_server("No response from ");
+    if (sync_failed && log_errors()) write_log_with_server("No response from ");
 }
 
 void quiet_sync_walk() {
     correct_mode = 1;
     force_time_protocol = 0;
     wrap_count = 0;
-    if (server_list_unavailable && settings.server_source == 0) settings.server_source = 1;
     cycle_start_index = settings.server_index;
     do {
         quiet_attempt();
-    } while (sync_failed && settings.server_index != cycle_start_index && settings.server_source == 0 &&
+    } while (sync_failed && settings.server_index != cycle_start_index && effective_server_source() == source_list &&
              wrap_count <= 1);
     // Every success is the answer of the attempt just made, after a second wrap too.
     if (!sync_failed) correct_clock(1);

@@ -30,7 +30,15 @@ static void run_message_loop() {
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     instance_handle = GetModuleHandleA(nullptr);
     CreateMutexA(nullptr, FALSE, PROGRAM_FILE_NAME);
-    if (GetLastError() == ERROR_ALREADY_EXISTS) ExitProcess(0);
+    if (GetLastError() == ERROR_ALREADY_EXISTS) {
+        // A user who starts the program again wants to see it; the unattended run ends unseen.
+        HWND running = FindWindowA(PROGRAM_CLASS_NAME, nullptr);
+        if (running && command_switch() != switch_quiet) {
+            AllowSetForegroundWindow(ASFW_ANY);
+            PostMessageA(running, WM_SHOW_RUNNING, 0, 0);
+        }
+        ExitProcess(0);
+    }
     // A failure shows only when setting the clock fails; later users reset the flag.
     sync_failed = enable_time_privilege();
     // The date picker and address box of the settings, and the tooltips of every window.

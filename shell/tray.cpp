@@ -41,6 +41,15 @@ void hide_to_tray(HWND window) {
     in_tray = 1;
 }
 
+void show_main_window(HWND window) {
+    if (in_tray) {
+        in_tray = 0;
+        tray_icon(program_tip, NIM_DELETE);
+    }
+    ShowWindow(window, SW_RESTORE);
+    SetForegroundWindow(window);
+}
+
 void refresh_tray_tip() {
     char tip[until_autosync_size + 20], until[until_autosync_size];
     if (autosync_armed) format_until_autosync(until);
@@ -53,10 +62,7 @@ void on_tray_callback(HWND window, WPARAM id, LPARAM mouse) {
     if (id != 0) return;
     refresh_tray_tip();
     if (mouse == WM_LBUTTONDBLCLK) {
-        in_tray = 0;
-        tray_icon(program_tip, NIM_DELETE);
-        ShowWindow(window, SW_RESTORE);
-        SetForegroundWindow(window);
+        show_main_window(window);
     } else if (mouse == WM_RBUTTONDOWN) {
         PostMessageA(window, WM_RBUTTONUP, 0, 0);
     }

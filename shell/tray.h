@@ -16,6 +16,8 @@ extern uint32_t defer_tray_icon;
 // Returns what Shell_NotifyIconA says.
 int notify_tray_icon(HWND window, HICON icon, UINT id, UINT callback, const char* tip, DWORD action);
 void hide_to_tray(HWND window);
+// Brings the main window forward, out of the tray if it is there.
+void show_main_window(HWND window);
 // The countdown or the program's name, and the time server's state.
 void refresh_tray_tip();
 // Message 1029: id in wparam, the mouse message in lparam.

@@ -6,6 +6,10 @@
 #include "store/settings_store.h"
 
 uint32_t server_list_unavailable;
+
+uint32_t effective_server_source() {
+    return server_list_unavailable && settings.server_source == source_list ? source_manual_a : settings.server_source;
+}
 std::mutex server_name_lock;
 char current_server_name[server_name_size];
 
@@ -102,9 +106,10 @@ struct list_reader {
         set_current_server_name(line);
         found = true;
     }
+    // CR LF, CR alone and LF alone all end a line (an editor may write any);
+    // the empty line between CR and LF is dropped like any short one.
     void take(char byte) {
-        if (byte == '\n') return;
-        if (byte == '\r') return end_line();
+        if (byte == '\n' || byte == '\r') return end_line();
         if (byte == '#') {
             comment = true;
             return;
@@ -128,6 +133,8 @@ uint32_t read_server_list(HWND dialog, uint32_t n) {
         DWORD got = 0;
         while (!reader.found && ReadFile(file, chunk, sizeof chunk, &got, nullptr) && got > 0)
             for (DWORD i = 0; i < got && !reader.found; i++) reader.take(chunk[i]);
+        // The last line needs no line end.
+        if (!reader.found) reader.end_line();
         CloseHandle(file);
     }
     if (reader.count == 0 || (n != 0 && !reader.found)) return 0;
@@ -137,6 +144,5 @@ uint32_t read_server_list(HWND dialog, uint32_t n) {
 void refresh_server_choices(HWND dialog) {
     SendDlgItemMessageA(dialog, IDL_SETTINGS_SERVERS, CB_RESETCONTENT, 0, 0);
     server_list_unavailable = read_server_list(dialog, 0) ? 0 : 1;
-    if (server_list_unavailable && settings.server_source == 0) settings.server_source = 1;
     SendDlgItemMessageA(dialog, IDL_SETTINGS_SERVERS, CB_SETCURSEL, settings.server_index, 0);
 }

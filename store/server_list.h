@@ -18,6 +18,9 @@ void copy_current_server_name(char (&out)[server_name_size]);
 
 // 1 when the default list could not be made or the last filling found no entry.
 extern uint32_t server_list_unavailable;
+// The source a sync uses: while the list has no entry, manual address A stands
+// in for it; the user's own choice is kept for when the list is mended.
+uint32_t effective_server_source();
 
 // data_dir + name into out (600 bytes) when that file opens, else program_dir + name.
 void resolve_data_file(char* out, const char* name);

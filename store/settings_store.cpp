@@ -43,13 +43,8 @@ void reset_time_settings() {
 void reset_settings() {
     text_copy(settings.manual_address_a, sizeof settings.manual_address_a, default_address_a);
     text_copy(settings.manual_address_b, sizeof settings.manual_address_b, default_address_b);
-    settings.log_level = 0;
-    settings.windows_start_action = 0;
-    settings.offset_direction = 0;
-    settings.offset_minutes = 0;
-    settings.server_source = 0;
+    for (const setting_range& r : setting_ranges) settings.*r.field = r.fallback;
     settings.server_index = 0;
-    settings.program_start_action = 0;
     settings.default_server_only = 0;
     settings.minimise_to_tray = 1;
     settings.multi_site_average = 0;
@@ -60,31 +55,17 @@ void reset_settings() {
     settings.date_window_enabled = 0;
     settings.minutes_seconds_only = 0;
     settings.start_minimised = 0;
-    settings.sync_timeout_seconds = 15;
-    settings.autosync_count = 4;
-    settings.autosync_unit = 1;
     settings.reserved_112 = 1;
-    settings.protocol = 2;
     reset_time_settings();
-}
-
-static void repair(uint32_t& field, uint32_t low, uint32_t high, uint32_t fallback) {
-    if (field < low || field > high) field = fallback;
 }
 
 void repair_settings() {
     // server_index + 1 names the list entry to fetch; it must not wrap to 0.
     if (settings.server_index == 0xFFFFFFFFu) settings.server_index = 0;
-    repair(settings.offset_direction, 0, 1, 0);
-    repair(settings.offset_minutes, 0, 99, 0);
-    repair(settings.log_level, 0, 3, 0);
-    repair(settings.autosync_count, 1, 99, 4);
-    repair(settings.autosync_unit, 0, 2, 1);
-    repair(settings.protocol, 0, 2, 2);
-    repair(settings.server_source, 0, 2, 0);
-    repair(settings.windows_start_action, 0, 2, 0);
-    repair(settings.sync_timeout_seconds, 5, 99, 15);
-    repair(settings.program_start_action, 0, 2, 0);
+    for (const setting_range& r : setting_ranges) {
+        uint32_t& field = settings.*r.field;
+        if (field < r.low || field > r.high) field = r.fallback;
+    }
     settings.manual_address_a[sizeof settings.manual_address_a - 1] = 0;
     settings.manual_address_b[sizeof settings.manual_address_b - 1] = 0;
 }
@@ -140,7 +121,7 @@ static bool write_settings_file() {
 }
 
 static void update_run_value() {
-    if (settings.windows_start_action == 0) {
+    if (settings.windows_start_action == windows_start_nothing) {
         HKEY key;
         if (RegOpenKeyExA(HKEY_CURRENT_USER, run_key, 0, KEY_SET_VALUE, &key) != ERROR_SUCCESS) return;
         RegDeleteValueA(key, run_value);
@@ -154,7 +135,7 @@ static void update_run_value() {
     char command[run_command_size] = "\"";
     text_append(command, sizeof command, program_path);
     text_append(command, sizeof command, "\"");
-    if (settings.windows_start_action == 2) text_append(command, sizeof command, " /q");
+    if (settings.windows_start_action == windows_start_quiet) text_append(command, sizeof command, " /q");
     HKEY key;
     if (RegCreateKeyExA(HKEY_CURRENT_USER, run_key, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_WRITE,
                         nullptr, &key, nullptr) != ERROR_SUCCESS)

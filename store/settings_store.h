@@ -91,6 +91,43 @@ static_assert(offsetof(settings_record, time_zone_display_name) == 368);
 
 // The one settings record of the process; the GUI thread writes it.
 extern settings_record settings;
+
+// The numbered settings, by name.
+enum : uint32_t { offset_add = 0, offset_subtract = 1 };
+enum : uint32_t { log_level_none = 0, log_level_errors = 1, log_level_syncs = 2, log_level_all = 3 };
+enum : uint32_t { unit_minutes = 0, unit_hours = 1, unit_days = 2 };
+enum : uint32_t { protocol_time = 0, protocol_sntp = 1, protocol_auto = 2 };
+enum : uint32_t { source_list = 0, source_manual_a = 1, source_manual_b = 2 };
+enum : uint32_t { windows_start_nothing = 0, windows_start_program = 1, windows_start_quiet = 2 };
+enum : uint32_t { program_start_nothing = 0, program_start_check = 1, program_start_correct = 2 };
+
+// Whether a log level writes errors: "Log Errors" and "Log All" do.
+constexpr bool log_errors(uint32_t level) { return level == log_level_errors || level == log_level_all; }
+inline bool log_errors() { return log_errors(settings.log_level); }
+
+// Every setting with a range: the one place that load-time repair, reset, the
+// settings dialog and the tests take its bounds and its default from.
+struct setting_range {
+    uint32_t settings_record::*field;
+    uint32_t low, high, fallback;
+};
+inline constexpr setting_range setting_ranges[] = {
+    {&settings_record::offset_direction, offset_add, offset_subtract, offset_add},
+    {&settings_record::offset_minutes, 0, 99, 0},
+    {&settings_record::log_level, log_level_none, log_level_all, log_level_none},
+    {&settings_record::autosync_count, 1, 99, 4},
+    {&settings_record::autosync_unit, unit_minutes, unit_days, unit_hours},
+    {&settings_record::protocol, protocol_time, protocol_auto, protocol_auto},
+    {&settings_record::server_source, source_list, source_manual_b, source_list},
+    {&settings_record::windows_start_action, windows_start_nothing, windows_start_quiet, windows_start_nothing},
+    {&settings_record::sync_timeout_seconds, 5, 99, 15},
+    {&settings_record::program_start_action, program_start_nothing, program_start_correct, program_start_nothing},
+};
+constexpr const setting_range& range_of(uint32_t settings_record::*field) {
+    for (const setting_range& r : setting_ranges)
+        if (r.field == field) return r;
+    return setting_ranges[0];  // never reached: every ranged field has its entry
+}
 // 1 when "dSync.dat" exists but could not be read: this run then runs on
 // defaults and never saves over it.
 extern uint32_t settings_unreadable;

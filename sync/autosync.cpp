@@ -21,7 +21,7 @@ static void set_timer_for(uint64_t ms) {
 }
 
 void compute_autosync_period() {
-    uint64_t unit = settings.autosync_unit == 0 ? 60000 : settings.autosync_unit == 1 ? 3600000 : 86400000;
+    uint64_t unit = settings.autosync_unit == unit_minutes ? 60000 : settings.autosync_unit == unit_hours ? 3600000 : 86400000;
     autosync_period_ms = settings.autosync_count * unit;
 }
 
@@ -30,6 +30,11 @@ void arm_autosync() {
     compute_autosync_period();
     set_timer_for(autosync_period_ms);
     autosync_armed = 1;
+}
+
+void disarm_autosync() {
+    if (autosync_armed) KillTimer(main_window, TIMER_AUTOSYNC);
+    autosync_armed = 0;
 }
 
 int autosync_due() {

@@ -15,6 +15,8 @@ extern uint64_t autosync_period_ms;
 void compute_autosync_period();
 // (Re)starts the schedule from now.
 void arm_autosync();
+// Stops the schedule: its timer goes.
+void disarm_autosync();
 // For timer 10: 1 when the whole period has passed; otherwise the timer is set
 // again for what is left, and 0.
 int autosync_due();

@@ -54,10 +54,9 @@ static uint64_t within_the_hour(uint64_t target) {
 }
 
 static void log_correction(const char* old_time) {
-    uint32_t level = settings.log_level;
-    if (sync_failed && (level == 1 || level == 3)) {
+    if (sync_failed && log_errors()) {
         write_log("Error setting Time Change Privileges");
-    } else if (!sync_failed && level == 3) {
+    } else if (!sync_failed && settings.log_level == log_level_all) {
         char line[server_name_size] = "Pendularked: Old time was ";
         text_append(line, sizeof line, old_time);
         text_append(line, sizeof line, ", Server used was ");
@@ -66,7 +65,7 @@ static void log_correction(const char* old_time) {
 }
 
 void correct_clock(int apply) {
-    bool sntp = effective_protocol() == 1;
+    bool sntp = effective_protocol() == protocol_sntp;
     int64_t sum = offset_sum;
     if (sntp && !force_time_protocol && (sum > large_offset_sum || sum < -large_offset_sum)) force_time_protocol = 1;
     bool absolute = !sntp || correct_mode == 0 || force_time_protocol;
@@ -79,7 +78,7 @@ void correct_clock(int apply) {
     uint64_t target_time = server_time;
     if (correct_mode == 1 && settings.offset_minutes != 0) {
         uint64_t shift = settings.offset_minutes * minute;
-        target_time = settings.offset_direction == 0 ? server_time + shift : server_time - shift;
+        target_time = settings.offset_direction == offset_add ? server_time + shift : server_time - shift;
     }
     if (settings.minutes_seconds_only) target_time = within_the_hour(target_time);
     FILETIME target_ft = filetime_from(target_time);

@@ -49,7 +49,6 @@ void start_sync_cycle(HWND window) {
     if (sync_running) return;
     sync_running = 1;
     force_time_protocol = 0;
-    if (server_list_unavailable && settings.server_source == 0) settings.server_source = 1;
     SetDlgItemTextA(window, IDB_MAIN_CHECK, "Abort");
     set_control_enabled(window, IDB_MAIN_CORRECT, 0);
     set_control_enabled(window, IDB_MAIN_OPTIONS, 0);
@@ -90,12 +89,12 @@ void abort_sync_cycle(HWND window) {
 }
 
 void next_sync_attempt() {
-    if (settings.protocol == 2 && auto_protocol == 1) {
-        auto_protocol = 0;
+    if (settings.protocol == protocol_auto && auto_protocol == protocol_sntp) {
+        auto_protocol = protocol_time;
         start_attempt();
         return;
     }
-    auto_protocol = 1;
+    auto_protocol = protocol_sntp;
     uint32_t last_tried = settings.server_index;
     settings.server_index++;
     uint32_t loaded = load_list_entry() & entry_loaded;
@@ -127,7 +126,7 @@ static void take_mean() {
     server_milliseconds = 0;
     if (average_all_sntp) offset_sum = average_offset_total / (int64_t)average_count;
     // A mix of protocols has no common offset: the mean time is applied whole.
-    else if (effective_protocol() == 1) force_time_protocol = 1;
+    else if (effective_protocol() == protocol_sntp) force_time_protocol = 1;
 }
 
 static void add_sample() {
@@ -136,7 +135,7 @@ static void add_sample() {
     if (average_count) carried += (uint64_t)(now - average_last_tick) * average_count;
     average_last_tick = now;
     average_total_ms += sample_ms() + carried;
-    bool sntp = effective_protocol() == 1 && !force_time_protocol;
+    bool sntp = effective_protocol() == protocol_sntp && !force_time_protocol;
     if (sntp) average_offset_total += offset_sum;
     else average_all_sntp = 0;
     average_count++;
@@ -170,7 +169,7 @@ static void count_time_out() {
     sync_failed = 1;
     sync_step = 0;
     shown_step = 0;
-    if (settings.server_source == 0 && settings.default_server_only == 0) sync_aborted = 0;
+    if (effective_server_source() == source_list && settings.default_server_only == 0) sync_aborted = 0;
 }
 
 static void handle_failure(HWND window) {
@@ -178,8 +177,8 @@ static void handle_failure(HWND window) {
     sync_failed = 0;
     sync_step = 0;
     shown_step = 0;
-    if (settings.log_level == 1 || settings.log_level == 3) write_log_with_server("No response from ");
-    if (settings.default_server_only || settings.server_source != 0 || sync_aborted) {
+    if (log_errors()) write_log_with_server("No response from ");
+    if (settings.default_server_only || effective_server_source() != source_list || sync_aborted) {
         KillTimer(window, TIMER_SYNC);
         end_sync_cycle(window);
     } else {
@@ -229,7 +228,7 @@ static void handle_success(HWND window) {
     if (correct_mode == 1) {
         correct_clock(1);
         if (sync_failed) show_status("Error setting Time Change Privileges");
-        else if (effective_protocol() == 0 || force_time_protocol) show_status("Time Corrected");
+        else if (effective_protocol() == protocol_time || force_time_protocol) show_status("Time Corrected");
         else show_correction_amount();
     } else {
         status_hold_ticks = hold_then_ready;

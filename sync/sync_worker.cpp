@@ -85,10 +85,10 @@ void publish_failure(const attempt& a) {
 
 attempt_settings take_settings() {
     attempt_settings given{};
-    given.time_protocol = effective_protocol() == 0;
-    given.server_source = settings.server_source;
-    if (given.server_source == 1 || given.server_source == 2) {
-        const char* manual = given.server_source == 1 ? settings.manual_address_a : settings.manual_address_b;
+    given.time_protocol = effective_protocol() == protocol_time;
+    given.server_source = effective_server_source();
+    if (given.server_source != source_list) {
+        const char* manual = given.server_source == source_manual_a ? settings.manual_address_a : settings.manual_address_b;
         text_copy(given.server_name, sizeof given.server_name, manual);
     } else {
         copy_current_server_name(given.server_name);
@@ -120,7 +120,7 @@ bool open_socket(attempt& a) {
 
 bool resolve_server(const attempt& a, in_addr* address) {
     const char* name = a.given.server_name;
-    bool manual = a.given.server_source == 1 || a.given.server_source == 2;
+    bool manual = a.given.server_source != source_list;
     if (manual) publish(a, [&] { set_current_server_name(name); });
     address->s_addr = inet_addr(name);
     if (address->s_addr != INADDR_NONE) return true;
@@ -268,7 +268,7 @@ DWORD WINAPI sync_worker(LPVOID param) {
 
 }  // namespace
 
-uint32_t effective_protocol() { return settings.protocol == 2 ? auto_protocol.load() : settings.protocol; }
+uint32_t effective_protocol() { return settings.protocol == protocol_auto ? auto_protocol.load() : settings.protocol; }
 
 bool read_time_protocol_reply(const unsigned char (&reply)[time_protocol_reply_size], uint32_t* seconds) {
     *seconds = read_be32(reply);

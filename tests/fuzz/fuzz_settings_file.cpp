@@ -25,10 +25,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     load_settings();
     check(settings.server_index != 0xFFFFFFFFu, "server index");
-    check(settings.log_level <= 3, "log level");
-    check(settings.autosync_count >= 1 && settings.autosync_count <= 99, "AutoSync count");
-    check(settings.sync_timeout_seconds >= 5 && settings.sync_timeout_seconds <= 99, "time-out");
-    check(settings.protocol <= 2, "protocol");
+    for (const setting_range& r : setting_ranges)
+        check(settings.*r.field >= r.low && settings.*r.field <= r.high, "a ranged setting");
     check(terminated(settings.manual_address_a, sizeof settings.manual_address_a), "manual address A");
     check(terminated(settings.manual_address_b, sizeof settings.manual_address_b), "manual address B");
 

@@ -23,6 +23,30 @@ inline std::string own_loopback_address(int n = 1) {
            std::to_string((pid & 0xF) << 4 | (unsigned)n);
 }
 
+// A client of a time server on port 37, from the given address of its own:
+// what it says before it closes; "" when nobody listens.
+inline std::string ask_time_server(const std::string& address, const std::string& from_address) {
+    int s = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in from{};
+    from.sin_family = AF_INET;
+    inet_pton(AF_INET, from_address.c_str(), &from.sin_addr);
+    ::bind(s, (sockaddr*)&from, sizeof from);
+    timeval limit{5, 0};
+    setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+    sockaddr_in at{};
+    at.sin_family = AF_INET;
+    at.sin_port = htons(37);
+    inet_pton(AF_INET, address.c_str(), &at.sin_addr);
+    std::string got;
+    if (connect(s, (sockaddr*)&at, sizeof at) == 0) {
+        char buffer[16];
+        ssize_t n;
+        while ((n = recv(s, buffer, sizeof buffer, 0)) > 0) got.append(buffer, (size_t)n);
+    }
+    close(s);
+    return got;
+}
+
 class LoopbackServer {
 public:
     // The handler gets the request bytes and returns the reply as pieces, each

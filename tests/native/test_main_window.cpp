@@ -150,6 +150,7 @@ TEST_F(MainWindow, LongAutoSyncPeriodsAreKeptExactly) {
 using ThreadedMainWindow = MainWindow;
 
 TEST_F(ThreadedMainWindow, AutoSyncTickCorrectsAndArmsAgain) {
+    settings.autosync_enabled = 1;
     settings.autosync_count = 1;
     settings.autosync_unit = 0;
     settings.server_source = 1;
@@ -165,6 +166,14 @@ TEST_F(ThreadedMainWindow, AutoSyncTickCorrectsAndArmsAgain) {
     EXPECT_EQ(correct_mode, 1u);
     EXPECT_EQ(os_test_timer(window, TIMER_AUTOSYNC), 60000u);
     EXPECT_EQ(autosync_start_tick, GetTickCount64());
+
+    // A tick already queued when AutoSync was turned off starts nothing.
+    abort_sync_cycle(window);
+    settings.autosync_enabled = 0;
+    os_test_advance_ms(60000);
+    autosync_tick(window);
+    EXPECT_EQ(sync_running, 0u);
+    EXPECT_EQ(os_test_timer(window, TIMER_AUTOSYNC), 0u);
 }
 
 TEST_F(ThreadedMainWindow, CheckTurnsIntoAbortAndEscSavesAndEnds) {

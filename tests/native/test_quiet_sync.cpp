@@ -94,7 +94,7 @@ TEST_F(ThreadedQuietSync, UnavailableListFallsBackToManualAddressA) {
     server_list_unavailable = 1;
     text_copy(settings.manual_address_a, sizeof settings.manual_address_a, servers[4].c_str());
     quiet_sync_walk();
-    EXPECT_EQ(settings.server_source, 1u);
+    EXPECT_EQ(settings.server_source, source_list);
     EXPECT_EQ(unanswered(), in_order({4}));
 }
 

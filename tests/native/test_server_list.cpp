@@ -93,7 +93,7 @@ TEST_F(ServerList, LineGrammar) {
           "split\nby-lf\r"
           "cr.only\r"
           "no-line-end");
-    std::vector<std::string> expected = {"first.example", "  spaced  ", "splitby-lf", "cr.only"};
+    std::vector<std::string> expected = {"first.example", "  spaced  ", "split", "by-lf", "cr.only", "no-line-end"};
     EXPECT_EQ(choices(), expected);
     EXPECT_EQ(os_test_combo_selection(dialog, IDL_SETTINGS_SERVERS), 0);
     for (uint32_t n = 1; n <= expected.size(); n++) {
@@ -101,18 +101,27 @@ TEST_F(ServerList, LineGrammar) {
         EXPECT_EQ(name(), expected[n - 1]);
     }
     name("unchanged");
-    EXPECT_EQ(read_server_list(nullptr, 5), 0u);
+    EXPECT_EQ(read_server_list(nullptr, 7), 0u);
     EXPECT_EQ(name(), "unchanged");
 }
 
-TEST_F(ServerList, LineFeedsAloneGiveNoEntriesAndTheManualServerTakesOver) {
-    write("ServFile.txt", "a.example\nb.example\n");
-    settings.server_source = 0;
-    EXPECT_TRUE(choices().empty());
-    EXPECT_EQ(server_list_unavailable, 1u);
-    EXPECT_EQ(settings.server_source, 1u);
-    EXPECT_EQ(read_server_list(nullptr, 1), 0u);
-    EXPECT_EQ(name(), "unchanged");
+// Any editor's line ends; a list with no entry lends manual address A to the
+// syncs meanwhile and keeps the user's choice of the list.
+TEST_F(ServerList, LineEndsOfEveryEditorAndAListWithoutEntries) {
+    struct { const char* text; std::vector<std::string> entries; } cases[] = {
+        {"a.example\nb.example\n", {"a.example", "b.example"}},
+        {"a.example\r\nb.example", {"a.example", "b.example"}},
+        {"# only a remark\r\nab\n", {}},
+        {"", {}},
+    };
+    for (auto& c : cases) {
+        write("ServFile.txt", c.text);
+        settings.server_source = source_list;
+        EXPECT_EQ(choices(), c.entries) << c.text;
+        EXPECT_EQ(server_list_unavailable, c.entries.empty() ? 1u : 0u) << c.text;
+        EXPECT_EQ(settings.server_source, source_list) << c.text;
+        EXPECT_EQ(effective_server_source(), c.entries.empty() ? source_manual_a : source_list) << c.text;
+    }
 }
 
 TEST_F(ServerList, OverlongLineIsCutAndKeepsItsNumber) {

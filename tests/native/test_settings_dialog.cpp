@@ -8,7 +8,9 @@
 #include "server/time_server.h"
 #include "store/directories.h"
 #include "store/settings_store.h"
+#include "base/controls.h"
 #include "sync/autosync.h"
+#include "tests/wait_until.h"
 
 namespace {
 
@@ -16,9 +18,11 @@ HWND const window = (HWND)0x4D41;
 HWND const dialog = (HWND)0x5E7;
 int confirmations;
 int confirm_answer;
+HWND confirmation_owner;
 
-int answer_confirmation(HWND) {
+int answer_confirmation(HWND owner) {
     confirmations++;
+    confirmation_owner = owner;
     return confirm_answer;
 }
 
@@ -56,8 +60,9 @@ TEST_F(SettingsDialog, OpensWithItsListsRangesTooltipsAndTheRecord) {
               (std::vector<std::string>{"Do Nothing", "Auto Start", "Auto Start, Sync, then Exit"}));
     EXPECT_EQ(os_test_combo_selection(dialog, IDL_SETTINGS_PROTOCOL), 2);
     EXPECT_EQ(os_test_combo_items(dialog, IDL_SETTINGS_SERVERS).size(), 5u);
-    for (int updown : {IDU_SETTINGS_OFFSET, IDU_SETTINGS_AUTOSYNC_COUNT, IDU_SETTINGS_TIMEOUT})
-        EXPECT_EQ(os_test_updown_range(dialog, updown), std::make_pair(0, 99));
+    EXPECT_EQ(os_test_updown_range(dialog, IDU_SETTINGS_OFFSET), std::make_pair(0, 99));
+    EXPECT_EQ(os_test_updown_range(dialog, IDU_SETTINGS_AUTOSYNC_COUNT), std::make_pair(1, 99));
+    EXPECT_EQ(os_test_updown_range(dialog, IDU_SETTINGS_TIMEOUT), std::make_pair(5, 99));
     EXPECT_EQ(os_test_tooltip(dialog, IDX_SETTINGS_SERVER), "Activate Pendulark's internal time server");
     EXPECT_EQ(os_test_control_text(dialog, IDE_SETTINGS_TIMEOUT), "15");
     EXPECT_EQ(os_test_control_text(dialog, IDE_SETTINGS_ADDRESS_A), default_address_a);
@@ -125,28 +130,32 @@ TEST_F(SettingsDialog, AListWithoutASelectionLeavesItsField) {
 }
 
 TEST_F(SettingsDialog, RadioButtonsApplyAtOnceAndEnableTheirAddresses) {
-    type(IDE_SETTINGS_OFFSET, "12");
     choose(IDR_SETTINGS_MANUAL_A);
-    EXPECT_EQ(settings.server_source, 1u);
-    EXPECT_EQ(settings.offset_minutes, 12u);  // every control is applied with it
+    EXPECT_EQ(settings.server_source, source_manual_a);
     EXPECT_TRUE(enabled(IDE_SETTINGS_ADDRESS_A));
     EXPECT_FALSE(enabled(IDE_SETTINGS_ADDRESS_B));
     EXPECT_FALSE(enabled(IDL_SETTINGS_SERVERS));
     EXPECT_FALSE(enabled(IDX_SETTINGS_DEFAULT_ONLY));
     choose(IDR_SETTINGS_MANUAL_B);
     EXPECT_TRUE(enabled(IDE_SETTINGS_ADDRESS_B));
-    EXPECT_TRUE(enabled(IDE_SETTINGS_ADDRESS_A));
+    EXPECT_FALSE(enabled(IDE_SETTINGS_ADDRESS_A));
+    // Opened on manual address A, the other address is greyed from the start.
+    settings.server_source = source_manual_a;
+    show_settings(dialog);
+    EXPECT_FALSE(enabled(IDE_SETTINGS_ADDRESS_B));
     choose(IDR_SETTINGS_LIST);
     EXPECT_FALSE(enabled(IDE_SETTINGS_ADDRESS_A));
     EXPECT_TRUE(enabled(IDB_SETTINGS_EDIT_LIST));
 }
 
-TEST_F(SettingsDialog, AnEmptyListOpensOnManualA) {
+TEST_F(SettingsDialog, AnEmptyListKeepsTheUsersChoiceOfIt) {
     write("ServFile.txt", "");
     show_settings(dialog);
-    EXPECT_EQ(IsDlgButtonChecked(dialog, IDR_SETTINGS_MANUAL_A), BST_CHECKED);
-    for (int control : {IDX_SETTINGS_DEFAULT_ONLY, IDB_SETTINGS_EDIT_LIST, IDB_SETTINGS_REFRESH, IDL_SETTINGS_SERVERS})
-        EXPECT_FALSE(enabled(control)) << control;
+    EXPECT_EQ(IsDlgButtonChecked(dialog, IDR_SETTINGS_LIST), BST_CHECKED);
+    // The list can still be mended from here.
+    for (int control : {IDB_SETTINGS_EDIT_LIST, IDB_SETTINGS_REFRESH}) EXPECT_TRUE(enabled(control)) << control;
+    click(IDOK);
+    EXPECT_EQ(settings.server_source, source_list);
 }
 
 // Tests that start the time server's thread carry the prefix ThreadSanitizer picks.
@@ -169,12 +178,41 @@ TEST_F(ThreadedSettingsDialog, AutoSyncAndTheServerStartAndStopAtOnce) {
     EXPECT_EQ(settings.time_server_enabled, 0u);
 }
 
-TEST_F(ThreadedSettingsDialog, ResetAsksThenRestoresDefaultsAndStopsTheServer) {
+// Typed edits stay in the dialog until OK: a control that acts at once takes
+// its own field only, and Cancel drops the rest.
+TEST_F(ThreadedSettingsDialog, EachControlThatActsAtOnceTakesItsOwnFieldOnly) {
+    for (int control : {IDX_SETTINGS_AUTOSYNC, IDX_SETTINGS_TRAY, IDX_SETTINGS_DATES, IDX_SETTINGS_SERVER}) {
+        type(IDE_SETTINGS_OFFSET, "7");
+        click(control);
+        click(control);
+        EXPECT_EQ(settings.offset_minutes, 0u) << control;
+    }
+    for (int radio : {IDR_SETTINGS_MANUAL_A, IDR_SETTINGS_MANUAL_B, IDR_SETTINGS_LIST}) choose(radio);
+    EXPECT_EQ(settings.offset_minutes, 0u);
+    on_settings_command(dialog, IDCANCEL);
+    EXPECT_FALSE(exists("dSync.dat"));
+}
+
+TEST_F(ThreadedSettingsDialog, ARunningServerLogsByTheLevelChosenAtOk) {
     click(IDX_SETTINGS_SERVER);
+    ASSERT_TRUE(wait_until([] { return os_test_listen_calls() > 0; }));
+    SendDlgItemMessageA(dialog, IDL_SETTINGS_LOG, CB_SETCURSEL, log_level_syncs, 0);
+    on_settings_command(dialog, IDOK);
+    EXPECT_EQ(ask_time_server(own_loopback_address(9), own_loopback_address(10)).size(), 4u);
+    EXPECT_TRUE(wait_until([&] { return read("dLog.txt").find("Server Pendularked") != std::string::npos; }));
+}
+
+TEST_F(ThreadedSettingsDialog, ResetAsksThenRestoresDefaultsAndStopsWhatRuns) {
+    click(IDX_SETTINGS_SERVER);
+    click(IDX_SETTINGS_AUTOSYNC);
+    settings.on_top = 1;
+    set_topmost(window, 1);
     settings.log_level = 3;
     confirm_answer = 2;
     on_settings_command(dialog, IDB_SETTINGS_RESET);
     EXPECT_EQ(confirmations, 1);
+    // Its own question: the dialog beneath cannot be used while it is asked.
+    EXPECT_EQ(confirmation_owner, dialog);
     EXPECT_EQ(settings.log_level, 3u);
     EXPECT_NE(time_server_running, 0u);
 
@@ -183,9 +221,40 @@ TEST_F(ThreadedSettingsDialog, ResetAsksThenRestoresDefaultsAndStopsTheServer) {
     EXPECT_EQ(settings.log_level, 0u);
     EXPECT_EQ(settings.time_server_enabled, 0u);
     EXPECT_EQ(time_server_running, 0u);
+    EXPECT_EQ(autosync_armed, 0u);
+    EXPECT_EQ(os_test_timer(window, TIMER_AUTOSYNC), 0u);
+    EXPECT_FALSE(os_test_topmost(window));
     EXPECT_EQ(os_test_combo_items(dialog, IDL_SETTINGS_LOG).size(), 4u);
     EXPECT_EQ(os_test_combo_items(dialog, IDL_SETTINGS_OFFSET_DIRECTION).size(), 2u);
     EXPECT_EQ(os_test_combo_items(dialog, IDL_SETTINGS_PROTOCOL).size(), 3u);
+}
+
+TEST_F(SettingsDialog, AChangedAutoSyncPeriodCountsFromOk) {
+    click(IDX_SETTINGS_AUTOSYNC);
+    os_test_advance_ms(3600000);
+    on_settings_command(dialog, IDOK);
+    EXPECT_EQ(autosync_start_tick, GetTickCount64() - 3600000);  // unchanged: it keeps its place
+    init_settings_dialog(dialog);
+    type(IDE_SETTINGS_AUTOSYNC_COUNT, "2");
+    SendDlgItemMessageA(dialog, IDL_SETTINGS_AUTOSYNC_UNIT, CB_SETCURSEL, unit_minutes, 0);
+    on_settings_command(dialog, IDOK);
+    EXPECT_EQ(autosync_start_tick, GetTickCount64());
+    EXPECT_EQ(autosync_period_ms, 120000u);
+    EXPECT_EQ(os_test_timer(window, TIMER_AUTOSYNC), 120000u);
+}
+
+TEST_F(SettingsDialog, EveryOpeningTakesItsToolsAwayWhenItCloses) {
+    int before = os_test_tool_count();
+    on_settings_command(dialog, IDCANCEL);
+    int tools = before - os_test_tool_count();
+    EXPECT_GT(tools, 30);
+    for (int opening = 1; opening <= 3; opening++) {
+        HWND const another = (HWND)(uintptr_t)(0x600 + opening);
+        init_settings_dialog(another);
+        EXPECT_EQ(os_test_tool_count(), before);
+        on_settings_command(another, opening == 2 ? IDOK : IDCANCEL);
+        EXPECT_EQ(os_test_tool_count(), before - tools);
+    }
 }
 
 TEST_F(SettingsDialog, OkSavesAndFilesOpenOnlyWhenThere) {

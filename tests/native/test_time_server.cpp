@@ -19,29 +19,6 @@ HWND const window = (HWND)0x4D41;
 // The clients' own address, as the server sees them.
 const std::string client = own_loopback_address(7);
 
-// Connects to port 37 and reads until the server closes; "" when nobody listens.
-std::string ask(const std::string& address) {
-    int s = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in from{};
-    from.sin_family = AF_INET;
-    inet_pton(AF_INET, client.c_str(), &from.sin_addr);
-    ::bind(s, (sockaddr*)&from, sizeof from);
-    timeval limit{5, 0};
-    setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
-    sockaddr_in at{};
-    at.sin_family = AF_INET;
-    at.sin_port = htons(37);
-    inet_pton(AF_INET, address.c_str(), &at.sin_addr);
-    std::string got;
-    if (connect(s, (sockaddr*)&at, sizeof at) == 0) {
-        char buffer[16];
-        ssize_t n;
-        while ((n = recv(s, buffer, sizeof buffer, 0)) > 0) got.append(buffer, (size_t)n);
-    }
-    close(s);
-    return got;
-}
-
 class ThreadedTimeServer : public Machine {
 protected:
     std::string address = own_loopback_address(6);
@@ -77,7 +54,7 @@ TEST_F(ThreadedTimeServer, AnswersFourBytesAndReportsThePeerByName) {
     settings.log_level = 2;
     os_test_add_host("client.example", client);
     start();
-    EXPECT_EQ(ask(address), std::string("\xC7\x61\x9A\x00", 4));
+    EXPECT_EQ(ask_time_server(address, client), std::string("\xC7\x61\x9A\x00", 4));
     ASSERT_TRUE(report_posted());
     EXPECT_EQ(status(), "Server Pendularked client.example");
     EXPECT_EQ(status_hold_ticks, 40u);
@@ -90,7 +67,7 @@ TEST_F(ThreadedTimeServer, AnswersFourBytesAndReportsThePeerByName) {
 
 TEST_F(ThreadedTimeServer, APeerWithoutANameIsReportedByItsAddressAndLevelZeroLogsNothing) {
     start();
-    EXPECT_EQ(ask(address).size(), 4u);
+    EXPECT_EQ(ask_time_server(address, client).size(), 4u);
     ASSERT_TRUE(report_posted());
     EXPECT_EQ(status(), "Server Pendularked " + client);
     EXPECT_FALSE(exists("dLog.txt"));
@@ -99,18 +76,18 @@ TEST_F(ThreadedTimeServer, APeerWithoutANameIsReportedByItsAddressAndLevelZeroLo
 TEST_F(ThreadedTimeServer, RepliesOnBothSidesOf2036) {
     start();
     os_test_set_utc(2036, 2, 7, 6, 28, 15, 999);
-    EXPECT_EQ(ask(address), std::string("\xFF\xFF\xFF\xFF", 4));
+    EXPECT_EQ(ask_time_server(address, client), std::string("\xFF\xFF\xFF\xFF", 4));
     ASSERT_TRUE(report_posted());
     os_test_set_utc(2036, 2, 7, 6, 28, 17);
-    EXPECT_EQ(ask(address), std::string("\x00\x00\x00\x01", 4));
+    EXPECT_EQ(ask_time_server(address, client), std::string("\x00\x00\x00\x01", 4));
 }
 
 TEST_F(ThreadedTimeServer, ReportsWaitForTheSyncCycleAndSoDoesTheNextClient) {
     sync_running = 1;
     start();
-    EXPECT_EQ(ask(address).size(), 4u);  // the reply comes at once
+    EXPECT_EQ(ask_time_server(address, client).size(), 4u);  // the reply comes at once
     std::string second;
-    std::thread next([&] { second = ask(address); });
+    std::thread next([&] { second = ask_time_server(address, client); });
     // The server holds its report in half-second waits: two of them show it waited.
     DWORD held_from = GetTickCount();
     ASSERT_TRUE(wait_until([&] { return GetTickCount() - held_from >= 1000; }));
@@ -148,7 +125,7 @@ TEST_F(ThreadedTimeServer, StoppingWhileItWaitsForAClientEndsIt) {
     stop_time_server();
     // Blocked in accept for ever, unless closing its socket woke it.
     ASSERT_TRUE(wait_until([] { return os_test_live_threads() == 0; }));
-    EXPECT_EQ(ask(address), "");
+    EXPECT_EQ(ask_time_server(address, client), "");
     EXPECT_EQ(os_test_winsock_users(), 0);
 }
 

@@ -160,6 +160,9 @@ TEST_F(TimeZone, WindowShowsTheZoneAndOkStoresTheLock) {
     EXPECT_EQ(os_test_shell_opened(), os_test_windows_path(dir + "ReadMe.htm"));
     on_time_zone_command(dialog, IDOK);
     EXPECT_EQ(settings.time_zone_locked, 1u);
+    // Kept at once, and the window's tool goes with it.
+    EXPECT_EQ(read("dSync.dat").substr(8 + 348, 4), std::string("\1\0\0\0", 4));
+    EXPECT_EQ(os_test_tooltip(dialog, IDX_ZONE_LOCK), "");
 }
 
 TEST_F(TimeZone, TheTimeZoneButtonRunsTheGuardThenOpensTheWindow) {
