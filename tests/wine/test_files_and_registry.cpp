@@ -6,7 +6,8 @@
 
 namespace {
 
-std::string run_value(bool* exists) {
+// The value and, through size, the bytes it is stored with.
+std::string run_value(bool* exists, DWORD* stored = nullptr) {
     char value[700] = "";
     DWORD size = sizeof value - 1, type = 0;
     HKEY key;
@@ -16,6 +17,7 @@ std::string run_value(bool* exists) {
         return "";
     *exists = RegQueryValueExA(key, "Pendulark.exe", nullptr, &type, (BYTE*)value, &size) == ERROR_SUCCESS && type == REG_SZ;
     RegCloseKey(key);
+    if (stored) *stored = size;
     return value;
 }
 
@@ -55,26 +57,28 @@ TEST_F(RealFiles, SaveAgainstAFileHeldOpenKeepsTheOldOne) {
 }
 
 TEST_F(RealFiles, RunValueFollowsTheStartAction) {
-    // The value names the program found on the search path: make one in the current directory.
-    char old_dir[MAX_PATH];
-    GetCurrentDirectoryA(sizeof old_dir, old_dir);
-    SetCurrentDirectoryA(dir);
-    CloseHandle(CreateFileA(path("Pendulark.exe").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+    // The value names this very program, whatever its file is called; the
+    // settings stay in the scratch folder.
+    set_up_directories(0);
+    text_copy(data_dir, sizeof data_dir, dir);
     bool exists;
+    DWORD stored = 0;
 
     settings.windows_start_action = 2;
     save_settings();
-    std::string value = run_value(&exists);
+    std::string value = run_value(&exists, &stored);
     ASSERT_TRUE(exists);
     // The path in quotes, then the switch apart from it.
     auto quoted = [&](const char* tail) {
         std::string command = "\"";
-        command += path("Pendulark.exe");
+        command += program_path;
         command += "\"";
         command += tail;
         return command;
     };
+    EXPECT_NE(std::string(program_path).find("wine_tests.exe"), std::string::npos);
     EXPECT_EQ(value, quoted(" /q"));
+    EXPECT_EQ(stored, value.size() + 1) << "the terminating zero is part of a REG_SZ";
 
     settings.windows_start_action = 1;
     save_settings();
@@ -84,7 +88,6 @@ TEST_F(RealFiles, RunValueFollowsTheStartAction) {
     save_settings();
     run_value(&exists);
     EXPECT_FALSE(exists);
-    SetCurrentDirectoryA(old_dir);
 }
 
 }  // namespace
