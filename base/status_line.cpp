@@ -2,6 +2,7 @@
 
 #include <mutex>
 
+#include "base/controls.h"
 #include "base/text.h"
 #include "resources/pendulark_ids.h"
 
@@ -13,6 +14,13 @@ std::atomic<uint32_t> status_hold_ticks;
 
 void show_status(const char* text) {
     SetDlgItemTextA(main_window, IDT_MAIN_STATUS, text);
+}
+
+void show_commands_busy(HWND window, uint32_t busy) {
+    SetDlgItemTextA(window, IDB_MAIN_CHECK, busy ? "Abort" : "Check");
+    set_control_enabled(window, IDB_MAIN_CORRECT, !busy);
+    set_control_enabled(window, IDB_MAIN_OPTIONS, !busy);
+    add_tooltip(window, IDB_MAIN_CHECK, busy ? "Cancel Pendulark operation" : check_tooltip);
 }
 
 static std::mutex posted_lock;

@@ -28,6 +28,10 @@ constexpr uint32_t hold_result = 40;
 
 // On the GUI thread.
 void show_status(const char* text);
+// The commands as a running cycle shows them (Check turned into Abort,
+// Correct and Options greyed), or as they are without one.
+void show_commands_busy(HWND window, uint32_t busy);
+constexpr const char* check_tooltip = "Check the time but don't change it";
 // The literal followed by a name, cut to the status line's 600 bytes.
 void show_status_with(const char* text, const char* name);
 // From another thread: the text and its hold wait under a lock until the GUI

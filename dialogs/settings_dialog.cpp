@@ -339,8 +339,12 @@ void on_settings_command(HWND dialog, int command) {
     }
 }
 
+uint32_t settings_window_open;
+
 void show_settings_window(HWND owner) {
+    settings_window_open = 1;
     DialogBoxParamA(instance_handle, MAKEINTRESOURCEA(IDD_SETTINGS), owner, settings_dialog_proc, 0);
+    settings_window_open = 0;
 }
 
 INT_PTR CALLBACK settings_dialog_proc(HWND dialog, UINT message, WPARAM wparam, LPARAM) {

@@ -9,6 +9,8 @@
 // The dialog sits below the shell, so the shell hands the question over here.
 extern int (*confirm_settings_reset)(HWND owner);
 
+// 1 while Options is open.
+extern uint32_t settings_window_open;
 void show_settings_window(HWND owner);
 void init_settings_dialog(HWND dialog);
 // Record to controls.

@@ -46,13 +46,10 @@ int confirm_settings_reset_here(HWND owner) {
 void init_main_dialog(HWND window) {
     KillTimer(window, TIMER_INIT);
     create_tooltip_window(instance_handle);
-    add_tooltip(window, IDB_MAIN_CHECK, "Check the time but don't change it");
+    add_tooltip(window, IDB_MAIN_CHECK, check_tooltip);
     add_tooltip(window, IDB_MAIN_CORRECT, "Check the time and change it");
     add_tooltip(window, IDB_MAIN_TIME_ZONE, "Time Zone data");
     add_tooltip(window, IDB_MAIN_ABOUT, "About Pendulark: version, folders and system");
-    sync_step = 0;
-    shown_step = 0;
-    sync_failed = 0;
     char computer[600] = "";
     DWORD size = sizeof computer;
     if (!GetComputerNameA(computer, &size)) computer[0] = 0;
@@ -75,6 +72,15 @@ void init_main_dialog(HWND window) {
         status_hold_ticks = hold_result;
         write_log(settings_unreadable_text);
     }
+}
+
+// A due AutoSync waits for a running cycle to end, and for Options to close,
+// where a change could reach a cycle halfway; the display tick looks again.
+static void start_due_autosync(HWND window) {
+    if (sync_running || settings_window_open) return;
+    autosync_waiting = 0;
+    begin_sync_cycle(window, 1);
+    arm_autosync();
 }
 
 // Time, line break, long date, in the user's formats.
@@ -106,6 +112,7 @@ static void show_with_server_state(const char* text) {
 }
 
 void display_tick(HWND window) {
+    if (autosync_waiting) start_due_autosync(window);
     if (!in_tray) show_clock(window, IDT_MAIN_COMPUTER_CLOCK, nullptr);
     if (server_clock_valid == 1) advance_server_clock(window);
     if (sync_running) return;
@@ -127,8 +134,8 @@ void autosync_tick(HWND window) {
     }
     if (!autosync_due()) return;
     KillTimer(window, TIMER_AUTOSYNC);
-    begin_sync_cycle(window, 1);
-    arm_autosync();
+    autosync_waiting = 1;
+    start_due_autosync(window);
 }
 
 static void save_and_quit() {
@@ -146,12 +153,10 @@ void on_main_command(HWND window, int command) {
                 abort_sync_cycle(window);
                 break;
             }
-            sync_aborted = 0;
             begin_sync_cycle(window, 0);
             break;
         case IDB_MAIN_CORRECT:
             if (sync_step != 0) break;
-            sync_aborted = 0;
             begin_sync_cycle(window, 1);
             break;
         case IDB_MAIN_OPTIONS:

@@ -6,6 +6,7 @@
 #include "store/settings_store.h"
 
 uint32_t autosync_armed;
+uint32_t autosync_waiting;
 uint64_t autosync_start_tick;
 uint64_t autosync_period_ms;
 
@@ -35,6 +36,7 @@ void arm_autosync() {
 void disarm_autosync() {
     if (autosync_armed) KillTimer(main_window, TIMER_AUTOSYNC);
     autosync_armed = 0;
+    autosync_waiting = 0;
 }
 
 int autosync_due() {

@@ -9,6 +9,8 @@
 constexpr int countdown_text_size = 64;
 
 extern uint32_t autosync_armed;
+// 1 when the period has run out and the cycle waits for its turn.
+extern uint32_t autosync_waiting;
 extern uint64_t autosync_start_tick;  // GetTickCount64 when armed
 extern uint64_t autosync_period_ms;
 

@@ -65,7 +65,7 @@ static void log_correction(const char* old_time) {
 }
 
 void correct_clock(int apply) {
-    bool sntp = effective_protocol() == protocol_sntp;
+    bool sntp = reply_protocol == protocol_sntp;
     int64_t sum = offset_sum;
     if (sntp && !force_time_protocol && (sum > large_offset_sum || sum < -large_offset_sum)) force_time_protocol = 1;
     bool absolute = !sntp || correct_mode == 0 || force_time_protocol;

@@ -16,6 +16,8 @@ uint32_t correct_mode;
 uint32_t sync_aborted;
 uint32_t average_count;
 
+static const char no_server_text[] = "Unable to sync: no server in ServFile.txt";
+
 // Averaging keeps every sample whole: milliseconds since 1900, each carried
 // forward to the latest accumulation, and the offsets of SNTP samples.
 static uint64_t average_total_ms;
@@ -45,16 +47,34 @@ static void start_attempt() {
     if (!start_sync_worker()) sync_failed = 1;
 }
 
+// A list without one usable entry has no server to ask: the cycle ends as a
+// failure rather than ask whatever name was left from before.
+static void end_without_server(HWND window) {
+    show_status(no_server_text);
+    if (log_errors()) write_log(no_server_text);
+    KillTimer(window, TIMER_SYNC);
+    end_sync_cycle(window);
+    status_hold_ticks = hold_result;
+}
+
 void start_sync_cycle(HWND window) {
     if (sync_running) return;
-    sync_running = 1;
+    {
+        // Taken with the name's lock: a time server's report then sees the
+        // cycle before it writes the name.
+        std::lock_guard<std::mutex> g(server_name_lock);
+        sync_running = 1;
+    }
     force_time_protocol = 0;
-    SetDlgItemTextA(window, IDB_MAIN_CHECK, "Abort");
-    set_control_enabled(window, IDB_MAIN_CORRECT, 0);
-    set_control_enabled(window, IDB_MAIN_OPTIONS, 0);
-    add_tooltip(window, IDB_MAIN_CHECK, "Cancel Pendulark operation");
+    // An abort stops its own cycle only; every new one may fail over.
+    sync_aborted = 0;
+    show_commands_busy(window, 1);
     show_status("");
-    load_list_entry();
+    uint32_t loaded = load_list_entry();
+    if (effective_server_source() == source_list && !(loaded & entry_loaded)) {
+        end_without_server(window);
+        return;
+    }
     cycle_first_index = settings.server_index;
     offset_sum = 0;
     average_count = 0;
@@ -66,10 +86,7 @@ void start_sync_cycle(HWND window) {
 }
 
 void end_sync_cycle(HWND window) {
-    SetDlgItemTextA(window, IDB_MAIN_CHECK, "Check");
-    set_control_enabled(window, IDB_MAIN_CORRECT, 1);
-    set_control_enabled(window, IDB_MAIN_OPTIONS, 1);
-    add_tooltip(window, IDB_MAIN_CHECK, "Check the time but don't change it");
+    show_commands_busy(window, 0);
     sync_running = 0;
     sync_step = 0;
     shown_step = 0;
@@ -126,7 +143,7 @@ static void take_mean() {
     server_milliseconds = 0;
     if (average_all_sntp) offset_sum = average_offset_total / (int64_t)average_count;
     // A mix of protocols has no common offset: the mean time is applied whole.
-    else if (effective_protocol() == protocol_sntp) force_time_protocol = 1;
+    else if (reply_protocol == protocol_sntp) force_time_protocol = 1;
 }
 
 static void add_sample() {
@@ -135,7 +152,7 @@ static void add_sample() {
     if (average_count) carried += (uint64_t)(now - average_last_tick) * average_count;
     average_last_tick = now;
     average_total_ms += sample_ms() + carried;
-    bool sntp = effective_protocol() == protocol_sntp && !force_time_protocol;
+    bool sntp = reply_protocol == protocol_sntp && !force_time_protocol;
     if (sntp) average_offset_total += offset_sum;
     else average_all_sntp = 0;
     average_count++;
@@ -184,6 +201,8 @@ static void handle_failure(HWND window) {
     } else {
         next_sync_attempt();
     }
+    // A failure that ended the cycle stays as long as a result would.
+    if (!sync_running) status_hold_ticks = hold_result;
 }
 
 // One status text per tick, up to the step the worker has reached.
@@ -228,7 +247,7 @@ static void handle_success(HWND window) {
     if (correct_mode == 1) {
         correct_clock(1);
         if (sync_failed) show_status("Error setting Time Change Privileges");
-        else if (effective_protocol() == protocol_time || force_time_protocol) show_status("Time Corrected");
+        else if (reply_protocol == protocol_time || force_time_protocol) show_status("Time Corrected");
         else show_correction_amount();
     } else {
         status_hold_ticks = hold_then_ready;

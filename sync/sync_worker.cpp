@@ -20,6 +20,7 @@ std::atomic<uint32_t> reply_tick;
 std::atomic<uint32_t> timeout_ticks;
 std::atomic<uint32_t> force_time_protocol;
 std::atomic<uint32_t> auto_protocol{1};
+std::atomic<uint32_t> reply_protocol;
 std::atomic<uint32_t> server_clock_valid;
 
 std::mutex sync_text_lock;
@@ -160,6 +161,7 @@ void publish_reply(const attempt& a) {
     publish(a, [&] {
         sync_step = step_reply;
         reply_tick = tick;
+        reply_protocol = a.time_protocol ? protocol_time : protocol_sntp;
     });
 }
 

@@ -19,6 +19,9 @@ extern std::atomic<uint32_t> reply_tick;
 extern std::atomic<uint32_t> timeout_ticks;   // 100 ms ticks left
 extern std::atomic<uint32_t> force_time_protocol;
 extern std::atomic<uint32_t> auto_protocol;   // under "Auto": 1 SNTP, 0 Time Protocol
+// The protocol the attempt asked by, published with its reply: what the
+// correction and the texts go by, whatever the settings say meanwhile.
+extern std::atomic<uint32_t> reply_protocol;
 extern std::atomic<uint32_t> server_clock_valid;
 
 // The address of the server being asked, as text; read and write it under sync_text_lock.

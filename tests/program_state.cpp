@@ -38,6 +38,7 @@ void reset_program_state() {
     timeout_ticks = 0;
     force_time_protocol = 0;
     auto_protocol = 1;
+    reply_protocol = 0;
     server_clock_valid = 0;
     {
         std::lock_guard<std::mutex> g(sync_text_lock);
@@ -49,6 +50,8 @@ void reset_program_state() {
     sync_aborted = 0;
     average_count = 0;
     autosync_armed = 0;
+    autosync_waiting = 0;
+    settings_window_open = 0;
     autosync_start_tick = 0;
     autosync_period_ms = 0;
     instance_handle = nullptr;

@@ -32,8 +32,10 @@ protected:
         set_current_server_name("time.example");
     }
     // A Time Protocol answer of `seconds`, corrected `elapsed_ms` after it came.
+    // The live setting says SNTP: the reply's own protocol is what counts.
     void time_protocol_answer(uint32_t seconds, DWORD elapsed_ms) {
-        settings.protocol = 0;
+        settings.protocol = protocol_sntp;
+        reply_protocol = protocol_time;
         server_seconds = seconds;
         reply_tick = GetTickCount();
         os_test_advance_ms(elapsed_ms);
@@ -71,7 +73,7 @@ TEST_F(ClockCorrection, AnswersAfterThe2036RolloverLandInTheNextEra) {
 }
 
 TEST_F(ClockCorrection, SntpMovesTheClockByHalfTheOffsetSum) {
-    settings.protocol = 1;
+    reply_protocol = protocol_sntp;
     os_test_set_utc(2026, 12, 7, 12, 0, 0, 500);
     offset_sum = -3 * second;
     correct_clock(1);
@@ -86,7 +88,7 @@ TEST_F(ClockCorrection, SntpMovesTheClockByHalfTheOffsetSum) {
 }
 
 TEST_F(ClockCorrection, LargeOffsetsFallBackToTheWholeSeconds) {
-    settings.protocol = 2;  // Auto, with SNTP chosen
+    reply_protocol = protocol_sntp;
     os_test_set_utc(2026, 12, 7, 12, 0, 0);
     server_seconds = new_year_2006;
     reply_tick = GetTickCount();
@@ -103,7 +105,7 @@ TEST_F(ClockCorrection, LargeOffsetsFallBackToTheWholeSeconds) {
 }
 
 TEST_F(ClockCorrection, CheckOnlyShowsTheServerClock) {
-    settings.protocol = 1;
+    reply_protocol = protocol_sntp;
     os_test_set_bias(-60);
     correct_mode = 0;
     server_seconds = new_year_2006;
@@ -129,7 +131,7 @@ TEST_F(ClockCorrection, MinuteOffsetAndMinutesSecondsOnly) {
     // and this clock 11:00:00.125 stay in the hour before, not an hour off.
     settings.offset_minutes = 0;
     settings.minutes_seconds_only = 1;
-    settings.protocol = 1;
+    reply_protocol = protocol_sntp;
     struct { int hour, minute, second, ms; double offset; int set_hour, set_minute, set_second, set_ms; } cases[] = {
         {11, 0, 0, 125, -0.25, 10, 59, 59, 875},
         {10, 59, 59, 875, 0.25, 11, 0, 0, 125},

@@ -11,6 +11,7 @@
 #include "shell/main_window.h"
 #include "store/directories.h"
 #include "store/settings_store.h"
+#include "dialogs/settings_dialog.h"
 #include "sync/autosync.h"
 #include "sync/clock_correction.h"
 #include "sync/sync_controller.h"
@@ -174,6 +175,34 @@ TEST_F(ThreadedMainWindow, AutoSyncTickCorrectsAndArmsAgain) {
     autosync_tick(window);
     EXPECT_EQ(sync_running, 0u);
     EXPECT_EQ(os_test_timer(window, TIMER_AUTOSYNC), 0u);
+}
+
+// A due AutoSync waits for a running cycle and for Options, then starts.
+TEST_F(ThreadedMainWindow, ADueAutoSyncWaitsItsTurn) {
+    settings.autosync_enabled = 1;
+    settings.autosync_count = 1;
+    settings.autosync_unit = unit_minutes;
+    settings.server_source = source_manual_a;
+    text_copy(settings.manual_address_a, sizeof settings.manual_address_a, own_loopback_address().c_str());
+    arm_autosync();
+    on_main_command(window, IDB_MAIN_CHECK);
+    // The first ticks of the window do not reset the running cycle.
+    ASSERT_TRUE(wait_until([] { return sync_step != 0; }));
+    init_main_dialog(window);
+    EXPECT_NE(sync_step, 0u);
+
+    os_test_advance_ms(60000);
+    autosync_tick(window);
+    EXPECT_EQ(correct_mode, 0u);
+    on_main_command(window, IDB_MAIN_CHECK);  // the Check ends: Options is open now
+    settings_window_open = 1;
+    display_tick(window);
+    EXPECT_EQ(sync_running, 0u);
+    settings_window_open = 0;
+    display_tick(window);
+    EXPECT_EQ(sync_running, 1u);
+    EXPECT_EQ(correct_mode, 1u);
+    EXPECT_EQ(autosync_start_tick, GetTickCount64());
 }
 
 TEST_F(ThreadedMainWindow, CheckTurnsIntoAbortAndEscSavesAndEnds) {

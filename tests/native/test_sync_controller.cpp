@@ -82,6 +82,7 @@ TEST_F(ThreadedSyncController, OneTextPerTickThenTheFailureAndNoFailOverFromAMan
     run_cycle();
     std::vector<std::string> expected = {"Initialising...", "Creating Socket...", "Unable to sync from not-an-address"};
     EXPECT_EQ(texts, expected);
+    EXPECT_EQ(status_hold_ticks, 40u);  // the failure stays as long as a result
     EXPECT_EQ(unanswered(), std::vector<std::string>{"not-an-address"});
     expect_buttons_back();
 }
@@ -90,12 +91,26 @@ TEST_F(ThreadedSyncController, FailOverAsksEveryEntryOnceThenEnds) {
     // Nobody listens: every connection is refused at once.
     write("ServFile.txt", servers[0] + "\r\n" + servers[1] + "\r\n" + servers[2] + "\r\n");
     settings.server_index = 1;
+    sync_aborted = 1;  // an abort of an earlier cycle, or of an earlier run
     start(1);
     run_cycle();
     EXPECT_EQ(unanswered(), (std::vector<std::string>{servers[1], servers[2], servers[0]}));
     EXPECT_EQ(status(), "Unable to sync from " + servers[0]);
+    EXPECT_EQ(status_hold_ticks, 40u);
     EXPECT_EQ(settings.server_index, 0u);  // the last entry tried
     EXPECT_EQ(os_test_set_time_calls(), 0);
+    expect_buttons_back();
+}
+
+TEST_F(ThreadedSyncController, AListWithoutAnEntryEndsTheCycleWithoutAskingAnyone) {
+    write("ServFile.txt", "# nothing but a remark\r\n");
+    set_current_server_name("left.over.example");
+    start(1);
+    EXPECT_EQ(sync_running, 0u);
+    EXPECT_EQ(status(), "Unable to sync: no server in ServFile.txt");
+    EXPECT_EQ(status_hold_ticks, 40u);
+    EXPECT_NE(read("dLog.txt").find("no server in ServFile.txt"), std::string::npos);
+    EXPECT_TRUE(unanswered().empty());
     expect_buttons_back();
 }
 
