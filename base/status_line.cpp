@@ -37,6 +37,8 @@ void post_status(const char* text, uint32_t hold) {
 }
 
 void show_posted_status() {
+    // A cycle that began since the post owns the line now.
+    if (sync_running) return;
     char text[status_text_size];
     uint32_t hold;
     {

@@ -48,8 +48,9 @@ std::string os_test_registry_value(const std::string& key, const std::string& na
 void os_test_set_privilege_available(bool available);
 int os_test_privilege_adjustments();
 
-// Name look-ups: a host added here resolves to its dotted address, after the
-// test releases it when held (or after 10 s); other names go to the host's resolver.
+// Name look-ups: a host added here resolves to its dotted address, and its
+// address back to its name, after the test releases it when held (or after
+// 10 s); other names go to the host's resolver.
 void os_test_add_host(const std::string& name, const std::string& address, bool held = false);
 void os_test_release_lookups();
 // Look-ups waiting for their release now.

@@ -1322,6 +1322,14 @@ int os_test_held_lookups() {
 // Names the tests did not add go to the host's own resolver.
 #undef gethostbyname
 
+// A slow resolver: the look-up waits for the test's release, 10 s at most.
+static void hold_lookup(std::unique_lock<std::mutex>& g) {
+    Machine& m = machine();
+    m.held_lookups++;
+    m.lookup_release.wait_for(g, std::chrono::seconds(10), [&] { return m.lookups_released; });
+    m.held_lookups--;
+}
+
 hostent* os_gethostbyname(const char* name) {
     thread_local hostent entry;
     thread_local in_addr address;
@@ -1334,11 +1342,7 @@ hostent* os_gethostbyname(const char* name) {
         return ::gethostbyname(name);
     }
     address = it->second.address;
-    if (it->second.held) {
-        m.held_lookups++;
-        m.lookup_release.wait_for(g, std::chrono::seconds(10), [&] { return m.lookups_released; });
-        m.held_lookups--;
-    }
+    if (it->second.held) hold_lookup(g);
     addresses[0] = (char*)&address;
     addresses[1] = nullptr;
     entry = hostent{};
@@ -1352,9 +1356,10 @@ hostent* os_gethostbyaddr(const char* address, int length, int type) {
     thread_local hostent entry;
     thread_local char name[256];
     if (length != 4 || type != AF_INET) return nullptr;
-    std::lock_guard<std::mutex> g(machine().lock);
+    std::unique_lock<std::mutex> g(machine().lock);
     for (auto& [host, known] : machine().hosts) {
         if (memcmp(&known.address, address, 4) != 0) continue;
+        if (known.held) hold_lookup(g);
         snprintf(name, sizeof name, "%s", host.c_str());
         entry = hostent{};
         entry.h_name = name;

@@ -1,5 +1,7 @@
 #include "server/time_server.h"
 
+#include <condition_variable>
+#include <deque>
 #include <mutex>
 
 #include "base/filetime.h"
@@ -17,6 +19,7 @@ std::atomic<uint32_t> time_server_running;
 static std::mutex server_lock;
 static SOCKET server_socket = INVALID_SOCKET;
 static HANDLE server_thread;
+static HANDLE report_thread;
 static uint32_t last_server;
 static std::atomic<uint32_t> server_log_level;
 
@@ -60,18 +63,52 @@ static void name_peer(const in_addr& address, char (&name)[server_name_size]) {
     text_copy(name, sizeof name, host && host->h_name ? host->h_name : inet_ntoa(address));
 }
 
-// Held back while a sync cycle owns the status line and the server name.
+// Clients waiting for their report, oldest first; a flood beyond the limit is
+// answered all the same, only not reported.
+static std::mutex report_lock;
+static std::condition_variable report_ready;
+static std::deque<in_addr> pending_reports;
+static const size_t pending_limit = 256;
+
+static void queue_report(const in_addr& peer) {
+    {
+        std::lock_guard<std::mutex> g(report_lock);
+        if (pending_reports.size() < pending_limit) pending_reports.push_back(peer);
+    }
+    report_ready.notify_one();
+}
+
+// The next client to report; false once the server has been stopped.
+static bool next_report(uint32_t server, in_addr* peer) {
+    std::unique_lock<std::mutex> g(report_lock);
+    report_ready.wait(g, [&] { return !running(server) || !pending_reports.empty(); });
+    if (!running(server)) return false;
+    *peer = pending_reports.front();
+    pending_reports.pop_front();
+    return true;
+}
+
+// The look-up may take seconds and a sync cycle minutes: the report waits for
+// both, the clients never do.
 static void report(uint32_t server, const in_addr& address) {
-    while (sync_running && running(server)) Sleep(500);
-    if (!running(server)) return;
     char name[server_name_size], line[status_text_size];
     name_peer(address, name);
-    set_current_server_name(name);
     text_copy(line, sizeof line, report_text);
     text_append(line, sizeof line, name);
-    // Logged before it is posted: whoever sees the report finds the line.
-    if (server_log_level != 0) write_log_with_server(report_text);
+    while (running(server) && !set_server_name_if_idle(name)) Sleep(wait_step_ms);
+    if (!running(server)) return;
+    if (server_log_level != 0) write_log(line);
     post_status(line, hold_result);
+}
+
+static DWORD WINAPI report_thread_main(LPVOID param) {
+    uint32_t server = (uint32_t)(uintptr_t)param;
+    WSADATA data;
+    if (WSAStartup(0x0101, &data) != 0) return 0;
+    in_addr peer;
+    while (next_report(server, &peer)) report(server, peer);
+    WSACleanup();
+    return 0;
 }
 
 static void serve(uint32_t server, SOCKET s) {
@@ -90,7 +127,7 @@ static void serve(uint32_t server, SOCKET s) {
             continue;
         }
         answer(client);
-        report(server, peer.sin_addr);
+        queue_report(peer.sin_addr);
     }
 }
 
@@ -117,24 +154,41 @@ void start_time_server() {
     if (server_thread) return;
     server_log_level = settings.log_level;
     if (++last_server == 0) ++last_server;
-    time_server_running = last_server;
+    {
+        // Reports of a stopped server are not this one's.
+        std::lock_guard<std::mutex> r(report_lock);
+        pending_reports.clear();
+        time_server_running = last_server;
+    }
     DWORD id;
-    server_thread = CreateThread(nullptr, 0, time_server_thread, (LPVOID)(uintptr_t)last_server, 0, &id);
-    if (!server_thread) time_server_running = 0;
+    LPVOID param = (LPVOID)(uintptr_t)last_server;
+    server_thread = CreateThread(nullptr, 0, time_server_thread, param, 0, &id);
+    report_thread = server_thread ? CreateThread(nullptr, 0, report_thread_main, param, 0, &id) : nullptr;
+    if (report_thread) return;
+    // Without its reporter the server would answer unseen: neither runs.
+    time_server_running = 0;
 }
 
 void set_time_server_log_level(uint32_t level) { server_log_level = level; }
 
 void stop_time_server() {
     SOCKET s;
-    HANDLE thread;
+    HANDLE thread, reporter;
     {
         std::lock_guard<std::mutex> g(server_lock);
-        time_server_running = 0;
+        {
+            std::lock_guard<std::mutex> r(report_lock);
+            time_server_running = 0;
+        }
         s = server_socket;
         server_socket = INVALID_SOCKET;
         thread = server_thread;
         server_thread = nullptr;
+        reporter = report_thread;
+        report_thread = nullptr;
     }
+    report_ready.notify_all();
     end_blocked_thread(s, thread);
+    // A reporter inside a look-up is let go; it reports nothing afterwards.
+    end_blocked_thread(INVALID_SOCKET, reporter);
 }

@@ -1,5 +1,6 @@
 #include "store/server_list.h"
 
+#include "base/status_line.h"
 #include "base/text.h"
 #include "resources/pendulark_ids.h"
 #include "store/directories.h"
@@ -16,6 +17,13 @@ char current_server_name[server_name_size];
 void set_current_server_name(const char* name) {
     std::lock_guard<std::mutex> g(server_name_lock);
     text_copy(current_server_name, sizeof current_server_name, name);
+}
+
+bool set_server_name_if_idle(const char* name) {
+    std::lock_guard<std::mutex> g(server_name_lock);
+    if (sync_running) return false;
+    text_copy(current_server_name, sizeof current_server_name, name);
+    return true;
 }
 
 void copy_current_server_name(char (&out)[server_name_size]) {

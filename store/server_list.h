@@ -14,6 +14,9 @@ constexpr int server_name_size = 600;
 extern std::mutex server_name_lock;
 extern char current_server_name[server_name_size];
 void set_current_server_name(const char* name);
+// The time server's report takes the name only while no sync cycle runs,
+// checked under the lock that a starting cycle takes; whether it did.
+bool set_server_name_if_idle(const char* name);
 void copy_current_server_name(char (&out)[server_name_size]);
 
 // 1 when the default list could not be made or the last filling found no entry.

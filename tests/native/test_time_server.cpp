@@ -82,20 +82,43 @@ TEST_F(ThreadedTimeServer, RepliesOnBothSidesOf2036) {
     EXPECT_EQ(ask_time_server(address, client), std::string("\x00\x00\x00\x01", 4));
 }
 
-TEST_F(ThreadedTimeServer, ReportsWaitForTheSyncCycleAndSoDoesTheNextClient) {
+// Clients are answered at once, during a sync cycle and during a slow look-up
+// of a name; only the report waits.
+TEST_F(ThreadedTimeServer, OnlyTheReportWaitsForTheCycleAndTheLookUp) {
+    os_test_add_host("slow.example", client, true);
+    set_current_server_name("list.example");
     sync_running = 1;
     start();
-    EXPECT_EQ(ask_time_server(address, client).size(), 4u);  // the reply comes at once
-    std::string second;
-    std::thread next([&] { second = ask_time_server(address, client); });
-    // The server holds its report in half-second waits: two of them show it waited.
+    for (int i = 0; i < 3; i++) EXPECT_EQ(ask_time_server(address, client).size(), 4u);
+    ASSERT_TRUE(wait_until([] { return os_test_held_lookups() == 1; }));
+    os_test_release_lookups();
+    // The report waits in steps of the server's own: a second of them shows it waited.
     DWORD held_from = GetTickCount();
     ASSERT_TRUE(wait_until([&] { return GetTickCount() - held_from >= 1000; }));
     EXPECT_TRUE(os_test_take_posted(window).empty());
+    char name[server_name_size];
+    copy_current_server_name(name);
+    EXPECT_STREQ(name, "list.example") << "the cycle's name was overwritten";
     sync_running = 0;
     EXPECT_TRUE(report_posted());
-    next.join();
-    EXPECT_EQ(second.size(), 4u);
+    EXPECT_EQ(status(), "Server Pendularked slow.example");
+}
+
+TEST_F(ThreadedTimeServer, AStoppedServerReportsNothingMore) {
+    settings.log_level = 2;
+    os_test_add_host("slow.example", client, true);
+    set_current_server_name("list.example");
+    start();
+    EXPECT_EQ(ask_time_server(address, client).size(), 4u);
+    ASSERT_TRUE(wait_until([] { return os_test_held_lookups() == 1; }));
+    stop_time_server();
+    os_test_release_lookups();
+    ASSERT_TRUE(wait_until([] { return os_test_live_threads() == 0; }));
+    EXPECT_TRUE(os_test_take_posted(window).empty());
+    EXPECT_FALSE(exists("dLog.txt"));
+    char name[server_name_size];
+    copy_current_server_name(name);
+    EXPECT_STREQ(name, "list.example");
 }
 
 TEST_F(ThreadedTimeServer, ATakenPortIsTriedOnceASecondAndAStopEndsTheWaitAtOnce) {
