@@ -35,6 +35,10 @@ void set_control_enabled(HWND dialog, int control, int enable) {
     EnableWindow(GetDlgItem(dialog, control), enable);
 }
 
+void broadcast_change(UINT message) {
+    SendMessageTimeoutA(HWND_BROADCAST, message, 0, 0, SMTO_ABORTIFHUNG, 1000, nullptr);
+}
+
 void set_topmost(HWND window, uint32_t flag) {
     SetWindowPos(window, flag == 1 ? HWND_TOPMOST : HWND_NOTOPMOST, 0, 0, 0, 0,
                  SWP_NOSIZE | SWP_NOMOVE | SWP_NOACTIVATE);

@@ -21,5 +21,7 @@ void read_control_text(HWND dialog, int control, char (&out)[N]) {
     if (GetDlgItemTextA(dialog, control, out, (int)N) == 0) out[0] = 0;
     out[N - 1] = 0;
 }
+// Tells every top-level window of a change; a hung window is skipped, not waited for.
+void broadcast_change(UINT message);
 // Above every other window when flag is exactly 1.
 void set_topmost(HWND window, uint32_t flag);

@@ -44,7 +44,7 @@ void restore_time_zone() {
         if (log_errors()) write_log("Time Zone Restore Failed");
         return;
     }
-    SendMessageA(HWND_BROADCAST, WM_WININICHANGE, 0, 0);
+    broadcast_change(WM_WININICHANGE);
     if (log_errors()) write_log("Time Zone Restored");
 }
 

@@ -37,6 +37,7 @@ typedef HANDLE HKEY;
 typedef HANDLE HWND;
 typedef uintptr_t WPARAM;
 typedef uintptr_t UINT_PTR;
+typedef uintptr_t DWORD_PTR;
 typedef HANDLE HINSTANCE;
 typedef HANDLE HMENU;
 typedef HANDLE HICON;
@@ -307,6 +308,9 @@ ULONGLONG GetTickCount64();
 #define CB_SETCURSEL 0x014Eu
 #define CB_ERR (-1)
 LRESULT SendMessageA(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
+#define SMTO_ABORTIFHUNG 0x0002
+LRESULT SendMessageTimeoutA(HWND window, UINT message, WPARAM wparam, LPARAM lparam, UINT flags, UINT timeout,
+                            DWORD_PTR* result);
 LRESULT SendDlgItemMessageA(HWND dialog, int control, UINT message, WPARAM wparam, LPARAM lparam);
 
 // Registry

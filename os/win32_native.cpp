@@ -817,10 +817,19 @@ int GetDateFormatA(LCID, DWORD flags, const SYSTEMTIME* date, const char* format
 
 static Machine::Control* control_of(HWND handle);
 
-LRESULT SendMessageA(HWND window, UINT message, WPARAM, LPARAM lparam) {
+// Only a broadcast that skips hung windows is counted: a plain SendMessage to
+// every window would wait on the first one that hangs.
+LRESULT SendMessageTimeoutA(HWND window, UINT message, WPARAM, LPARAM, UINT flags, UINT timeout, DWORD_PTR* result) {
     std::lock_guard<std::mutex> g(machine().lock);
-    if (window == HWND_BROADCAST && message == WM_TIMECHANGE) machine().time_change_broadcasts++;
-    if (window == HWND_BROADCAST && message == WM_WININICHANGE) machine().setting_change_broadcasts++;
+    bool bounded = (flags & SMTO_ABORTIFHUNG) && timeout > 0;
+    if (window == HWND_BROADCAST && message == WM_TIMECHANGE && bounded) machine().time_change_broadcasts++;
+    if (window == HWND_BROADCAST && message == WM_WININICHANGE && bounded) machine().setting_change_broadcasts++;
+    if (result) *result = 0;
+    return 1;
+}
+
+LRESULT SendMessageA(HWND, UINT message, WPARAM, LPARAM lparam) {
+    std::lock_guard<std::mutex> g(machine().lock);
     if (message == TTM_ADDTOOLA || message == TTM_DELTOOLA) {
         const TOOLINFOA* tool = (const TOOLINFOA*)lparam;
         Machine::Control* c = control_of((HWND)tool->uId);

@@ -100,8 +100,10 @@ static void advance_server_clock(HWND window) {
     settings.server_clock = filetime_from(filetime_of(settings.server_clock) + elapsed_ms * 10000);
     server_clock_tick = now;
     if (in_tray) return;
+    FILETIME local_time;
     SYSTEMTIME local;
-    if (FileTimeToSystemTime(&settings.server_clock, &local)) show_clock(window, IDT_MAIN_SERVER_CLOCK, &local);
+    if (FileTimeToLocalFileTime(&settings.server_clock, &local_time) && FileTimeToSystemTime(&local_time, &local))
+        show_clock(window, IDT_MAIN_SERVER_CLOCK, &local);
 }
 
 static void show_with_server_state(const char* text) {

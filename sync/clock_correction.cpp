@@ -1,5 +1,6 @@
 #include "sync/clock_correction.h"
 
+#include "base/controls.h"
 #include "base/filetime.h"
 #include "base/privileges.h"
 #include "base/text.h"
@@ -31,10 +32,10 @@ static uint64_t offset_server_time() {
     return clock_now() + (uint64_t)shift;
 }
 
+// Kept in UTC and turned into local time as it is shown, so that a change of
+// daylight saving shows at once.
 static void show_server_clock(uint64_t utc) {
-    FILETIME t = filetime_from(utc), local;
-    FileTimeToLocalFileTime(&t, &local);
-    settings.server_clock = local;
+    settings.server_clock = filetime_from(utc);
     server_clock_valid = 1;
 }
 
@@ -86,20 +87,14 @@ void correct_clock(int apply) {
     FileTimeToSystemTime(&target_ft, &target);
     char old_time[server_name_size] = "";
     GetTimeFormatA(0, 0, nullptr, nullptr, old_time, sizeof old_time);
-    if (SetSystemTime(&target)) SendMessageA(HWND_BROADCAST, WM_TIMECHANGE, 0, 0);
+    if (SetSystemTime(&target)) broadcast_change(WM_TIMECHANGE);
     else sync_failed = 1;
 
     correct_mode = 0;
     server_clock_tick = GetTickCount();
     // A clock that refused the change does not show the server's time; the
     // server clock then keeps the time taken from the answer.
-    if (settings.offset_minutes == 0 && !sync_failed) {
-        SYSTEMTIME local_now;
-        GetLocalTime(&local_now);
-        FILETIME local;
-        SystemTimeToFileTime(&local_now, &local);
-        settings.server_clock = local;
-    }
+    if (settings.offset_minutes == 0 && !sync_failed) settings.server_clock = filetime_from(clock_now());
     server_clock_valid = 1;
     log_correction(old_time);
 }

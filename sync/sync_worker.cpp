@@ -176,7 +176,6 @@ bool exchange_time_protocol(attempt& a) {
 }
 
 bool exchange_sntp(attempt& a) {
-    publish(a, [] { server_clock_valid = 0; });
     unsigned char packet[sntp_packet_size] = {27};
     uint64_t t1 = filetime_to_timestamp(clock_now());
     write_be64(packet + 40, t1);

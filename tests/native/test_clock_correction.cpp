@@ -115,7 +115,7 @@ TEST_F(ClockCorrection, CheckOnlyShowsTheServerClock) {
     EXPECT_EQ(os_test_set_time_calls(), 0);
     EXPECT_EQ(correct_mode, 0u);
     EXPECT_EQ(server_clock_valid, 1u);
-    EXPECT_EQ(filetime_of(settings.server_clock), at(2006, 1, 1, 1, 0, 0));
+    EXPECT_EQ(filetime_of(settings.server_clock), at(2006, 1, 1, 0, 0, 0));  // kept in UTC
 }
 
 TEST_F(ClockCorrection, MinuteOffsetAndMinutesSecondsOnly) {

@@ -98,6 +98,8 @@ TEST_F(MainWindow, DisplayTickShowsClocksThenReadyThenTheCountdown) {
     EXPECT_EQ(status(), "kept");
 }
 
+// Kept in UTC, shown in the zone's time of the moment: a change of daylight
+// saving shows at the next tick.
 TEST_F(MainWindow, ServerClockRunsOnFromTheAnswer) {
     os_test_set_bias(-60);
     settings.server_clock = filetime_from(os_test_utc());
@@ -105,8 +107,11 @@ TEST_F(MainWindow, ServerClockRunsOnFromTheAnswer) {
     server_clock_valid = 1;
     os_test_advance_ms(2500);
     display_tick(window);
-    EXPECT_EQ(os_test_control_text(window, IDT_MAIN_SERVER_CLOCK), "10:05:11 AM\r\nMonday, December 7, 2026");
+    EXPECT_EQ(os_test_control_text(window, IDT_MAIN_SERVER_CLOCK), "11:05:11 AM\r\nMonday, December 7, 2026");
     EXPECT_EQ(server_clock_tick, GetTickCount());
+    os_test_set_bias(-120);
+    display_tick(window);
+    EXPECT_EQ(os_test_control_text(window, IDT_MAIN_SERVER_CLOCK), "12:05:11 PM\r\nMonday, December 7, 2026");
 }
 
 TEST_F(MainWindow, CountdownShowsTwoUnitsCutNotRounded) {
