@@ -93,6 +93,17 @@ static void fill_list(HWND dialog, const list_items& list) {
         if (item) SendDlgItemMessageA(dialog, list.control, CB_INSERTSTRING, (WPARAM)-1, (LPARAM)item);
 }
 
+static void add_server_choice(const char* entry, void* dialog) {
+    SendDlgItemMessageA((HWND)dialog, IDL_SETTINGS_SERVERS, CB_INSERTSTRING, (WPARAM)-1, (LPARAM)entry);
+}
+
+// The list read anew, with entry server_index chosen.
+static void refresh_server_choices(HWND dialog) {
+    SendDlgItemMessageA(dialog, IDL_SETTINGS_SERVERS, CB_RESETCONTENT, 0, 0);
+    list_server_entries(add_server_choice, dialog);
+    SendDlgItemMessageA(dialog, IDL_SETTINGS_SERVERS, CB_SETCURSEL, settings.server_index, 0);
+}
+
 static void select(HWND dialog, int control, uint32_t position) {
     SendDlgItemMessageA(dialog, control, CB_SETCURSEL, position, 0);
 }

@@ -2,7 +2,6 @@
 
 #include "base/status_line.h"
 #include "base/text.h"
-#include "resources/pendulark_ids.h"
 #include "store/directories.h"
 #include "store/settings_store.h"
 
@@ -90,7 +89,8 @@ namespace {
 
 // One line as it is gathered; text beyond the buffer is dropped, the line still counts.
 struct list_reader {
-    HWND dialog = nullptr;
+    server_entry_taker take_all = nullptr;
+    void* context = nullptr;
     uint32_t wanted = 0;
     uint32_t count = 0;
     bool comment = false, found = false;
@@ -106,7 +106,7 @@ struct list_reader {
     }
     void take_entry() {
         if (wanted == 0) {
-            if (dialog) SendDlgItemMessageA(dialog, IDL_SETTINGS_SERVERS, CB_INSERTSTRING, count, (LPARAM)line);
+            take_all(line, context);
             count++;
             return;
         }
@@ -129,28 +129,32 @@ struct list_reader {
 
 }  // namespace
 
-uint32_t read_server_list(HWND dialog, uint32_t n) {
+static void read_list(list_reader& reader) {
     char path[dir_text_size];
     resolve_data_file(path, list_name);
-    list_reader reader;
-    reader.dialog = dialog;
-    reader.wanted = n;
     HANDLE file = open_list(path);
-    if (file != INVALID_HANDLE_VALUE) {
-        char chunk[4096];
-        DWORD got = 0;
-        while (!reader.found && ReadFile(file, chunk, sizeof chunk, &got, nullptr) && got > 0)
-            for (DWORD i = 0; i < got && !reader.found; i++) reader.take(chunk[i]);
-        // The last line needs no line end.
-        if (!reader.found) reader.end_line();
-        CloseHandle(file);
-    }
-    if (reader.count == 0 || (n != 0 && !reader.found)) return 0;
-    return 1;
+    if (file == INVALID_HANDLE_VALUE) return;
+    char chunk[4096];
+    DWORD got = 0;
+    while (!reader.found && ReadFile(file, chunk, sizeof chunk, &got, nullptr) && got > 0)
+        for (DWORD i = 0; i < got && !reader.found; i++) reader.take(chunk[i]);
+    // The last line needs no line end.
+    if (!reader.found) reader.end_line();
+    CloseHandle(file);
 }
 
-void refresh_server_choices(HWND dialog) {
-    SendDlgItemMessageA(dialog, IDL_SETTINGS_SERVERS, CB_RESETCONTENT, 0, 0);
-    server_list_unavailable = read_server_list(dialog, 0) ? 0 : 1;
-    SendDlgItemMessageA(dialog, IDL_SETTINGS_SERVERS, CB_SETCURSEL, settings.server_index, 0);
+uint32_t read_server_list(uint32_t n) {
+    list_reader reader;
+    reader.wanted = n;
+    read_list(reader);
+    return reader.found ? 1 : 0;
+}
+
+uint32_t list_server_entries(server_entry_taker take, void* context) {
+    list_reader reader;
+    reader.take_all = take;
+    reader.context = context;
+    read_list(reader);
+    server_list_unavailable = reader.count == 0 ? 1 : 0;
+    return reader.count != 0;
 }

@@ -29,8 +29,9 @@ uint32_t effective_server_source();
 void resolve_data_file(char* out, const char* name);
 // Writes the default list where the list is looked for, unless a list is there.
 void ensure_server_list();
-// n = 0: every entry into the server list of the dialog; n >= 1: entry n into
-// current_server_name. 1 when there is an entry and, for n >= 1, entry n was found.
-uint32_t read_server_list(HWND dialog, uint32_t n);
-// Refills the dialog's server list and selects entry server_index.
-void refresh_server_choices(HWND dialog);
+// Entry n (from 1) into current_server_name; 1 when it was found.
+uint32_t read_server_list(uint32_t n);
+// Every entry in file order to take, for whoever shows them; 1 when there was
+// one. Sets server_list_unavailable by the answer.
+using server_entry_taker = void (*)(const char* entry, void* context);
+uint32_t list_server_entries(server_entry_taker take, void* context);

@@ -122,7 +122,7 @@ void next_sync_attempt() {
     // Every entry has been asked once: the cycle ends on the last one, rather
     // than asking the same servers again within seconds.
     settings.server_index = last_tried;
-    if (loaded) read_server_list(nullptr, last_tried + 1);
+    if (loaded) read_server_list(last_tried + 1);
     KillTimer(main_window, TIMER_SYNC);
     end_sync_cycle(main_window);
     if (settings.multi_site_average && average_count != 0) shown_step = shown_fallback;
@@ -277,7 +277,7 @@ void take_sync_state_from_settings() {
 }
 
 uint32_t load_list_entry() {
-    if (read_server_list(nullptr, settings.server_index + 1)) return entry_loaded;
+    if (read_server_list(settings.server_index + 1)) return entry_loaded;
     settings.server_index = 0;
-    return entry_wrapped | (read_server_list(nullptr, 1) ? entry_loaded : 0);
+    return entry_wrapped | (read_server_list(1) ? entry_loaded : 0);
 }

@@ -11,8 +11,6 @@
 
 namespace {
 
-HWND const dialog = (HWND)0x1234;
-
 class ServerList : public Machine {
 protected:
     void SetUp() override {
@@ -27,8 +25,10 @@ protected:
         return current_server_name;
     }
     std::vector<std::string> choices() {
-        refresh_server_choices(dialog);
-        return os_test_combo_items(dialog, IDL_SETTINGS_SERVERS);
+        std::vector<std::string> entries;
+        list_server_entries([](const char* entry, void* all) { ((std::vector<std::string>*)all)->push_back(entry); },
+                            &entries);
+        return entries;
     }
 };
 
@@ -67,7 +67,7 @@ TEST_F(ServerList, ANewListGoesWithTheUsersData) {
     write("ServFile.txt", "old.example\r\n");
     ensure_server_list();
     EXPECT_FALSE(exists("data/ServFile.txt"));
-    ASSERT_EQ(read_server_list(nullptr, 1), 1u);
+    ASSERT_EQ(read_server_list(1), 1u);
     EXPECT_EQ(name(), "old.example");
 }
 
@@ -75,10 +75,10 @@ TEST_F(ServerList, DataDirectoryComesFirst) {
     std::filesystem::create_directory(dir + "data");
     text_copy(data_dir, dir_text_size, os_test_windows_path(dir + "data/").c_str());
     write("ServFile.txt", "beside.program\r\n");
-    ASSERT_EQ(read_server_list(nullptr, 1), 1u);
+    ASSERT_EQ(read_server_list(1), 1u);
     EXPECT_EQ(name(), "beside.program");
     write("data/ServFile.txt", "in.data\r\n");
-    ASSERT_EQ(read_server_list(nullptr, 1), 1u);
+    ASSERT_EQ(read_server_list(1), 1u);
     EXPECT_EQ(name(), "in.data");
 }
 
@@ -95,13 +95,12 @@ TEST_F(ServerList, LineGrammar) {
           "no-line-end");
     std::vector<std::string> expected = {"first.example", "  spaced  ", "split", "by-lf", "cr.only", "no-line-end"};
     EXPECT_EQ(choices(), expected);
-    EXPECT_EQ(os_test_combo_selection(dialog, IDL_SETTINGS_SERVERS), 0);
     for (uint32_t n = 1; n <= expected.size(); n++) {
-        ASSERT_EQ(read_server_list(nullptr, n), 1u);
+        ASSERT_EQ(read_server_list(n), 1u);
         EXPECT_EQ(name(), expected[n - 1]);
     }
     name("unchanged");
-    EXPECT_EQ(read_server_list(nullptr, 7), 0u);
+    EXPECT_EQ(read_server_list(7), 0u);
     EXPECT_EQ(name(), "unchanged");
 }
 
@@ -126,9 +125,9 @@ TEST_F(ServerList, LineEndsOfEveryEditorAndAListWithoutEntries) {
 
 TEST_F(ServerList, OverlongLineIsCutAndKeepsItsNumber) {
     write("ServFile.txt", std::string(5000, 'x') + "\r\nafter.example\r\n");
-    ASSERT_EQ(read_server_list(nullptr, 1), 1u);
+    ASSERT_EQ(read_server_list(1), 1u);
     EXPECT_EQ(name(), std::string(599, 'x'));
-    ASSERT_EQ(read_server_list(nullptr, 2), 1u);
+    ASSERT_EQ(read_server_list(2), 1u);
     EXPECT_EQ(name(), "after.example");
 }
 
@@ -137,7 +136,7 @@ TEST_F(ServerList, ListHeldOpenOrUncreatable) {
     HANDLE held = CreateFileA(os_test_windows_path(dir + "ServFile.txt").c_str(), GENERIC_READ, 0, nullptr,
                               OPEN_EXISTING, 0, nullptr);
     ASSERT_NE(held, INVALID_HANDLE_VALUE);
-    EXPECT_EQ(read_server_list(nullptr, 1), 0u);
+    EXPECT_EQ(read_server_list(1), 0u);
     EXPECT_EQ(name(), "unchanged");
     // A list that exists but is held is never replaced by the default one.
     ensure_server_list();

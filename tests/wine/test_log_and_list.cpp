@@ -43,7 +43,7 @@ TEST_F(LogAndList, HeldLogDropsTheLineAndAFailedCopyKeepsTheLog) {
 
 TEST_F(LogAndList, DefaultListIsWrittenAndRead) {
     ensure_server_list();
-    ASSERT_EQ(read_server_list(nullptr, 5), 1u);
+    ASSERT_EQ(read_server_list(5), 1u);
     std::lock_guard<std::mutex> g(server_name_lock);
     EXPECT_STREQ(current_server_name, "time.cloudflare.com");
 }
