@@ -27,12 +27,26 @@ static void run_message_loop() {
     }
 }
 
+// The running copy's window, or none; a copy that is just ending still holds
+// the mutex for a moment, so a start that finds no window looks again a
+// little later. Returns with the mutex ours when no other copy runs.
+static bool another_copy_runs(HWND* running) {
+    for (int look = 0; look < 20; look++) {
+        HANDLE mutex = CreateMutexA(nullptr, FALSE, PROGRAM_FILE_NAME);
+        if (GetLastError() != ERROR_ALREADY_EXISTS) return false;
+        CloseHandle(mutex);
+        *running = FindWindowA(PROGRAM_CLASS_NAME, nullptr);
+        if (*running) return true;
+        Sleep(100);
+    }
+    return true;
+}
+
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     instance_handle = GetModuleHandleA(nullptr);
-    CreateMutexA(nullptr, FALSE, PROGRAM_FILE_NAME);
-    if (GetLastError() == ERROR_ALREADY_EXISTS) {
+    HWND running = nullptr;
+    if (another_copy_runs(&running)) {
         // A user who starts the program again wants to see it; the unattended run ends unseen.
-        HWND running = FindWindowA(PROGRAM_CLASS_NAME, nullptr);
         if (running && command_switch() != switch_quiet) {
             AllowSetForegroundWindow(ASFW_ANY);
             PostMessageA(running, WM_SHOW_RUNNING, 0, 0);

@@ -77,7 +77,8 @@ static void read_settings_file() {
     HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
                               nullptr);
     if (file == INVALID_HANDLE_VALUE) {
-        settings_unreadable = GetLastError() != ERROR_FILE_NOT_FOUND;
+        DWORD error = GetLastError();
+        settings_unreadable = error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND;
         reset_settings();
         return;
     }

@@ -49,6 +49,7 @@ struct settings_record {
 #pragma pack(pop)
 
 static_assert(sizeof(settings_record) == 500);
+static_assert(offsetof(settings_record, server_index) == 0);
 static_assert(offsetof(settings_record, offset_direction) == 4);
 static_assert(offsetof(settings_record, offset_minutes) == 8);
 static_assert(offsetof(settings_record, reserved_12) == 12);

@@ -1,11 +1,16 @@
 """Starting the built programs under Wine the way a user would, and looking at
-them from outside: their files, their windows (through winctl.exe), their exit."""
+them from outside: their files, their windows (through winctl.exe), their exit.
+Control ids, the program's names and the settings record's layout are read
+from the program's own headers, so that a number lives in one place."""
 import os
+import re
 import shutil
+import socket
 import struct
 import subprocess
 import sys
 import time
+from types import SimpleNamespace
 
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 sys.path.insert(0, os.path.join(ROOT, "tests"))
@@ -13,12 +18,80 @@ from reference_server import ReferenceServer  # noqa: E402,F401
 
 WINE_RUN = os.path.join(ROOT, "tests", "wine", "wine-run.sh")
 SCRATCH = os.path.join(ROOT, "build", "e2e")
-SETTINGS_SIZE = 508
 START_TIMEOUT = 60  # a cold Wine start takes seconds
+POLL_SECONDS = 0.2
+
+# Windows' own numbers, which the program's headers take from <windows.h>.
+WM_USER, WM_COMMAND = 0x400, 0x111
+IDOK, IDCANCEL = 1, 2
+VK_RETURN, VK_ESCAPE, VK_UP = 0x0D, 0x1B, 0x26
+# Values of the record's "protocol" word.
+PROTOCOL_TIME, PROTOCOL_SNTP, PROTOCOL_AUTO = 0, 1, 2
+
+
+def _header(path):
+    with open(os.path.join(ROOT, path), encoding="utf-8") as f:
+        return f.read()
+
+
+def _defines(*paths):
+    """`#define NAME VALUE` of the headers: numbers, texts, and `(WM_USER + N)`."""
+    known = {"WM_USER": WM_USER}
+    for path in paths:
+        for name, value in re.findall(r"^#define\s+(\w+)\s+(.+?)\s*(?://.*)?$", _header(path), re.M):
+            if value.startswith('"'):
+                known[name] = value.strip('"')
+            elif re.fullmatch(r"\d+|0x[0-9a-fA-F]+", value):
+                known[name] = int(value, 0)
+            elif plus := re.fullmatch(r"\((\w+) \+ (\d+)\)", value):
+                known[name] = known[plus.group(1)] + int(plus.group(2))
+    return SimpleNamespace(**known)
+
+
+ids = _defines("resources/pendulark_ids.h", "resources/sumwick_ids.h")
+program = _defines("base/program.h")
+WINDOW = program.PROGRAM_CLASS_NAME
+
+
+def _record_layout():
+    """Each field's (offset, size) in the settings record, and the record's size."""
+    text = _header("store/settings_store.h")
+    offsets = {name: int(offset) for name, offset in
+               re.findall(r"static_assert\(offsetof\(settings_record, (\w+)\) == (\d+)\)", text)}
+    size = int(re.search(r"static_assert\(sizeof\(settings_record\) == (\d+)\)", text).group(1))
+    # The first member starts the record; its offset is not asserted.
+    offsets.setdefault(re.search(r"struct settings_record \{\s*\w+ (\w+)", text).group(1), 0)
+    starts = sorted((offset, name) for name, offset in offsets.items())
+    ends = [offset for offset, _ in starts[1:]] + [size]
+    return {name: (offset, end - offset) for (offset, name), end in zip(starts, ends)}, size
+
+
+RECORD, RECORD_SIZE = _record_layout()
+SETTINGS_HEADER = b"SYNC1" + program.PROGRAM_RELEASE_DIGITS.encode()
+SETTINGS_SIZE = len(SETTINGS_HEADER) + RECORD_SIZE
 
 
 def bin_dir():
     return os.environ["PENDULARK_BIN"]
+
+
+def wine_prefix():
+    """The prefix that wine-run.sh runs in, found as that script finds it."""
+    root = os.environ.get("WINE_ROOT", os.path.join(ROOT, "build", "wine"))
+    return os.path.join(root, "prefix-" + os.environ.get("WINE_GRAPHICS", "null"))
+
+
+def wait_until(condition, timeout, what):
+    """Calls condition until it returns something true and returns that; fails the
+    test with what (a text, or a function that makes one) after timeout seconds."""
+    deadline = time.monotonic() + timeout
+    while True:
+        result = condition()
+        if result:
+            return result
+        if time.monotonic() >= deadline:
+            raise AssertionError(f"{what() if callable(what) else what} (waited {timeout} s)")
+        time.sleep(POLL_SECONDS)
 
 
 def scratch_dir(name, programs=("Pendulark.exe",)):
@@ -26,15 +99,15 @@ def scratch_dir(name, programs=("Pendulark.exe",)):
     path = os.path.join(SCRATCH, name)
     shutil.rmtree(path, ignore_errors=True)
     os.makedirs(path)
-    for program in programs:
-        shutil.copy2(os.path.join(bin_dir(), program), path)
+    for program_file in programs:
+        shutil.copy2(os.path.join(bin_dir(), program_file), path)
     return path
 
 
-def start(directory, program, *args, env=None):
+def start(directory, program_file, *args, env=None):
     full_env = dict(os.environ, **(env or {}))
-    return subprocess.Popen([WINE_RUN, os.path.join(directory, program), *args], cwd=directory, env=full_env,
-                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    return subprocess.Popen([WINE_RUN, os.path.join(directory, program_file), *args], cwd=directory,
+                            env=full_env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
 
 
 def finish(process, timeout):
@@ -49,45 +122,67 @@ def finish(process, timeout):
 
 def winctl(*args, env=None, timeout=START_TIMEOUT):
     full_env = dict(os.environ, **(env or {}))
-    return subprocess.run([WINE_RUN, os.path.join(bin_dir(), "winctl.exe"), *args], env=full_env,
+    return subprocess.run([WINE_RUN, os.path.join(bin_dir(), "winctl.exe"), *map(str, args)], env=full_env,
                           capture_output=True, timeout=timeout)
 
 
-def read_settings_field(directory, offset):
-    """A 32-bit word of the saved record, by its offset in the record."""
-    with open(os.path.join(directory, "dSync.dat"), "rb") as f:
-        data = f.read()
-    return struct.unpack_from("<I", data, 8 + offset)[0]
+def write_servers(directory, servers):
+    with open(os.path.join(directory, "ServFile.txt"), "wb") as f:
+        f.write(b"".join(s.encode() + b"\r\n" for s in servers))
 
 
-def start_wine():
-    """Sets the prefix up and keeps its server running, so no test pays for a cold
-    start. Wine's own services live on after the first program and keep every pipe
-    they inherit open, so they are born here, with no pipes."""
-    quiet = dict(stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-    subprocess.run([WINE_RUN, os.path.join(bin_dir(), "winctl.exe")], timeout=600, **quiet)
-    subprocess.run([WINE_RUN, "--server", "-p"], timeout=60, **quiet)
-    subprocess.run([WINE_RUN, os.path.join(bin_dir(), "winctl.exe")], timeout=120, **quiet)
-
-
-def stop_wine():
-    subprocess.run([WINE_RUN, "--server", "-k"], capture_output=True, timeout=60)
-
-
-# Offsets of the words of the saved record that the tests set.
-RECORD_FIELDS = {"server_index": 0, "log_level": 20, "minimise_to_tray": 88, "multi_site_average": 92,
-                 "autosync_enabled": 100, "autosync_count": 104, "autosync_unit": 108, "protocol": 116,
-                 "server_source": 120, "time_server_enabled": 124, "windows_start_action": 136,
-                 "sync_timeout_seconds": 140, "resident": 160, "date_window_enabled": 168, "program_start_action": 172}
-
-
-def write_settings(directory, **fields):
+def write_settings(directory, **words):
     """A "dSync.dat" of the current release with the given words and zeros elsewhere."""
-    record = bytearray(500)
-    for name, value in fields.items():
-        struct.pack_into("<I", record, RECORD_FIELDS[name], value)
+    record = bytearray(RECORD_SIZE)
+    for name, value in words.items():
+        offset, size = RECORD[name]
+        if size != 4:
+            raise ValueError(f"{name} is no word")
+        struct.pack_into("<I", record, offset, value)
     with open(os.path.join(directory, "dSync.dat"), "wb") as f:
-        f.write(b"SYNC1150" + bytes(record))
+        f.write(SETTINGS_HEADER + bytes(record))
+
+
+def saved_settings(directory):
+    with open(os.path.join(directory, "dSync.dat"), "rb") as f:
+        return f.read()
+
+
+def field(data, name):
+    """The bytes of a field of a saved "dSync.dat", by the field's name."""
+    offset, size = RECORD[name]
+    start_at = len(SETTINGS_HEADER) + offset
+    return data[start_at:start_at + size]
+
+
+def word(data, name):
+    return struct.unpack("<I", field(data, name))[0]
+
+
+def read_settings_field(directory, name):
+    return word(saved_settings(directory), name)
+
+
+def open_pendulark(test, name=None, *, directory=None, servers=None, settings=None, args=(), env=None,
+                   initialised=True):
+    """Starts Pendulark in a fresh directory called name, or in directory as it is,
+    with the given server list and settings words if any, and waits for its window
+    and, unless told not to, for the initialisation that runs after the window
+    appears (the computer clock leaves "Wait..." once it has). The test's cleanups
+    press Esc and wait for the end. Returns the directory and the process."""
+    if directory is None:
+        directory = scratch_dir(name)
+    if servers is not None:
+        write_servers(directory, servers)
+    if settings is not None:
+        write_settings(directory, **settings)
+    process = start(directory, "Pendulark.exe", *args, env=env)
+    test.addCleanup(finish, process, 30)
+    test.assertEqual(winctl("wait", WINDOW, 20000).returncode, 0, "the main window never appeared")
+    test.addCleanup(winctl, "key", WINDOW, hex(VK_ESCAPE))
+    if initialised:
+        wait_for_text(WINDOW, ids.IDT_MAIN_COMPUTER_CLOCK, lambda text: text != "Wait...")
+    return directory, process
 
 
 def log_entries(directory):
@@ -102,18 +197,64 @@ def log_entries(directory):
 
 def control_text(window_class, control):
     """The text of a control of a program's window, or None when it cannot be read."""
-    done = winctl("get-text", window_class, str(control))
+    done = winctl("get-text", window_class, control)
     if done.returncode != 0:
         return None
     text = done.stdout.decode("utf-8").replace("\r\n", "\n")
     return text[:-1] if text.endswith("\n") else text
 
 
+def check_state(window_class, control):
+    """The check state of a check box (0, 1 or 2), or None when it cannot be read."""
+    done = winctl("checked", window_class, control)
+    return int(done.stdout) if done.returncode == 0 else None
+
+
+def title(window_class):
+    return winctl("title", window_class).stdout.decode("utf-8").strip()
+
+
 def wait_for_text(window_class, control, accept, timeout=30):
-    """Reads the control until accept(text) holds; the last text read either way."""
-    deadline = time.monotonic() + timeout
-    text = control_text(window_class, control)
-    while not (text is not None and accept(text)) and time.monotonic() < deadline:
-        time.sleep(0.2)
-        text = control_text(window_class, control)
-    return text
+    """The control's text once accept holds for it: a predicate, or a pattern that
+    the whole text matches. Fails the test with the last text read otherwise."""
+    if isinstance(accept, str):
+        pattern = accept
+        accept = lambda text: re.fullmatch(pattern, text) is not None  # noqa: E731
+    last = [None]
+
+    def read():
+        last[0] = control_text(window_class, control)
+        return last[0] is not None and accept(last[0])
+
+    wait_until(read, timeout, lambda: f"control {control} of {window_class} reads {last[0]!r}")
+    return last[0]
+
+
+def ask_time_server(timeout=30):
+    """What port 37 on loopback sends before it closes: four bytes from a time server."""
+    with socket.create_connection(("127.0.0.1", 37), timeout=timeout) as s:
+        data = b""
+        while chunk := s.recv(16):
+            data += chunk
+        return data
+
+
+def time_server_answers():
+    try:
+        return len(ask_time_server(5)) == 4
+    except OSError:
+        return False
+
+
+def start_wine():
+    """Sets the prefix up and keeps its server running, so no test pays for a cold
+    start. Wine's own services live on after the first program and keep every pipe
+    they inherit open, so they are born here, with no pipes."""
+    quiet = dict(stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    subprocess.run([WINE_RUN, os.path.join(bin_dir(), "winctl.exe")], timeout=600, **quiet)
+    subprocess.run([WINE_RUN, "--server", "-p"], timeout=60, **quiet)
+    subprocess.run([WINE_RUN, os.path.join(bin_dir(), "winctl.exe")], timeout=120, **quiet)
+
+
+def stop_wine():
+    subprocess.run([WINE_RUN, "--server", "-k"], capture_output=True, timeout=60)

@@ -5,14 +5,15 @@ leaves the user's data."""
 import glob
 import os
 import subprocess
-import time
 import unittest
 
 import harness
+from harness import WINDOW
 
-ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
-SETUP = os.path.join(ROOT, "build", "Pendulark-1.15-setup.exe")
-PREFIX = os.path.join(ROOT, "build", "wine", "prefix-null", "drive_c")
+# make test-e2e names the installer of the programs that Wine runs here.
+SETUP = os.environ.get("PENDULARK_SETUP", os.path.join(
+    harness.ROOT, "build", f"Pendulark-{harness.program.PROGRAM_VERSION_TEXT}-setup.exe"))
+PREFIX = os.path.join(harness.wine_prefix(), "drive_c")
 # A 32-bit installer on 64-bit Windows writes to the 32-bit view of HKLM.
 UNINSTALL_KEYS = (r"HKLM\Software\Wow6432Node\Microsoft\Windows\CurrentVersion\Uninstall\Pendulark",
                   r"HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Pendulark")
@@ -52,9 +53,8 @@ class Installer(unittest.TestCase):
         self.assertTrue(any(reg_has(key, "DisplayVersion") for key in UNINSTALL_KEYS))
 
         # The installed program keeps its settings in the user's folder, not beside it.
-        process = harness.start(directory, "Pendulark.exe")
-        self.assertEqual(harness.winctl("wait", "PENDULARK", "20000").returncode, 0)
-        harness.winctl("key", "PENDULARK", "0x1B")
+        _, process = harness.open_pendulark(self, directory=directory)
+        harness.winctl("key", WINDOW, hex(harness.VK_ESCAPE))
         self.assertEqual(harness.finish(process, 30), 0)
         self.assertFalse(os.path.exists(os.path.join(directory, "dSync.dat")))
         data = glob.glob(os.path.join(PREFIX, "users", "*", "AppData", "Roaming", "Brenlo", "Pendulark", "dSync.dat"))
@@ -63,10 +63,7 @@ class Installer(unittest.TestCase):
         wine("reg", "add", RUN_KEY, "/v", "Pendulark.exe", "/d", '"C:\\x\\Pendulark.exe" /q', "/f")
         # The uninstaller runs on from a copy of itself; wait for it to finish.
         self.assertEqual(wine(os.path.join(directory, "Uninstall.exe"), "/S").returncode, 0)
-        deadline = time.monotonic() + 60
-        while os.path.isdir(directory) and time.monotonic() < deadline:
-            time.sleep(0.5)
-        self.assertFalse(os.path.isdir(directory), "the programs were not removed")
+        harness.wait_until(lambda: not os.path.isdir(directory), 60, "the programs were not removed")
         self.assertEqual(glob.glob(os.path.join(PREFIX, "ProgramData", "Microsoft", "Windows", "Start Menu",
                                                 "Programs", "Pendulark*")), [])
         self.assertFalse(reg_has(RUN_KEY, "Pendulark.exe"), "the Run value was left behind")

@@ -2,13 +2,11 @@
 told to open .htm files with a recorder instead of a browser, for this test."""
 import os
 import subprocess
-import time
 import unittest
 
 import harness
+from harness import WINDOW, ids
 
-WINDOW = "PENDULARK"
-WM_COMMAND, TRAY_HELP = 0x111, 6
 CLASSES = r"HKLM\Software\Classes"
 
 
@@ -19,8 +17,7 @@ def reg(*args):
 class PendularkHelp(unittest.TestCase):
     def test_help_opens_the_document_beside_the_program(self):
         directory = harness.scratch_dir("help")
-        root = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
-        with open(os.path.join(root, "docs", "ReadMe.htm"), "rb") as source:
+        with open(os.path.join(harness.ROOT, "docs", "ReadMe.htm"), "rb") as source:
             with open(os.path.join(directory, "ReadMe.htm"), "wb") as copy:
                 copy.write(source.read())
         record = os.path.join(directory, "opened.txt")
@@ -32,18 +29,17 @@ class PendularkHelp(unittest.TestCase):
         self.addCleanup(reg, "delete", CLASSES + r"\PendularkTestHelp", "/f")
         self.addCleanup(reg, "add", CLASSES + r"\.htm", "/ve", "/d", "htmlfile", "/f")  # Wine's own
 
-        harness.write_settings(directory)
-        process = harness.start(directory, "Pendulark.exe")
-        self.addCleanup(harness.finish, process, 30)
-        self.assertEqual(harness.winctl("wait", WINDOW, "20000").returncode, 0)
-        self.addCleanup(harness.winctl, "key", WINDOW, "0x1B")
+        harness.open_pendulark(self, directory=directory, settings={})
         # The tray menu's Help, as Windows delivers the chosen item.
-        self.assertEqual(harness.winctl("post", WINDOW, str(WM_COMMAND), str(TRAY_HELP), "0").returncode, 0)
-        deadline = time.monotonic() + 20
-        while not os.path.exists(record) and time.monotonic() < deadline:
-            time.sleep(0.2)
-        with open(record, "rb") as f:
-            opened = f.read().decode("utf-16-le")
+        self.assertEqual(harness.winctl("post", WINDOW, harness.WM_COMMAND, ids.IDM_TRAY_HELP, 0).returncode, 0)
+
+        def opened_document():
+            if os.path.exists(record):
+                with open(record, "rb") as f:
+                    return f.read().decode("utf-16-le")
+            return ""
+
+        opened = harness.wait_until(opened_document, 20, "Help opened nothing")
         self.assertTrue(opened.lower().endswith("\\help\\readme.htm"), opened)
         self.assertTrue(os.path.isfile(os.path.join(directory, "ReadMe.htm")))
 

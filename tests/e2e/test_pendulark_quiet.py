@@ -5,31 +5,21 @@ import os
 import unittest
 
 import harness
-
-SNTP, TIME_PROTOCOL = 1, 0
+from harness import PROTOCOL_SNTP, PROTOCOL_TIME, WINDOW
 
 
 class PendularkQuietRun(unittest.TestCase):
     def quiet_run(self, directory, timeout=60):
         """Runs "/q" to its end and checks it left the settings as they were."""
-        with open(os.path.join(directory, "dSync.dat"), "rb") as f:
-            saved = f.read()
+        saved = harness.saved_settings(directory)
         process = harness.start(directory, "Pendulark.exe", "/q")
         code = harness.finish(process, timeout)
         self.assertEqual(code, 0, "the quiet run did not end by itself")
-        self.assertEqual(harness.winctl("gone", "PENDULARK", "0").returncode, 0)
-        with open(os.path.join(directory, "dSync.dat"), "rb") as f:
-            self.assertEqual(f.read(), saved, "the quiet run must not save the settings")
-
-    def list_of(self, directory, *servers):
-        with open(os.path.join(directory, "ServFile.txt"), "wb") as f:
-            f.write(b"".join(s.encode() + b"\r\n" for s in servers))
+        self.assertEqual(harness.winctl("gone", WINDOW, 0).returncode, 0)
+        self.assertEqual(harness.saved_settings(directory), saved, "the quiet run must not save the settings")
 
     def test_first_start_makes_the_default_list_and_saves_nothing(self):
-        directory = harness.scratch_dir("quiet-first-start")
-        process = harness.start(directory, "Pendulark.exe")
-        self.addCleanup(harness.finish, process, 0)
-        self.assertEqual(harness.winctl("wait", "PENDULARK", "20000").returncode, 0)
+        directory, _ = harness.open_pendulark(self, "quiet-first-start")
         with open(os.path.join(directory, "ServFile.txt"), "rb") as f:
             names = f.read().split(b"\r\n")
         self.assertEqual(len(names), 6)
@@ -39,8 +29,8 @@ class PendularkQuietRun(unittest.TestCase):
     def test_unreachable_servers_are_tried_from_the_chosen_one_round_the_list(self):
         directory = harness.scratch_dir("quiet-unreachable")
         servers = [f"127.0.9.{i + 1}" for i in range(5)]  # nobody listens there
-        self.list_of(directory, *servers)
-        harness.write_settings(directory, server_index=2, log_level=1, protocol=TIME_PROTOCOL,
+        harness.write_servers(directory, servers)
+        harness.write_settings(directory, server_index=2, log_level=1, protocol=PROTOCOL_TIME,
                                sync_timeout_seconds=5)
         self.quiet_run(directory)
         self.assertEqual(harness.log_entries(directory),
@@ -48,9 +38,9 @@ class PendularkQuietRun(unittest.TestCase):
 
     def sntp_run(self, name, address, **server):
         directory = harness.scratch_dir(name)
-        self.list_of(directory, address)
+        harness.write_servers(directory, [address])
         # The index just past the one entry: a single attempt, as on a list walked from its end.
-        harness.write_settings(directory, server_index=1, log_level=3, protocol=SNTP, sync_timeout_seconds=5)
+        harness.write_settings(directory, server_index=1, log_level=3, protocol=PROTOCOL_SNTP, sync_timeout_seconds=5)
         with harness.ReferenceServer(address, **server) as reference:
             self.quiet_run(directory)
         return reference, harness.log_entries(directory)
@@ -75,14 +65,13 @@ class PendularkQuietRun(unittest.TestCase):
         # A path with a space: the case an unquoted value got wrong.
         directory = harness.scratch_dir("quiet run value")
         address = "127.0.9.24"
-        self.list_of(directory, address)
+        harness.write_servers(directory, [address])
 
         def save_with(action):
-            harness.write_settings(directory, server_index=1, log_level=3, protocol=SNTP, sync_timeout_seconds=5,
-                                   windows_start_action=action)
-            process = harness.start(directory, "Pendulark.exe")
-            self.assertEqual(harness.winctl("wait", "PENDULARK", "20000").returncode, 0)
-            harness.winctl("key", "PENDULARK", "0x1B")
+            settings = dict(server_index=1, log_level=3, protocol=PROTOCOL_SNTP, sync_timeout_seconds=5,
+                            windows_start_action=action)
+            _, process = harness.open_pendulark(self, directory=directory, settings=settings)
+            harness.winctl("key", WINDOW, hex(harness.VK_ESCAPE))
             self.assertEqual(harness.finish(process, 30), 0)
 
         save_with(2)

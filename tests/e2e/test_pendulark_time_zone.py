@@ -1,67 +1,59 @@
 """The time zone as the real program shows it, under a zone with daylight
 saving (Wine takes its zone from TZ). Wine refuses every change of zone, so the
 lock here meets the refusal, which the log must tell."""
-import os
 import re
-import time
 import unittest
+from datetime import datetime
+from zoneinfo import ZoneInfo
 
 import harness
+from harness import WINDOW, ids
 
-WINDOW, DIALOG = "PENDULARK", "#32770"
-TIME_ZONE_BUTTON, LOCK, OK = 1001, 1046, 1
-NAME, PHASE, BIAS = 1028, 1029, 1033
-STANDARD_DATE, DAYLIGHT_DATE, DAYLIGHT_BIAS = 1041, 1044, 1045
-NEW_YORK = {"TZ": "America/New_York"}
+DIALOG = "#32770:Time Zone"
+NEW_YORK = "America/New_York"
+BM_CLICK = 0xF5
 
 
 class PendularkTimeZone(unittest.TestCase):
-    def test_the_title_and_the_window_show_eastern_time(self):
-        directory = harness.scratch_dir("time-zone")
-        harness.write_settings(directory, log_level=1)
-        process = harness.start(directory, "Pendulark.exe", env=NEW_YORK)
-        self.addCleanup(harness.finish, process, 30)
-        self.assertEqual(harness.winctl("wait", WINDOW, "20000").returncode, 0)
-        self.addCleanup(harness.winctl, "key", WINDOW, "0x1B")
-        deadline, title = time.monotonic() + 20, ""
-        while time.monotonic() < deadline and " - " not in title:
-            title = harness.winctl("title", WINDOW).stdout.decode().strip()
-            time.sleep(0.2)
-        phase = "Daylight" if time.localtime().tm_isdst else "Standard"
-        self.assertEqual(title, f"Pendulark 1.15 - Eastern {phase} Time")
+    def wait_for_title(self, wanted):
+        return harness.wait_until(lambda: harness.title(WINDOW) == wanted, 20,
+                                  lambda: f"the title reads {harness.title(WINDOW)!r}, not {wanted!r}")
 
-        # The button's click waits inside the modal window; it is read from outside meanwhile.
-        harness.winctl("click", WINDOW, str(TIME_ZONE_BUTTON), timeout=10)
-        self.assertEqual(harness.winctl("wait", DIALOG, "10000").returncode, 0)
-        self.assertEqual(harness.control_text(DIALOG, NAME), "(UTC-05:00) Eastern Time (US & Canada)")
-        self.assertEqual(harness.control_text(DIALOG, PHASE), phase)
-        self.assertEqual(harness.control_text(DIALOG, BIAS), "- 5 Hrs")
+    def test_the_title_and_the_window_show_eastern_time(self):
+        directory, process = harness.open_pendulark(self, "time-zone", settings=dict(log_level=1),
+                                                    env={"TZ": NEW_YORK})
+        # New York's phase now, by New York's rules, not by this machine's zone.
+        phase = "Daylight" if datetime.now(ZoneInfo(NEW_YORK)).dst() else "Standard"
+        self.wait_for_title(f"Pendulark {harness.program.PROGRAM_VERSION_TEXT} - Eastern {phase} Time")
+
+        # Posted: a click sent to the button would wait inside the modal window.
+        harness.winctl("post", WINDOW, harness.WM_COMMAND, ids.IDB_MAIN_TIME_ZONE, 0)
+        self.assertEqual(harness.winctl("wait", DIALOG, 10000).returncode, 0)
         date = r"\d{1,2}:\d\d:\d\d [AP]M \d{1,2}/\d{1,2}/\d{4}"
-        self.assertRegex(harness.control_text(DIALOG, STANDARD_DATE), "^" + date + "$")
-        self.assertRegex(harness.control_text(DIALOG, DAYLIGHT_DATE), "^" + date + "$")
-        self.assertEqual(harness.control_text(DIALOG, DAYLIGHT_BIAS), "- 1 Hr")
-        # Esc does not close it; OK stores the lock.
-        harness.winctl("key", DIALOG, "0x1B")
-        time.sleep(0.5)
-        self.assertEqual(harness.winctl("wait", DIALOG, "0").returncode, 0)
-        harness.winctl("click", DIALOG, str(LOCK))
-        harness.winctl("click", DIALOG, str(OK))
-        self.assertEqual(harness.winctl("gone", DIALOG, "10000").returncode, 0)
-        harness.winctl("key", WINDOW, "0x1B")
+        for control, pattern in ((ids.IDT_ZONE_NAME, re.escape("(UTC-05:00) Eastern Time (US & Canada)")),
+                                 (ids.IDT_ZONE_PHASE, phase), (ids.IDT_ZONE_BIAS, "- 5 Hrs"),
+                                 (ids.IDT_ZONE_STANDARD_DATE, date), (ids.IDT_ZONE_DAYLIGHT_DATE, date),
+                                 (ids.IDT_ZONE_DAYLIGHT_BIAS, "- 1 Hr")):
+            harness.wait_for_text(DIALOG, control, pattern)
+        # Esc does not close it. A click on the lock, posted after the Esc, is handled
+        # after it; once the lock is ticked, the Esc has been handled.
+        harness.winctl("key", DIALOG, hex(harness.VK_ESCAPE))
+        harness.winctl("post", DIALOG, ids.IDX_ZONE_LOCK, BM_CLICK, 0, 0)
+        harness.wait_until(lambda: harness.check_state(DIALOG, ids.IDX_ZONE_LOCK) == 1, 10,
+                           "the lock was never ticked")
+        self.assertEqual(harness.winctl("wait", DIALOG, 0).returncode, 0, "Esc closed the time-zone window")
+        # OK stores the lock.
+        harness.winctl("click", DIALOG, harness.IDOK)
+        self.assertEqual(harness.winctl("gone", DIALOG, 10000).returncode, 0)
+        harness.winctl("key", WINDOW, hex(harness.VK_ESCAPE))
         self.assertEqual(harness.finish(process, 30), 0)
-        self.assertEqual(harness.read_settings_field(directory, 348), 1, "the lock was not stored")
+        self.assertEqual(harness.read_settings_field(directory, "time_zone_locked"), 1, "the lock was not stored")
 
         # Locked to New York, started in Tokyo: Wine refuses the change, and the log says so.
-        process = harness.start(directory, "Pendulark.exe", env={"TZ": "Asia/Tokyo"})
-        self.addCleanup(harness.finish, process, 30)
-        self.assertEqual(harness.winctl("wait", WINDOW, "20000").returncode, 0)
-        deadline, title = time.monotonic() + 20, ""
-        while time.monotonic() < deadline and "Tokyo" not in title:
-            title = harness.winctl("title", WINDOW).stdout.decode().strip()
-            time.sleep(0.2)
-        self.assertEqual(title, "Pendulark 1.15 - Tokyo Standard Time")
+        _, process = harness.open_pendulark(self, directory=directory, env={"TZ": "Asia/Tokyo"})
+        self.wait_for_title(f"Pendulark {harness.program.PROGRAM_VERSION_TEXT} - Tokyo Standard Time")
         self.assertIn("Time Zone Restore Failed", harness.log_entries(directory))
-        harness.winctl("key", WINDOW, "0x1B")
+        harness.winctl("key", WINDOW, hex(harness.VK_ESCAPE))
         self.assertEqual(harness.finish(process, 30), 0)
 
 

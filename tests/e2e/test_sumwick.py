@@ -5,12 +5,13 @@ import time
 import unittest
 
 import harness
+from harness import ids
 
 # Code page 936, as on the systems the calculator is made for.
 CHINESE = {"LC_ALL": "zh_CN.UTF-8"}
 WINDOW = "SUMWICK"
-COMMAND1, TEXT1, TEXT2, COMMAND2 = "100", "101", "103", "105"
-VK_RETURN, VK_ESCAPE = "13", "27"
+COMMAND1, TEXT1 = ids.IDB_FORM1_COMMAND1, ids.IDE_FORM1_TEXT1
+TEXT2, COMMAND2 = ids.IDE_FORM1_TEXT2, ids.IDB_FORM1_COMMAND2
 # Every Wine call below is bounded by what is left of this, so the whole file is.
 FILE_BUDGET_SECONDS = 90
 _deadline = None
@@ -32,7 +33,7 @@ def ctl(*args):
         raise AssertionError("Sumwick e2e ran out of its time budget")
     result = harness.winctl(*args, env=CHINESE, timeout=min(20, left))
     if result.returncode != 0:
-        raise AssertionError(f"winctl {' '.join(args)} gave {result.returncode}: {result.stderr[-300:]!r}")
+        raise AssertionError(f"winctl {' '.join(map(str, args))} gave {result.returncode}: {result.stderr[-300:]!r}")
     out = result.stdout.decode("utf-8")
     return out[:-2] if out.endswith("\r\n") else out[:-1] if out.endswith("\n") else out
 
@@ -113,22 +114,15 @@ class SumwickLifecycle(unittest.TestCase):
             self.assertEqual(ctl("get-text", WINDOW, TEXT2), "")
 
             # Setting the text leaves the focus on the compute button, where it
-            # starts; Enter there presses it. Keys are posted, so poll a little.
+            # starts. No cancel button: Esc leaves the window open, and Enter, posted
+            # after it, presses the focused button once the Esc has been handled.
             ctl("set-text", WINDOW, TEXT1, "abc")
-            ctl("key", WINDOW, VK_RETURN)
-            digest = ""
-            for _ in range(20):
-                digest = ctl("get-text", WINDOW, TEXT2)
-                if digest:
-                    break
-                time.sleep(0.1)
+            ctl("key", WINDOW, hex(harness.VK_ESCAPE))
+            ctl("key", WINDOW, hex(harness.VK_RETURN))
+            digest = harness.wait_until(lambda: ctl("get-text", WINDOW, TEXT2), 10, "Enter computed no digest")
             self.assertEqual(digest, gbk_md5("abc"))
-
-            # No cancel button: Esc leaves the window open.
-            ctl("key", WINDOW, VK_ESCAPE)
-            time.sleep(0.5)
             self.assertIsNone(process.poll())
-            ctl("wait", WINDOW, "100")
+            ctl("wait", WINDOW, 0)
 
             ctl("close", WINDOW)
             ctl("gone", WINDOW, "10000")

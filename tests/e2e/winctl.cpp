@@ -8,6 +8,7 @@
 //   winctl set-text CLASS ID TEXT   replace the text of child control ID
 //   winctl click CLASS ID           click the button ID
 //   winctl get-text CLASS ID        print the text of child ID in UTF-8
+//   winctl checked CLASS ID         print the check state of button ID: 0, 1 or 2
 //   winctl select CLASS ID INDEX    select item INDEX of the drop-down list ID
 //   winctl keyto CLASS ID VK        press and release a key in child control ID
 // CLASS may be CLASS:TITLE to tell windows of one class apart.
@@ -18,9 +19,13 @@
 //   winctl record FILE ARG          write ARG into FILE (a stand-in program for the shell)
 //   winctl run COMMAND-LINE         start a program as Windows does at logon, with
 //                                   exactly this command line; exit with its code
-//   winctl post CLASS MSG W L       post a message; MSG is a number or the name of a
-//                                   registered message ("TaskbarCreated")
+//   winctl post CLASS [ID] MSG W L  post a message to the window or its child ID; MSG is
+//                                   a number or the name of a registered message
+//                                   ("TaskbarCreated")
 // Exit codes: 0 done, 1 window or control not found, 2 usage.
+// key, keyto, post and close post their messages and return at once; the other
+// commands send theirs, and a sent message overtakes posted ones. So a test shows
+// that a posted message was handled by what a later posted one did.
 #include <windows.h>
 
 #include <cstdio>
@@ -65,6 +70,16 @@ static bool send(HWND window, UINT message, WPARAM w, LPARAM l, DWORD_PTR* resul
                                result ? result : &ignored) != 0;
 }
 
+// MSG W L of the post command.
+static int post(HWND target, wchar_t** args) {
+    wchar_t* end = NULL;
+    UINT message = static_cast<UINT>(wcstoul(args[0], &end, 0));
+    if (*end) message = RegisterWindowMessageW(args[0]);
+    WPARAM w = wcstoul(args[1], NULL, 0);
+    LPARAM l = static_cast<LPARAM>(wcstoul(args[2], NULL, 0));
+    return PostMessageW(target, message, w, l) ? 0 : 1;
+}
+
 static int control_command(const wchar_t* verb, HWND control, int argc, wchar_t** argv) {
     if (!wcscmp(verb, L"click") && argc == 4) return send(control, BM_CLICK, 0, 0) ? 0 : 1;
     if (!wcscmp(verb, L"set-text") && argc == 5)
@@ -82,6 +97,13 @@ static int control_command(const wchar_t* verb, HWND control, int argc, wchar_t*
     if (!wcscmp(verb, L"keyto") && argc == 5) {
         WPARAM key = wcstoul(argv[4], NULL, 0);
         return PostMessageW(control, WM_KEYDOWN, key, 1) && PostMessageW(control, WM_KEYUP, key, 0xC0000001) ? 0 : 1;
+    }
+    if (!wcscmp(verb, L"post") && argc == 7) return post(control, argv + 4);
+    if (!wcscmp(verb, L"checked") && argc == 4) {
+        DWORD_PTR state = 0;
+        if (!send(control, BM_GETCHECK, 0, 0, &state)) return 1;
+        print_utf8(std::to_wstring(state));
+        return 0;
     }
     if (!wcscmp(verb, L"get-text") && argc == 4) {
         DWORD_PTR length = 0;
@@ -153,14 +175,7 @@ int wmain(int argc, wchar_t** argv) {
         print_utf8(title);
         return 0;
     }
-    if (!wcscmp(verb, L"post") && argc == 6) {
-        wchar_t* end = NULL;
-        UINT message = static_cast<UINT>(wcstoul(argv[3], &end, 0));
-        if (*end) message = RegisterWindowMessageW(argv[3]);
-        WPARAM w = wcstoul(argv[4], NULL, 0);
-        LPARAM l = static_cast<LPARAM>(wcstoul(argv[5], NULL, 0));
-        return PostMessageW(window, message, w, l) ? 0 : 1;
-    }
+    if (!wcscmp(verb, L"post") && argc == 6) return post(window, argv + 3);
     if (!wcscmp(verb, L"key") && argc == 4) {
         WPARAM key = wcstoul(argv[3], NULL, 0);
         // Keys go to the window with the focus, as they would from a keyboard.
