@@ -137,11 +137,12 @@ test-wine: wine-build
 test-e2e: wine-build release $(WINE_SETUP)
 	PENDULARK_SETUP=$(CURDIR)/$(WINE_SETUP) python3 tests/e2e/run_all.py $(WINE_DIR)/bin
 
+# Knobs of the Wine part, e.g. BENCH_ARGS="--corrects 60 --rounds 5": see tests/bench/pendulark_bench.py.
 bench: wine-build
 	cmake -S . -B build/bench -DCMAKE_BUILD_TYPE=Release -DPENDULARK_SANITIZE= >/dev/null
 	cmake --build build/bench -j$(JOBS) --target md5_bench
 	build/bench/md5_bench
-	python3 tests/bench/pendulark_bench.py $(WINE_DIR)/bin
+	python3 tests/bench/pendulark_bench.py $(WINE_DIR)/bin $(BENCH_ARGS)
 
 clean:
 	rm -rf build
