@@ -67,6 +67,8 @@ int os_test_bind_calls();
 int os_test_listen_calls();
 // Threads made by CreateThread that have not yet returned, in this test or before.
 int os_test_live_threads();
+// Handles made and not yet closed (files, threads, mutexes, keys, tokens).
+int os_test_open_handles();
 // Messages posted to a window and not yet taken.
 std::vector<UINT> os_test_take_posted(HWND window);
 // Winsock references taken and not yet given back.

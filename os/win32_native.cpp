@@ -109,8 +109,12 @@ struct Thread {
     bool done = false;
 };
 
+// Outlives a reset, as handles a test lets go of may close in the next.
+std::atomic<int> open_objects;
+
 struct Object {
-    explicit Object(Kind k) : kind(k) {}
+    explicit Object(Kind k) : kind(k) { open_objects++; }
+    ~Object() { open_objects--; }
     Kind kind;
     int fd = -1;
     DWORD access = 0, share = 0;
@@ -551,6 +555,8 @@ HANDLE CreateMutexA(void*, BOOL, const char* name) {
 static std::atomic<int> live_threads;
 
 int os_test_live_threads() { return live_threads; }
+
+int os_test_open_handles() { return open_objects; }
 
 HANDLE CreateThread(void*, size_t, LPTHREAD_START_ROUTINE start, LPVOID param, DWORD, DWORD* id) {
     Object* o = new Object(kThread);

@@ -12,7 +12,7 @@ inline bool wait_until(const std::function<bool()>& done, std::chrono::milliseco
     auto limit = std::chrono::steady_clock::now() + ceiling;
     while (!done()) {
         if (std::chrono::steady_clock::now() >= limit) return done();
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        std::this_thread::sleep_for(std::chrono::microseconds(200));
     }
     return true;
 }
