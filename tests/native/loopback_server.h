@@ -23,20 +23,23 @@ inline std::string own_loopback_address(int n = 1) {
            std::to_string((pid & 0xF) << 4 | (unsigned)n);
 }
 
+inline sockaddr_in loopback_at(const std::string& address, uint16_t port) {
+    sockaddr_in at{};
+    at.sin_family = AF_INET;
+    at.sin_port = htons(port);
+    inet_pton(AF_INET, address.c_str(), &at.sin_addr);
+    return at;
+}
+
 // A client of a time server on port 37, from the given address of its own:
 // what it says before it closes; "" when nobody listens.
 inline std::string ask_time_server(const std::string& address, const std::string& from_address) {
     int s = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in from{};
-    from.sin_family = AF_INET;
-    inet_pton(AF_INET, from_address.c_str(), &from.sin_addr);
+    sockaddr_in from = loopback_at(from_address, 0);
     ::bind(s, (sockaddr*)&from, sizeof from);
     timeval limit{5, 0};
     setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
-    sockaddr_in at{};
-    at.sin_family = AF_INET;
-    at.sin_port = htons(37);
-    inet_pton(AF_INET, address.c_str(), &at.sin_addr);
+    sockaddr_in at = loopback_at(address, 37);
     std::string got;
     if (connect(s, (sockaddr*)&at, sizeof at) == 0) {
         char buffer[16];
@@ -61,10 +64,7 @@ public:
         setsockopt(fd_, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
         timeval limit{5, 0};
         setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
-        sockaddr_in at{};
-        at.sin_family = AF_INET;
-        at.sin_port = htons(tcp ? 37 : 123);
-        inet_pton(AF_INET, address.c_str(), &at.sin_addr);
+        sockaddr_in at = loopback_at(address, tcp ? 37 : 123);
         bound_ = bind(fd_, (sockaddr*)&at, sizeof at) == 0 && (!tcp || listen(fd_, 4) == 0);
         if (bound_) thread_ = std::thread([this, handler] { serve(handler); });
     }

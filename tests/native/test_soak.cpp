@@ -43,10 +43,7 @@ public:
         fd_ = socket(AF_INET, SOCK_DGRAM, 0);
         timeval limit{0, 100000};
         setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
-        sockaddr_in at{};
-        at.sin_family = AF_INET;
-        at.sin_port = htons(123);
-        inet_pton(AF_INET, address.c_str(), &at.sin_addr);
+        sockaddr_in at = loopback_at(address, 123);
         bound_ = ::bind(fd_, (sockaddr*)&at, sizeof at) == 0;
         if (bound_) thread_ = std::thread([this] { serve(); });
     }

@@ -123,10 +123,7 @@ TEST_F(ThreadedTimeServer, AStoppedServerReportsNothingMore) {
 
 TEST_F(ThreadedTimeServer, ATakenPortIsTriedOnceASecondAndAStopEndsTheWaitAtOnce) {
     int holder = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in at{};
-    at.sin_family = AF_INET;
-    at.sin_port = htons(37);
-    inet_pton(AF_INET, address.c_str(), &at.sin_addr);
+    sockaddr_in at = loopback_at(address, 37);
     ASSERT_EQ(::bind(holder, (sockaddr*)&at, sizeof at), 0);
     ASSERT_EQ(listen(holder, 1), 0);
     // Virtual time moves only with the server's own waits.
