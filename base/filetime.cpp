@@ -29,3 +29,13 @@ uint64_t clock_now() {
     GetSystemTimeAsFileTime(&ft);
     return filetime_of(ft);
 }
+
+uint64_t precise_clock_now() {
+    using precise_call = void(WINAPI*)(FILETIME*);
+    static const precise_call precise =
+        (precise_call)(void*)GetProcAddress(GetModuleHandleA("kernel32.dll"), "GetSystemTimePreciseAsFileTime");
+    if (!precise) return clock_now();
+    FILETIME ft;
+    precise(&ft);
+    return filetime_of(ft);
+}

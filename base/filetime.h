@@ -19,3 +19,5 @@ uint64_t filetime_of(const FILETIME& ft);
 FILETIME filetime_from(uint64_t filetime);
 // This computer's UTC clock now.
 uint64_t clock_now();
+// The same at the clock's full precision where Windows has the call for it (8 and later).
+uint64_t precise_clock_now();

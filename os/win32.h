@@ -139,6 +139,11 @@ BOOL CopyFileA(const char* from, const char* to, BOOL fail_if_exists);
 BOOL CreateDirectoryA(const char* name, void* security);
 typedef HANDLE HMODULE;
 DWORD GetModuleFileNameA(HMODULE module, char* buffer, DWORD size);
+// The simulated machine is a Windows older than 8: it has no entry that only
+// later ones have (GetProcAddress finds nothing).
+typedef void (*FARPROC)();
+HMODULE GetModuleHandleA(const char* name);
+FARPROC GetProcAddress(HMODULE module, const char* name);
 UINT GetDriveTypeA(const char* root);
 BOOL SHGetSpecialFolderPathA(HWND owner, char* path, int csidl, BOOL create);
 const char* GetCommandLineA();

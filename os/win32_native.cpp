@@ -501,6 +501,9 @@ BOOL CreateDirectoryA(const char* name, void*) {
     return FALSE;
 }
 
+HMODULE GetModuleHandleA(const char*) { return (HMODULE)(uintptr_t)0x400000; }
+FARPROC GetProcAddress(HMODULE, const char*) { return nullptr; }
+
 DWORD GetModuleFileNameA(HMODULE, char* buffer, DWORD size) {
     std::string path;
     {

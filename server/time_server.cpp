@@ -8,6 +8,7 @@
 #include "base/status_line.h"
 #include "base/text.h"
 #include "base/threads.h"
+#include "server/sntp_reply.h"
 #include "store/server_list.h"
 #include "store/settings_store.h"
 #include "store/sync_log.h"
@@ -19,6 +20,8 @@ std::atomic<uint32_t> time_server_running;
 static std::mutex server_lock;
 static SOCKET server_socket = INVALID_SOCKET;
 static HANDLE server_thread;
+static SOCKET sntp_socket = INVALID_SOCKET;
+static HANDLE sntp_thread;
 static HANDLE report_thread;
 static uint32_t last_server;
 static std::atomic<uint32_t> server_log_level;
@@ -35,19 +38,20 @@ static void wait_while_running(uint32_t server, DWORD ms) {
     for (DWORD waited = 0; waited < ms && running(server); waited += wait_step_ms) Sleep(wait_step_ms);
 }
 
-static bool listen_on_port(SOCKET s) {
+// A socket that listens unbound gets a port of the system's choosing, where
+// no client looks: a taken port is waited for instead.
+static bool bind_to_port(SOCKET s, int port) {
     sockaddr_in any{};
     any.sin_family = AF_INET;
-    any.sin_port = htons(time_server_port);
+    any.sin_port = htons((uint16_t)port);
     any.sin_addr.s_addr = htonl(INADDR_ANY);
-    // A socket that listens unbound gets a port of the system's choosing,
-    // where no client looks: a taken port is waited for instead.
-    if (bind(s, (const sockaddr*)&any, sizeof any) != 0) return false;
-    // A backlog of 5 overflows in a burst of clients, and with SYN cookies a
-    // client whose handshake was dropped waits for ever: the clients of this
-    // protocol never speak first.
-    return listen(s, SOMAXCONN) == 0;
+    return bind(s, (const sockaddr*)&any, sizeof any) == 0;
 }
+
+// A backlog of 5 overflows in a burst of clients, and with SYN cookies a
+// client whose handshake was dropped waits for ever: the clients of this
+// protocol never speak first.
+static bool listen_for_clients(SOCKET s) { return listen(s, SOMAXCONN) == 0; }
 
 // The clock's seconds since 1900 in network order; past 2036 the low 32 bits,
 // as the client reads them.
@@ -123,11 +127,18 @@ static DWORD WINAPI report_thread_main(LPVOID param) {
     return 0;
 }
 
-static void serve(uint32_t server, SOCKET s) {
-    bool listening = false;
+// A port another program holds is said once; it is tried again every second.
+static void tell_port_taken(const char* text) {
+    post_status(text, hold_result);
+    if (log_errors(server_log_level)) write_log(text);
+}
+
+static void serve_time_protocol(uint32_t server, SOCKET s) {
+    bool listening = false, told = false;
     while (running(server)) {
-        if (!listening && !(listening = listen_on_port(s))) {
-            // Port 37 taken or not ours to bind: try again in a second.
+        if (!listening && !(listening = bind_to_port(s, time_server_port) && listen_for_clients(s))) {
+            if (!told) tell_port_taken("Time server: TCP port 37 is in use");
+            told = true;
             wait_while_running(server, port_retry_ms);
             continue;
         }
@@ -143,21 +154,81 @@ static void serve(uint32_t server, SOCKET s) {
     }
 }
 
-DWORD WINAPI time_server_thread(LPVOID param) {
-    uint32_t server = (uint32_t)(uintptr_t)param;
+// A client that polls is reported once a minute, not at every poll.
+static bool sntp_report_due(uint32_t address) {
+    struct seen { uint32_t address; uint64_t tick; };
+    static seen clients[64];
+    static const uint64_t report_every_ms = 60000;
+    uint64_t now = GetTickCount64();
+    seen* oldest = &clients[0];
+    for (seen& c : clients) {
+        if (c.address == address && c.tick != 0) {
+            if (now - c.tick < report_every_ms) return false;
+            c.tick = now;
+            return true;
+        }
+        if (c.tick < oldest->tick) oldest = &c;
+    }
+    *oldest = seen{address, now};
+    return true;
+}
+
+static void serve_sntp(uint32_t server, SOCKET s) {
+    bool bound = false, told = false;
+    int failures = 0;
+    while (running(server)) {
+        if (!bound && !(bound = bind_to_port(s, sntp_port_number))) {
+            // Windows' own time service may hold it.
+            if (!told) tell_port_taken("Time server: UDP port 123 is in use");
+            told = true;
+            wait_while_running(server, port_retry_ms);
+            continue;
+        }
+        unsigned char request[512], reply[sntp_reply_size];
+        sockaddr_in peer{};
+        socklen_t length = sizeof peer;
+        int got = (int)recvfrom(s, (char*)request, sizeof request, 0, (sockaddr*)&peer, &length);
+        uint64_t received = filetime_to_timestamp(precise_clock_now());
+        // Windows answers a datagram to a closed port with an error on this
+        // socket: the next request is served all the same, and only a socket
+        // that fails on and on is given a rest.
+        if (got <= 0) {
+            if (++failures > 100) wait_while_running(server, wait_step_ms);
+            continue;
+        }
+        failures = 0;
+        int size = build_sntp_reply(request, got, peer.sin_addr.s_addr, received, reply);
+        if (size == 0) continue;
+        stamp_transmit_time(reply, filetime_to_timestamp(precise_clock_now()));
+        sendto(s, (const char*)reply, size, 0, (const sockaddr*)&peer, length);
+        if (sntp_report_due(peer.sin_addr.s_addr)) queue_report(peer.sin_addr);
+    }
+}
+
+// One socket of the server: made, published for the stop to close, served.
+static void run_socket(uint32_t server, int type, SOCKET& slot, void (*serve)(uint32_t, SOCKET)) {
     WSADATA data;
-    if (WSAStartup(0x0101, &data) != 0) return 0;
-    SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    if (WSAStartup(0x0101, &data) != 0) return;
+    SOCKET s = socket(AF_INET, type, 0);
     bool mine = false;
     if (s != INVALID_SOCKET) {
         std::lock_guard<std::mutex> g(server_lock);
         mine = running(server);
-        if (mine) server_socket = s;
+        if (mine) slot = s;
     }
     // Once published, the socket is closed by the stop, never here.
     if (mine) serve(server, s);
     else if (s != INVALID_SOCKET) closesocket(s);
     WSACleanup();
+}
+
+DWORD WINAPI time_server_thread(LPVOID param) {
+    run_socket((uint32_t)(uintptr_t)param, SOCK_STREAM, server_socket, serve_time_protocol);
+    return 0;
+}
+
+static DWORD WINAPI sntp_thread_main(LPVOID param) {
+    run_socket((uint32_t)(uintptr_t)param, SOCK_DGRAM, sntp_socket, serve_sntp);
     return 0;
 }
 
@@ -175,32 +246,40 @@ void start_time_server() {
     DWORD id;
     LPVOID param = (LPVOID)(uintptr_t)last_server;
     server_thread = CreateThread(nullptr, 0, time_server_thread, param, 0, &id);
-    report_thread = server_thread ? CreateThread(nullptr, 0, report_thread_main, param, 0, &id) : nullptr;
+    sntp_thread = server_thread ? CreateThread(nullptr, 0, sntp_thread_main, param, 0, &id) : nullptr;
+    report_thread = sntp_thread ? CreateThread(nullptr, 0, report_thread_main, param, 0, &id) : nullptr;
     if (report_thread) return;
-    // Without its reporter the server would answer unseen: neither runs.
+    // Without all three the server would be half there: none runs.
     time_server_running = 0;
 }
 
 void set_time_server_log_level(uint32_t level) { server_log_level = level; }
 
+template <typename T>
+static T take(T& slot, T empty) {
+    T value = slot;
+    slot = empty;
+    return value;
+}
+
 void stop_time_server() {
-    SOCKET s;
-    HANDLE thread, reporter;
+    SOCKET tcp, udp;
+    HANDLE tcp_thread, udp_thread, reporter;
     {
         std::lock_guard<std::mutex> g(server_lock);
         {
             std::lock_guard<std::mutex> r(report_lock);
             time_server_running = 0;
         }
-        s = server_socket;
-        server_socket = INVALID_SOCKET;
-        thread = server_thread;
-        server_thread = nullptr;
-        reporter = report_thread;
-        report_thread = nullptr;
+        tcp = take(server_socket, INVALID_SOCKET);
+        udp = take(sntp_socket, INVALID_SOCKET);
+        tcp_thread = take(server_thread, (HANDLE) nullptr);
+        udp_thread = take(sntp_thread, (HANDLE) nullptr);
+        reporter = take(report_thread, (HANDLE) nullptr);
     }
     report_ready.notify_all();
-    end_blocked_thread(s, thread);
+    end_blocked_thread(tcp, tcp_thread);
+    end_blocked_thread(udp, udp_thread);
     // A reporter inside a look-up is let go; it reports nothing afterwards.
     end_blocked_thread(INVALID_SOCKET, reporter);
 }

@@ -1,5 +1,6 @@
-// The Time Protocol server: other machines take the time from this one over
-// TCP port 37, one client after another, on a thread of its own.
+// The time server: other machines take the time from this one over the Time
+// Protocol (TCP port 37, one client after another) and over SNTP (UDP port
+// 123), each on a thread of its own, and a third thread reports the clients.
 #pragma once
 #include <stdint.h>
 
@@ -16,7 +17,7 @@ extern std::atomic<uint32_t> time_server_running;
 
 // Starts the thread with a copy of the settings it needs (the log level).
 void start_time_server();
-// Ends the thread: a waiting accept or a wait for a port returns at once.
+// Ends the threads: a waiting accept or receive, or a wait for a port, returns at once.
 void stop_time_server();
 // A running server logs by the level the user chose last.
 void set_time_server_log_level(uint32_t level);

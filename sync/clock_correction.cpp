@@ -65,6 +65,16 @@ static void log_correction(const char* old_time) {
     }
 }
 
+// The time server's SNTP clients follow this clock from now on.
+static void serve_from_this_correction() {
+    sntp_upstream upstream;
+    {
+        std::lock_guard<std::mutex> g(sync_text_lock);
+        upstream = reply_upstream;
+    }
+    set_sntp_upstream(upstream);
+}
+
 void correct_clock(int apply) {
     bool sntp = reply_protocol == protocol_sntp;
     int64_t sum = offset_sum;
@@ -95,6 +105,8 @@ void correct_clock(int apply) {
     // A clock that refused the change does not show the server's time; the
     // server clock then keeps the time taken from the answer.
     if (settings.offset_minutes == 0 && !sync_failed) settings.server_clock = filetime_from(clock_now());
+    // A clock set apart from the server's time on purpose is not served as true.
+    if (!sync_failed && settings.offset_minutes == 0 && !settings.minutes_seconds_only) serve_from_this_correction();
     server_clock_valid = 1;
     log_correction(old_time);
 }

@@ -25,6 +25,7 @@ std::atomic<uint32_t> server_clock_valid;
 
 std::mutex sync_text_lock;
 char server_address_text[server_address_size];
+sntp_upstream reply_upstream;
 
 // Each attempt has a number; only the current attempt may publish or clean up
 // the shared slots, so a worker that ends late cannot touch its successor's.
@@ -59,6 +60,7 @@ struct attempt {
     bool winsock = false;  // holds a Winsock reference of its own
     bool time_protocol = false;
     uint32_t seconds = 0;
+    uint32_t address = 0;  // the server's IPv4 address, network order
 };
 
 // Runs f under the attempt lock if this attempt is still the current one.
@@ -165,10 +167,19 @@ void publish_reply(const attempt& a) {
     });
 }
 
+void publish_upstream(const attempt& a, const sntp_upstream& upstream) {
+    publish(a, [&] {
+        std::lock_guard<std::mutex> g(sync_text_lock);
+        reply_upstream = upstream;
+    });
+}
+
 bool exchange_time_protocol(attempt& a) {
     unsigned char reply[time_protocol_reply_size];
     uint32_t seconds;
     if (!receive_exactly(a, reply, sizeof reply) || !read_time_protocol_reply(reply, &seconds)) return false;
+    // Whole seconds: the answer may be half a second off either way.
+    publish_upstream(a, {time_protocol_upstream_stratum, 0, 0x8000, a.address});
     publish_reply(a);
     a.seconds = seconds;
     publish(a, [&] { server_seconds = seconds; });
@@ -188,6 +199,11 @@ bool exchange_sntp(attempt& a) {
     uint64_t t3;
     if (!read_sntp_reply(reply, t1, t4, &t3, &sum)) return false;
     a.seconds = (uint32_t)(t3 >> 32);
+    // This exchange's round trip adds to the server's own distance from its
+    // reference, in delay and, half of it, in dispersion (16.16 seconds).
+    int64_t round_trip = (int64_t)(t4 - t1) - (int64_t)(t3 - read_be64(reply + 32));
+    uint32_t trip = round_trip > 0 ? (uint32_t)(round_trip >> 16) : 0;
+    publish_upstream(a, {reply[1], read_be32(reply + 4) + trip, read_be32(reply + 8) + trip / 2, a.address});
     publish_reply(a);
     publish(a, [&] {
         server_seconds = a.seconds;
@@ -216,6 +232,7 @@ bool exchange(attempt& a) {
     peer.sin_family = AF_INET;
     peer.sin_port = htons(a.time_protocol ? time_protocol_port : sntp_port);
     peer.sin_addr = address;
+    a.address = address.s_addr;
     if (!still_current(a) || connect(a.socket, (const sockaddr*)&peer, sizeof peer) == SOCKET_ERROR) return false;
     publish_step(a, step_connected);
     return a.time_protocol ? exchange_time_protocol(a) : exchange_sntp(a);

@@ -6,6 +6,7 @@
 #include <mutex>
 
 #include "os/win32.h"
+#include "server/sntp_reply.h"
 
 constexpr int server_address_size = 64;
 
@@ -24,9 +25,11 @@ extern std::atomic<uint32_t> auto_protocol;   // under "Auto": 1 SNTP, 0 Time Pr
 extern std::atomic<uint32_t> reply_protocol;
 extern std::atomic<uint32_t> server_clock_valid;
 
-// The address of the server being asked, as text; read and write it under sync_text_lock.
+// The address of the server being asked, as text, and what its reply told of
+// its distance from true time; read and write both under sync_text_lock.
 extern std::mutex sync_text_lock;
 extern char server_address_text[server_address_size];
+extern sntp_upstream reply_upstream;
 
 enum { step_started = 1, step_sockets = 2, step_address = 3, step_connected = 4, step_reply = 5, step_valid = 6 };
 

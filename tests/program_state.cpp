@@ -6,6 +6,7 @@
 #include "base/status_line.h"
 #include "dialogs/settings_dialog.h"
 #include "dialogs/time_zone_window.h"
+#include "server/sntp_reply.h"
 #include "shell/about_window.h"
 #include "shell/main_window.h"
 #include "shell/message_dialog.h"
@@ -72,5 +73,6 @@ void reset_program_state() {
     time_zone_display_name[0] = 0;
     server_clock_tick = 0;
     wrap_count = 0;
+    forget_sntp_upstream();
     cycle_start_index = 0;
 }

@@ -19,6 +19,22 @@ HWND const window = (HWND)0x4D41;
 // The clients' own address, as the server sees them.
 const std::string client = own_loopback_address(7);
 
+// One SNTP request over UDP from the clients' address; the reply, "" when none came.
+std::string ask_sntp(const std::string& address) {
+    int s = socket(AF_INET, SOCK_DGRAM, 0);
+    sockaddr_in from = loopback_at(client, 0), at = loopback_at(address, 123);
+    ::bind(s, (sockaddr*)&from, sizeof from);
+    timeval limit{5, 0};
+    setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+    std::string request(48, '\0');
+    request[0] = 0x23;
+    sendto(s, request.data(), request.size(), 0, (sockaddr*)&at, sizeof at);
+    char reply[64];
+    ssize_t got = recv(s, reply, sizeof reply, 0);
+    close(s);
+    return got > 0 ? std::string(reply, (size_t)got) : "";
+}
+
 class ThreadedTimeServer : public Machine {
 protected:
     std::string address = own_loopback_address(6);
@@ -63,6 +79,23 @@ TEST_F(ThreadedTimeServer, AnswersFourBytesAndReportsThePeerByName) {
     EXPECT_STREQ(name, "client.example");
     std::string log = read("dLog.txt");
     EXPECT_NE(log.find(" : Server Pendularked client.example\r\n"), std::string::npos);
+}
+
+// SNTP on UDP 123 beside the Time Protocol: a polling client is reported once a minute.
+TEST_F(ThreadedTimeServer, SntpClientsAreAnsweredAndReportedOnceAMinute) {
+    start();
+    ASSERT_TRUE(wait_until([] { return os_test_bind_calls() >= 2; }));
+    for (int poll = 0; poll < 2; poll++) {
+        std::string reply = ask_sntp(address);
+        ASSERT_EQ(reply.size(), 48u) << poll;
+        EXPECT_EQ(reply[0] & 7, 4);
+    }
+    ASSERT_TRUE(report_posted());
+    EXPECT_EQ(status(), "Server Pendularked " + client);
+    // The second poll made no report of its own: a later client's report comes next.
+    EXPECT_EQ(ask_time_server(address, client).size(), 4u);
+    ASSERT_TRUE(report_posted());
+    EXPECT_TRUE(os_test_take_posted(window).empty());
 }
 
 TEST_F(ThreadedTimeServer, APeerWithoutANameIsReportedByItsAddressAndLevelZeroLogsNothing) {
@@ -130,8 +163,12 @@ TEST_F(ThreadedTimeServer, ATakenPortIsTriedOnceASecondAndAStopEndsTheWaitAtOnce
     DWORD started = GetTickCount();
     int binds = os_test_bind_calls(), listens = os_test_listen_calls();
     start_time_server();
-    ASSERT_TRUE(wait_until([&] { return os_test_bind_calls() >= binds + 2; })) << "the taken port was not tried again";
+    // Port 37 tried, 123 bound, then 37 tried again.
+    ASSERT_TRUE(wait_until([&] { return os_test_bind_calls() >= binds + 3; })) << "the taken port was not tried again";
     EXPECT_GE(GetTickCount() - started, 1000u);
+    // Said once, however often it is tried.
+    ASSERT_TRUE(report_posted());
+    EXPECT_EQ(status(), "Time server: TCP port 37 is in use");
     EXPECT_EQ(os_test_listen_calls(), listens) << "the server listened on a port it did not bind";
     DWORD stopped = GetTickCount();
     stop_time_server();

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "os/win32.h"
 #include "server/time_server.h"
@@ -33,6 +34,49 @@ std::string ask() {
     closesocket(s);
     WSACleanup();
     return got;
+}
+
+// SNTP requests over UDP to port 123 of loopback: each one sent, then the
+// first reply that comes back (none within 3 s: "").
+std::string sntp_exchange(const std::vector<std::string>& requests) {
+    WSADATA data;
+    WSAStartup(MAKEWORD(2, 2), &data);
+    SOCKET s = socket(AF_INET, SOCK_DGRAM, 0);
+    DWORD limit = 3000;
+    setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, (const char*)&limit, sizeof limit);
+    sockaddr_in at{};
+    at.sin_family = AF_INET;
+    at.sin_port = htons(123);
+    at.sin_addr.s_addr = inet_addr("127.0.0.1");
+    for (const std::string& r : requests) sendto(s, r.data(), (int)r.size(), 0, (sockaddr*)&at, sizeof at);
+    char reply[512];
+    int got = recv(s, reply, sizeof reply, 0);
+    closesocket(s);
+    WSACleanup();
+    return got > 0 ? std::string(reply, got) : "";
+}
+
+std::string sntp_request(char first, char mark) {
+    std::string r(48, '\0');
+    r[0] = first;
+    r[47] = mark;  // the last byte of its transmit time comes back as originate
+    return r;
+}
+
+TEST(RealTimeServer, AnswersSntpClientsOnly) {
+    reset_program_state();
+    reset_settings();
+    start_time_server();
+    std::string reply;
+    ASSERT_TRUE(wait_until([&] { return !(reply = sntp_exchange({sntp_request(0x23, 1)})).empty(); }));
+    ASSERT_EQ(reply.size(), 48u);
+    EXPECT_EQ(reply[0], (char)0xE4) << "version 4, mode 4, and unsynchronised before any correction";
+    EXPECT_EQ(reply[31], 1);
+    // A control request and a short one get nothing: the reply that comes is the client's.
+    reply = sntp_exchange({sntp_request(0x26, 2), sntp_request(0x23, 3).substr(0, 40), sntp_request(0x1B, 4)});
+    ASSERT_EQ(reply.size(), 48u);
+    EXPECT_EQ(reply[31], 4);
+    stop_time_server();
 }
 
 TEST(RealTimeServer, AnswersThenStops) {

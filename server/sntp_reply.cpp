@@ -1,0 +1,134 @@
+#include "server/sntp_reply.h"
+
+#include <string.h>
+
+#include <mutex>
+
+#include "base/filetime.h"
+
+namespace {
+
+std::mutex upstream_lock;
+sntp_upstream upstream;
+bool corrected;
+uint64_t corrected_tick;    // GetTickCount64 at the correction
+uint64_t corrected_stamp;   // and the clock then, 32.32: the reference time
+
+// Each request takes two seconds of a client address's allowance; a client
+// that asks faster than that on average runs past its burst and is limited.
+struct client_rate {
+    uint32_t address;
+    uint64_t busy_until;  // tick
+    uint64_t last_kiss;   // tick, when kissed
+    bool kissed;
+};
+constexpr int tracked_clients = 256;
+client_rate rates[tracked_clients];
+std::mutex rate_lock;
+constexpr uint64_t allowed_interval_ms = 2000;
+constexpr uint64_t burst_ms = 8 * allowed_interval_ms;
+// A limited client hears "RATE" once a minute, and nothing in between.
+constexpr uint64_t kiss_interval_ms = 60000;
+
+enum verdict { answer, kiss, ignore };
+
+client_rate& rate_of(uint32_t address) {
+    client_rate* idlest = &rates[0];
+    for (client_rate& r : rates) {
+        if (r.address == address) return r;
+        if (r.busy_until < idlest->busy_until) idlest = &r;
+    }
+    *idlest = client_rate{address, 0, 0, false};
+    return *idlest;
+}
+
+verdict judge(uint32_t address, uint64_t now) {
+    std::lock_guard<std::mutex> g(rate_lock);
+    client_rate& r = rate_of(address);
+    r.busy_until = (r.busy_until > now ? r.busy_until : now) + allowed_interval_ms;
+    if (r.busy_until - now <= burst_ms) return answer;
+    if (r.kissed && now - r.last_kiss < kiss_interval_ms) return ignore;
+    r.kissed = true;
+    r.last_kiss = now;
+    return kiss;
+}
+
+void put32(unsigned char* p, uint32_t v) {
+    for (int i = 3; i >= 0; i--, v >>= 8) p[i] = (unsigned char)v;
+}
+
+void put64(unsigned char* p, uint64_t v) {
+    put32(p, (uint32_t)(v >> 32));
+    put32(p + 4, (uint32_t)v);
+}
+
+constexpr unsigned char mode_client = 3, mode_server = 4;
+constexpr unsigned char leap_unsynchronised = 3;
+constexpr signed char precision = -20;  // about a microsecond
+constexpr unsigned char stratum_unsynchronised = 16, stratum_kiss = 0;
+
+// The dispersion grows 15 millionths of the time since the correction (16.16 seconds).
+uint32_t grown_dispersion(uint32_t root_dispersion, uint64_t elapsed_ms) {
+    uint64_t grown = root_dispersion + elapsed_ms * 15 * 65536 / 1000000000;
+    return grown > 0xFFFFFFFFu ? 0xFFFFFFFFu : (uint32_t)grown;
+}
+
+}  // namespace
+
+void set_sntp_upstream(const sntp_upstream& from) {
+    std::lock_guard<std::mutex> g(upstream_lock);
+    upstream = from;
+    corrected = true;
+    corrected_tick = GetTickCount64();
+    corrected_stamp = filetime_to_timestamp(clock_now());
+}
+
+void forget_sntp_upstream() {
+    std::lock_guard<std::mutex> g(upstream_lock);
+    corrected = false;
+    std::lock_guard<std::mutex> r(rate_lock);
+    memset(rates, 0, sizeof rates);
+}
+
+int build_sntp_reply(const unsigned char* request, int length, uint32_t client, uint64_t received,
+                     unsigned char (&reply)[sntp_reply_size]) {
+    // Only a client's request of a known version, extension fields or not: an
+    // answer is never larger than what asked for it.
+    if (length < sntp_reply_size) return 0;
+    unsigned version = request[0] >> 3 & 7, mode = request[0] & 7;
+    if (mode != mode_client || version < 1 || version > 4) return 0;
+    uint64_t now = GetTickCount64();
+    verdict v = judge(client, now);
+    if (v == ignore) return 0;
+
+    memset(reply, 0, sizeof reply);
+    reply[2] = request[2];  // the client's poll interval
+    reply[3] = (unsigned char)precision;
+    memcpy(reply + 24, request + 40, 8);  // its transmit time becomes our originate time
+    put64(reply + 32, received);
+    unsigned char leap = 0, stratum;
+    if (v == kiss) {
+        leap = leap_unsynchronised;
+        stratum = stratum_kiss;
+        memcpy(reply + 12, "RATE", 4);
+    } else {
+        std::lock_guard<std::mutex> g(upstream_lock);
+        // A clock nobody set, or set too long ago, is not one to follow.
+        uint64_t since = now - corrected_tick;
+        if (!corrected || since > upstream_trusted_ms) {
+            leap = leap_unsynchronised;
+            stratum = stratum_unsynchronised;
+        } else {
+            stratum = (unsigned char)(upstream.stratum < 15 ? upstream.stratum + 1 : 15);
+            put32(reply + 4, upstream.root_delay);
+            put32(reply + 8, grown_dispersion(upstream.root_dispersion, since));
+            memcpy(reply + 12, &upstream.reference_id, 4);
+            put64(reply + 16, corrected_stamp);
+        }
+    }
+    reply[0] = (unsigned char)(leap << 6 | version << 3 | mode_server);
+    reply[1] = stratum;
+    return sntp_reply_size;
+}
+
+void stamp_transmit_time(unsigned char (&reply)[sntp_reply_size], uint64_t now) { put64(reply + 40, now); }

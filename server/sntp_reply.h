@@ -1,0 +1,35 @@
+// The time server's SNTP answers: what a request gets back, built from the
+// state of this computer's last correction, and the rate each client address
+// is answered at.
+#pragma once
+#include <stdint.h>
+
+#include "os/win32.h"
+
+constexpr int sntp_port_number = 123;
+constexpr int sntp_reply_size = 48;
+
+// An upstream over the Time Protocol gives no stratum: it counts as stratum 2,
+// so this computer serves as 3.
+constexpr uint32_t time_protocol_upstream_stratum = 2;
+// A clock not corrected for so long is not served as synchronised.
+constexpr uint64_t upstream_trusted_ms = 36ull * 3600 * 1000;
+
+// What the last correction learnt of its server; set on the GUI thread.
+struct sntp_upstream {
+    uint32_t stratum;
+    uint32_t root_delay;       // seconds, 16.16
+    uint32_t root_dispersion;  // seconds, 16.16
+    uint32_t reference_id;     // the upstream's IPv4 address, network order
+};
+// A correction has just set the clock from this upstream.
+void set_sntp_upstream(const sntp_upstream& upstream);
+// This run has corrected nothing yet (the start of a run, and the tests).
+void forget_sntp_upstream();
+
+// The reply to one request from client (its IPv4 address, network order),
+// which arrived at received (a 32.32 timestamp): its size, or 0 when the
+// request gets no answer. The transmit time is stamped just before sending.
+int build_sntp_reply(const unsigned char* request, int length, uint32_t client, uint64_t received,
+                     unsigned char (&reply)[sntp_reply_size]);
+void stamp_transmit_time(unsigned char (&reply)[sntp_reply_size], uint64_t now);

@@ -1,0 +1,115 @@
+// What the time server answers an SNTP request with, on the virtual clock.
+#include <string.h>
+
+#include "machine.h"
+#include "replies.h"
+#include "base/filetime.h"
+#include "server/sntp_reply.h"
+#include "store/settings_store.h"
+#include "sync/clock_correction.h"
+#include "sync/sync_controller.h"
+#include "sync/sync_worker.h"
+
+namespace {
+
+constexpr uint32_t client = 0x0100007F, other_client = 0x0200007F;  // 127.0.0.1, 127.0.0.2
+constexpr uint64_t received = 0xE9612C0080000000ull;
+constexpr uint64_t client_transmit = 0x0123456789ABCDEFull;
+
+std::string request(unsigned char first, size_t length = 48) {
+    std::string r(68, '\0');
+    r[0] = (char)first;
+    r[2] = 6;  // poll
+    r.replace(40, 8, be64(client_transmit));
+    r.resize(length);
+    return r;
+}
+
+// The reply as bytes; "" when there is none.
+std::string ask(const std::string& r, uint32_t from = client) {
+    unsigned char reply[sntp_reply_size];
+    int size = build_sntp_reply((const unsigned char*)r.data(), (int)r.size(), from, received, reply);
+    return std::string((const char*)reply, (size_t)size);
+}
+
+uint32_t be32_at(const std::string& s, int at) { return (uint32_t)(read64(s, at) >> 32); }
+
+const sntp_upstream upstream{2, 0x00000CCD, 0x00000666, htonl(0x0A00000C)};  // 50 ms, 25 ms, 10.0.0.12
+
+using SntpReply = Machine;
+
+TEST_F(SntpReply, OnlyClientsOfAKnownVersionAreAnsweredAndNeverAtLength) {
+    struct { unsigned char first; size_t length; bool answered; } cases[] = {
+        {0x0B, 48, true},  {0x13, 48, true},  {0x1B, 48, true}, {0x23, 48, true},  // versions 1 to 4
+        {0x23, 68, true},                                                            // extension fields
+        {0x23, 47, false}, {0x03, 48, false}, {0x2B, 48, false},                     // short, version 0 and 5
+        {0x24, 48, false}, {0x26, 48, false}, {0x27, 48, false}, {0x21, 48, false},  // modes 4, 6, 7, 1
+    };
+    for (auto& c : cases) {
+        std::string reply = ask(request(c.first, c.length));
+        ASSERT_EQ(reply.size(), c.answered ? 48u : 0u) << std::hex << (int)c.first << std::dec << " " << c.length;
+        if (!c.answered) continue;
+        EXPECT_EQ((unsigned char)reply[0] & 0x3F, ((c.first >> 3 & 7) << 3) | 4) << "the client's version, mode 4";
+        EXPECT_EQ(reply[2], 6) << "the client's poll";
+        EXPECT_EQ(read64(reply, 24), client_transmit) << "its transmit time as originate";
+        EXPECT_EQ(read64(reply, 32), received);
+        os_test_advance_ms(2000);  // within the rate every address is allowed
+    }
+}
+
+TEST_F(SntpReply, UnsynchronisedUntilACorrectionAndAgainWhenItIsOld) {
+    std::string reply = ask(request(0x23));
+    EXPECT_EQ((unsigned char)reply[0] >> 6, 3u);
+    EXPECT_EQ(reply[1], 16);
+
+    os_test_set_utc(2036, 2, 7, 6, 28, 17);  // past the 2036 wrap: seconds 1 of the next era
+    set_sntp_upstream(upstream);
+    os_test_advance_ms(1000000);  // 1000 s: 15 ms of grown dispersion
+    reply = ask(request(0x23));
+    EXPECT_EQ((unsigned char)reply[0] >> 6, 0u);
+    EXPECT_EQ(reply[1], 3) << "the upstream's stratum plus one";
+    EXPECT_EQ(be32_at(reply, 4), upstream.root_delay);
+    EXPECT_EQ(be32_at(reply, 8), upstream.root_dispersion + 983u);
+    EXPECT_EQ(memcmp(reply.data() + 12, "\x0A\x00\x00\x0C", 4), 0) << "the upstream's address";
+    EXPECT_EQ(read64(reply, 16), 1ull << 32) << "the time of the correction";
+
+    os_test_advance_ms((DWORD)(upstream_trusted_ms - 1000000 + 2000));
+    reply = ask(request(0x23));
+    EXPECT_EQ((unsigned char)reply[0] >> 6, 3u);
+    EXPECT_EQ(reply[1], 16);
+}
+
+TEST_F(SntpReply, AClientAskingTooOftenHearsRateNowAndThenAndOthersKeepTheirAnswers) {
+    int answered = 0;
+    for (int i = 0; i < 8; i++) answered += ask(request(0x23)).size() == 48;
+    EXPECT_EQ(answered, 8) << "a burst is allowed";
+    std::string kiss = ask(request(0x23));
+    ASSERT_EQ(kiss.size(), 48u);
+    EXPECT_EQ(kiss[1], 0);
+    EXPECT_EQ(kiss.substr(12, 4), "RATE");
+    EXPECT_EQ(ask(request(0x23)), "") << "then nothing";
+    EXPECT_EQ(ask(request(0x23), other_client).size(), 48u);
+    // Quiet for a while, it is answered again.
+    os_test_advance_ms(60000);
+    EXPECT_EQ((unsigned char)ask(request(0x23))[1], 16);
+}
+
+// A correction from an SNTP server serves its stratum and address; a clock set
+// apart from the server on purpose is not served as synchronised.
+TEST_F(SntpReply, TheLastCorrectionIsWhatIsServed) {
+    for (uint32_t offset : {0u, 5u}) {
+        forget_sntp_upstream();
+        settings.offset_minutes = offset;
+        reply_protocol = protocol_sntp;
+        correct_mode = 1;
+        {
+            std::lock_guard<std::mutex> g(sync_text_lock);
+            reply_upstream = upstream;
+        }
+        correct_clock(1);
+        std::string reply = ask(request(0x23));
+        EXPECT_EQ(reply[1], offset ? 16 : 3) << offset;
+    }
+}
+
+}  // namespace
