@@ -31,7 +31,7 @@ WINE_DIR := $(WIN32_DIR)
 WINE_SETUP := $(RELEASE_SETUP)
 endif
 
-.PHONY: all deps build release screenshots wine-build run run-sumwick test test-native test-tsan test-wine test-e2e test-fuzz bench clean
+.PHONY: all deps build release screenshots wine-build run run-sumwick test test-native test-tsan test-wine test-e2e test-fuzz bench soak clean
 
 all: build
 
@@ -134,7 +134,16 @@ test-fuzz: $(DEPS_STAMP)
 test-wine: wine-build
 	cd $(WINE_DIR) && ctest --output-on-failure --timeout 300
 
-test-e2e: wine-build release $(WINE_SETUP)
+# chrony's chronyd, the e2e tier's SNTP client, is unpacked and never
+# installed: installing would start a time service that sets this clock. The
+# libraries it needs come with Wine and clang.
+CHRONYD := build/chrony/usr/sbin/chronyd
+$(CHRONYD): $(DEPS_STAMP)
+	rm -rf build/chrony && mkdir -p build/chrony
+	(cd build/chrony && apt-get download -q chrony 2>/dev/null && dpkg -x chrony_*.deb .)
+	$@ -v && touch $@
+
+test-e2e: wine-build release $(WINE_SETUP) $(CHRONYD)
 	PENDULARK_SETUP=$(CURDIR)/$(WINE_SETUP) python3 tests/e2e/run_all.py $(WINE_DIR)/bin
 
 # Knobs of the Wine part, e.g. BENCH_ARGS="--corrects 60 --rounds 5": see tests/bench/pendulark_bench.py.
@@ -143,6 +152,12 @@ bench: wine-build
 	cmake --build build/bench -j$(JOBS) --target md5_bench
 	build/bench/md5_bench
 	python3 tests/bench/pendulark_bench.py $(WINE_DIR)/bin $(BENCH_ARGS)
+
+# The real program under Wine in long use, watched for growth: the table and
+# the picture go to build/soak/. See tests/soak/soak.py.
+SOAK_MINUTES ?= 30
+soak: wine-build
+	python3 tests/soak/soak.py $(WINE_DIR)/bin --minutes $(SOAK_MINUTES)
 
 clean:
 	rm -rf build

@@ -1,0 +1,55 @@
+"""The time server's SNTP side as a real client sees it: chrony's chronyd, run
+with -Q, measures a server and prints the offset, and never sets the clock.
+It must refuse a Pendulark that has corrected nothing, and follow one that has,
+within a millisecond on loopback."""
+import os
+import re
+import subprocess
+import unittest
+
+import harness
+from harness import ids
+
+CHRONYD = os.path.join(harness.ROOT, "build", "chrony", "usr", "sbin", "chronyd")
+SCRATCH = os.path.join(harness.SCRATCH, "chrony")
+MEASURED = re.compile(rb"System clock wrong by (-?\d+\.\d+) seconds")
+
+
+def chrony_offset(seconds):
+    """The offset chronyd -Q measures against port 123 of loopback within the
+    given seconds, or None when it finds no server to follow."""
+    os.makedirs(SCRATCH, exist_ok=True)
+    done = subprocess.run([CHRONYD, "-Q", "-t", str(seconds), "-u", "root", "-f", "/dev/null",
+                           f"pidfile {SCRATCH}/chronyd.pid", "server 127.0.0.1 iburst maxsamples 1"],
+                          capture_output=True, timeout=seconds + 30)
+    found = MEASURED.search(done.stdout + done.stderr)
+    return float(found.group(1)) if found else None
+
+
+class PendularkSntpServer(unittest.TestCase):
+    def setUp(self):
+        self.assertTrue(os.access(CHRONYD, os.X_OK), "make test fetches chronyd into build/chrony")
+
+    def test_chrony_refuses_an_unset_clock_and_follows_a_corrected_one(self):
+        harness.open_pendulark(self, "sntp-unset", settings=dict(time_server_enabled=1))
+        harness.wait_until(harness.time_server_answers, 20, "the time server never answered")
+        self.assertIsNone(chrony_offset(6), "chrony followed a clock nobody set")
+        harness.winctl("key", harness.WINDOW, hex(harness.VK_ESCAPE))
+        harness.wait_until(lambda: harness.winctl("gone", harness.WINDOW, 0).returncode == 0, 30,
+                           "the first program never ended")
+
+        # Its own server waits for the ports the reference server holds, and
+        # takes them once the correction is done and the reference is gone.
+        address = "127.0.9.81"
+        with harness.ReferenceServer(address):
+            harness.open_pendulark(self, "sntp-corrected", servers=[address],
+                                   settings=dict(time_server_enabled=1, protocol=harness.PROTOCOL_SNTP,
+                                                 program_start_action=2, sync_timeout_seconds=10))
+            harness.wait_for_text(harness.WINDOW, ids.IDT_MAIN_STATUS, lambda t: t.startswith("Time Corrected"))
+        measured = harness.wait_until(lambda: [offset for offset in [chrony_offset(3)] if offset is not None], 60,
+                                      "chrony never followed the corrected clock")
+        self.assertLess(abs(measured[0]), 0.001)
+
+
+if __name__ == "__main__":
+    unittest.main()
