@@ -34,7 +34,11 @@ void arm_autosync() {
 }
 
 void disarm_autosync() {
-    if (autosync_armed) KillTimer(main_window, TIMER_AUTOSYNC);
+    // The countdown stops with it: the status line says "Ready" next.
+    if (autosync_armed) {
+        KillTimer(main_window, TIMER_AUTOSYNC);
+        status_hold_ticks = hold_then_ready;
+    }
     autosync_armed = 0;
     autosync_waiting = 0;
 }

@@ -223,6 +223,7 @@ TEST_F(ThreadedSettingsDialog, ResetAsksThenRestoresDefaultsAndStopsWhatRuns) {
     EXPECT_EQ(time_server_running, 0u);
     EXPECT_EQ(autosync_armed, 0u);
     EXPECT_EQ(os_test_timer(window, TIMER_AUTOSYNC), 0u);
+    EXPECT_EQ(status_hold_ticks, 20u) << "the countdown gives way to Ready";
     EXPECT_FALSE(os_test_topmost(window));
     EXPECT_EQ(os_test_combo_items(dialog, IDL_SETTINGS_LOG).size(), 4u);
     EXPECT_EQ(os_test_combo_items(dialog, IDL_SETTINGS_OFFSET_DIRECTION).size(), 2u);
