@@ -9,6 +9,12 @@ Modes shape the answers, to test a client's checks:
   split   the Time Protocol reply sent one byte, then the other three
   close   TCP accepted and closed at once; SNTP requests go unanswered
   silent  requests are read and never answered
+  late    SNTP answered after LATE_SECONDS; Time Protocol answers normally
+  originate  an SNTP reply whose originate timestamp is a second off the request's
+  short   an SNTP reply cut to 24 bytes
+  rotate  each SNTP request gets the next answer of ROTATION; at "refused" nothing
+          answers on the port for `refuse_seconds`, so that a client's next cycle
+          hears "port unreachable". `answers` lists each request's answer, and "refused"
 
 Run as a program it serves until interrupted:
   reference_server.py [--address 127.0.0.1] [--offset SECONDS] [--mode MODE]
@@ -21,6 +27,10 @@ import time
 
 NTP_EPOCH = 2208988800  # 1900-01-01 to 1970-01-01, in seconds
 LOOPBACK = "127."
+MODES = ("normal", "kod", "zero", "split", "close", "silent", "late", "originate", "short", "rotate")
+# A short run meets a success, a refusal and a rejected reply first.
+ROTATION = ("normal", "refused", "kod", "late", "silent", "originate", "short")
+LATE_SECONDS = 3.0  # well inside any client's time-out
 
 
 def protocol_seconds(unix_time):
@@ -39,20 +49,24 @@ class ReferenceServer:
             raise ValueError("reference servers listen on loopback only")
         self.address, self.mode, self.offset = address, mode, offset
         self.requests = []  # ("sntp", bytes) or ("time", b"")
+        self.answers, self.refuse_seconds, self._turn = [], 90.0, 0
         self._lock = threading.Lock()
         self._stop = threading.Event()
         self._sockets, self._threads = [], []
         if sntp:
-            udp = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
-            udp.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
-            udp.bind((address, 123))
-            self._serve(udp, self._sntp_loop)
+            self._serve(self._udp(), self._sntp_loop)
         if time_protocol:
             tcp = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
             tcp.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
             tcp.bind((address, 37))
             tcp.listen(8)
             self._serve(tcp, self._time_loop)
+
+    def _udp(self):
+        udp = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+        udp.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+        udp.bind((self.address, 123))
+        return udp
 
     def _serve(self, sock, loop):
         sock.settimeout(0.2)
@@ -68,15 +82,34 @@ class ReferenceServer:
     def now(self):
         return time.time() + self.offset
 
-    def sntp_reply(self, request, arrived=None):
+    def sntp_reply(self, request, arrived=None, answer=None):
         """The reply; T2 is the request's arrival when given, T3 the moment of sending."""
-        if self.mode == "zero":
+        answer = answer or self.mode
+        if answer == "zero":
             return bytes(48)
-        stratum = 0 if self.mode == "kod" else 1
+        stratum = 0 if answer == "kod" else 1
         header = struct.pack("!BBbb", 0x24, stratum, 6, -20) + bytes(8) + b"LOOP"
         received = ntp_timestamp(self.now() if arrived is None else arrived)
         reference = ntp_timestamp(self.now() - 16)
-        return header + reference + request[40:48] + received + ntp_timestamp(self.now())
+        originate = request[40:48]
+        if answer == "originate":
+            originate = struct.pack("!Q", (int.from_bytes(originate, "big") + 2**32) % 2**64)
+        reply = header + reference + originate + received + ntp_timestamp(self.now())
+        return reply[:24] if answer == "short" else reply
+
+    def _next_answer(self):
+        """This request's answer, and whether the port closes after it."""
+        if self.mode != "rotate":
+            return self.mode, False
+        with self._lock:
+            answer = ROTATION[self._turn % len(ROTATION)]
+            self.answers.append(answer)
+            self._turn += 1
+            refuse_next = ROTATION[self._turn % len(ROTATION)] == "refused"
+            if refuse_next:
+                self.answers.append("refused")
+                self._turn += 1
+        return answer, refuse_next
 
     def _sntp_loop(self, sock):
         while not self._stop.is_set():
@@ -86,9 +119,26 @@ class ReferenceServer:
                 continue
             arrived = self.now()
             self._record("sntp", request)
-            if self.mode in ("close", "silent") or len(request) < 48:
-                continue
-            sock.sendto(self.sntp_reply(request, arrived), peer)
+            answer, refuse_next = self._next_answer()
+            if answer not in ("close", "silent") and len(request) >= 48:
+                if answer == "late":
+                    self._stop.wait(LATE_SECONDS)
+                sock.sendto(self.sntp_reply(request, arrived, answer), peer)
+            if refuse_next:
+                sock = self._refuse(sock)
+
+    def _refuse(self, sock):
+        """Refuses every request for a while; returns the socket to serve on next. The
+        port stays bound, so that no server on the wildcard address takes it meanwhile:
+        connected to a peer that never sends, the socket takes no one else's datagrams."""
+        sock.connect((self.address, 9))
+        if self._stop.wait(self.refuse_seconds):
+            return sock
+        fresh = self._udp()  # bound beside the old socket before that one lets go
+        fresh.settimeout(0.2)
+        self._sockets[self._sockets.index(sock)] = fresh
+        sock.close()
+        return fresh
 
     def _time_loop(self, sock):
         while not self._stop.is_set():
@@ -137,7 +187,7 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("--address", default="127.0.0.1")
     parser.add_argument("--offset", type=float, default=0.0)
-    parser.add_argument("--mode", default="normal", choices=["normal", "kod", "zero", "split", "close", "silent"])
+    parser.add_argument("--mode", default="normal", choices=MODES)
     args = parser.parse_args()
     with ReferenceServer(args.address, args.mode, args.offset) as server:
         print(f"reference time server on {args.address} (SNTP 123, Time Protocol 37), mode {args.mode}", flush=True)

@@ -25,8 +25,12 @@ POLL_SECONDS = 0.2
 WM_USER, WM_COMMAND = 0x400, 0x111
 IDOK, IDCANCEL = 1, 2
 VK_RETURN, VK_ESCAPE, VK_UP = 0x0D, 0x1B, 0x26
-# Values of the record's "protocol" word.
+# Values of the record's "protocol", "program_start_action", "autosync_unit" and
+# "server_source" words.
 PROTOCOL_TIME, PROTOCOL_SNTP, PROTOCOL_AUTO = 0, 1, 2
+PROGRAM_START_CHECK = 1
+UNIT_MINUTES = 0
+SOURCE_LIST = 0
 
 
 def _header(path):
@@ -164,19 +168,20 @@ def read_settings_field(directory, name):
 
 
 def open_pendulark(test, name=None, *, directory=None, servers=None, settings=None, args=(), env=None,
-                   initialised=True):
-    """Starts Pendulark in a fresh directory called name, or in directory as it is,
-    with the given server list and settings words if any, and waits for its window
-    and, unless told not to, for the initialisation that runs after the window
-    appears (the computer clock leaves "Wait..." once it has). The test's cleanups
-    press Esc and wait for the end. Returns the directory and the process."""
+                   initialised=True, program_file="Pendulark.exe"):
+    """Starts Pendulark, or the copy of it named program_file, in a fresh directory
+    called name, or in directory as it is, with the given server list and settings
+    words if any, and waits for its window and, unless told not to, for the
+    initialisation that runs after the window appears (the computer clock leaves
+    "Wait..." once it has). The test's cleanups press Esc and wait for the end.
+    Returns the directory and the process."""
     if directory is None:
         directory = scratch_dir(name)
     if servers is not None:
         write_servers(directory, servers)
     if settings is not None:
         write_settings(directory, **settings)
-    process = start(directory, "Pendulark.exe", *args, env=env)
+    process = start(directory, program_file, *args, env=env)
     test.addCleanup(finish, process, 30)
     test.assertEqual(winctl("wait", WINDOW, 20000).returncode, 0, "the main window never appeared")
     test.addCleanup(winctl, "key", WINDOW, hex(VK_ESCAPE))

@@ -1,6 +1,7 @@
-"""The Options dialog of the real program: fields of every kind changed and
-kept, Cancel that keeps nothing, Reset that asks first, and the time server
-that answers as soon as "Server" is ticked."""
+"""The Options dialog of the real program, over a list without an entry: fields
+of every kind changed and kept, Cancel that keeps nothing, Reset that asks over
+Options and acts at once, and the time server that answers as soon as "Server"
+is ticked."""
 import re
 import unittest
 
@@ -11,9 +12,11 @@ OPTIONS, QUESTION = "#32770:Options", "#32770:Pendulark " + harness.program.PROG
 
 
 class PendularkOptions(unittest.TestCase):
-    def setUp(self):
+    def start(self, **settings):
+        # A list of comments only: the list stays the source all the same.
         self.directory, self.process = harness.open_pendulark(
-            self, "options", settings=dict(sync_timeout_seconds=15, log_level=0))
+            self, "options", servers=["# no entry yet"],
+            settings=dict(sync_timeout_seconds=15, log_level=0, **settings))
 
     def command(self, window, command):
         """A button's command, posted: a click sent to a button that opens a modal
@@ -31,12 +34,24 @@ class PendularkOptions(unittest.TestCase):
         self.press(OPTIONS, button)
         self.assertEqual(harness.winctl("gone", OPTIONS, 10000).returncode, 0)
 
+    def reset(self):
+        """Reset, and Continue in its question. The question belongs to Options,
+        which takes no input while it is up."""
+        self.command(OPTIONS, ids.IDB_SETTINGS_RESET)
+        self.assertEqual(harness.winctl("wait", QUESTION, 10000).returncode, 0)
+        harness.wait_for_text(QUESTION, ids.IDE_MSG_LINE1, re.escape("This will reset all settings to default."))
+        self.assertEqual(harness.winctl("enabled", OPTIONS).returncode, 1, "Options could be used under the question")
+        self.press(QUESTION, ids.IDB_MSG_OK)
+        self.assertEqual(harness.winctl("gone", QUESTION, 10000).returncode, 0)
+        self.assertEqual(harness.winctl("enabled", OPTIONS).returncode, 0)
+
     def end_program(self):
         harness.winctl("key", WINDOW, hex(harness.VK_ESCAPE))
         self.assertEqual(harness.finish(self.process, 30), 0)
         return harness.saved_settings(self.directory)
 
     def test_fields_of_every_kind_are_kept_by_ok(self):
+        self.start()
         before = harness.saved_settings(self.directory)
         self.open_options()
         harness.winctl("select", OPTIONS, ids.IDL_SETTINGS_LOG, 2)                # a list
@@ -54,28 +69,52 @@ class PendularkOptions(unittest.TestCase):
         self.assertEqual(harness.word(data, "sync_timeout_seconds"), 42)
         self.assertEqual(harness.field(data, "manual_address_a")[:9], b"10.1.2.3\0")
         self.assertEqual(harness.word(data, "date_window_enabled"), 1)
+        self.assertEqual(harness.word(data, "server_source"), harness.SOURCE_LIST,
+                         "the empty list was given up as the source")
         self.assertNotEqual(harness.field(data, "date_window_start"), harness.field(before, "date_window_start"),
                             "the date did not change")
 
     def test_cancel_keeps_nothing_and_reset_asks_first(self):
+        self.start()
         self.open_options()
         harness.winctl("set-text", OPTIONS, ids.IDE_SETTINGS_TIMEOUT, "77")
+        harness.winctl("set-text", OPTIONS, ids.IDE_SETTINGS_OFFSET, "7")
+        # "Tray" takes its own field at once, and no other edit with it.
+        self.press(OPTIONS, ids.IDX_SETTINGS_TRAY)
+        self.press(OPTIONS, ids.IDX_SETTINGS_TRAY)
         self.close_options(harness.IDCANCEL)
         self.open_options()
         harness.wait_for_text(OPTIONS, ids.IDE_SETTINGS_TIMEOUT, "15")
+        self.assertEqual(harness.control_text(OPTIONS, ids.IDE_SETTINGS_OFFSET), "0")
+        self.assertEqual(harness.check_state(OPTIONS, ids.IDX_SETTINGS_TRAY), 0)
         harness.winctl("set-text", OPTIONS, ids.IDE_SETTINGS_TIMEOUT, "50")
-        self.command(OPTIONS, ids.IDB_SETTINGS_RESET)
-        self.assertEqual(harness.winctl("wait", QUESTION, 10000).returncode, 0)
-        harness.wait_for_text(QUESTION, ids.IDE_MSG_LINE1, re.escape("This will reset all settings to default."))
-        self.press(QUESTION, ids.IDB_MSG_OK)
-        self.assertEqual(harness.winctl("gone", QUESTION, 10000).returncode, 0)
+        self.reset()
         harness.wait_for_text(OPTIONS, ids.IDE_SETTINGS_TIMEOUT, "15")
         self.close_options(harness.IDOK)
         data = self.end_program()
         self.assertEqual(harness.word(data, "sync_timeout_seconds"), 15)
         self.assertEqual(harness.word(data, "protocol"), harness.PROTOCOL_AUTO)
 
+    def test_reset_acts_at_once_and_cancel_brings_no_armed_autosync_back(self):
+        self.start(autosync_enabled=1, on_top=1)
+        self.open_options()
+        self.reset()
+        self.close_options(harness.IDCANCEL)
+        data = self.end_program()
+        self.assertEqual(harness.word(data, "autosync_enabled"), 0)
+        self.assertEqual(harness.word(data, "on_top"), 0)
+
+    # Once AutoSync stops, however Options is left, its countdown goes.
+    def test_a_reset_autosync_leaves_no_countdown_behind(self):
+        self.start(autosync_enabled=1, autosync_count=2, autosync_unit=harness.UNIT_MINUTES)
+        harness.wait_for_text(WINDOW, ids.IDT_MAIN_STATUS, r"1 Mns \d+ Scs until AutoSync")
+        self.open_options()
+        self.reset()
+        self.close_options(harness.IDCANCEL)
+        harness.wait_for_text(WINDOW, ids.IDT_MAIN_STATUS, lambda text: "AutoSync" not in text, timeout=10)
+
     def test_ticking_server_answers_on_port_37_at_once(self):
+        self.start()
         self.open_options()
         self.press(OPTIONS, ids.IDX_SETTINGS_SERVER)
         harness.wait_until(harness.time_server_answers, 10, "nothing answered on port 37")

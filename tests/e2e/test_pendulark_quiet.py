@@ -61,23 +61,31 @@ class PendularkQuietRun(unittest.TestCase):
         self.assertEqual(reference.count("sntp"), 1)
         self.assertEqual(log, ["No response from 127.0.9.23"])
 
-    def test_the_run_value_starts_the_quiet_run_as_windows_does_at_logon(self):
-        # A path with a space: the case an unquoted value got wrong.
+    def test_a_renamed_copy_keeps_its_files_and_its_run_value_starts_its_quiet_run(self):
+        # A path with a space and a copy renamed as a browser names a second
+        # download: the cases an unquoted value or the usual name got wrong.
         directory = harness.scratch_dir("quiet run value")
+        copy = "Pendulark (1).exe"
+        os.rename(os.path.join(directory, "Pendulark.exe"), os.path.join(directory, copy))
         address = "127.0.9.24"
-        harness.write_servers(directory, [address])
+        settings_file = os.path.join(directory, "dSync.dat")
 
         def save_with(action):
             settings = dict(server_index=1, log_level=3, protocol=PROTOCOL_SNTP, sync_timeout_seconds=5,
                             windows_start_action=action)
-            _, process = harness.open_pendulark(self, directory=directory, settings=settings)
+            _, process = harness.open_pendulark(self, directory=directory, settings=settings, program_file=copy)
+            os.remove(settings_file)  # read by now; the save must write it here again
             harness.winctl("key", WINDOW, hex(harness.VK_ESCAPE))
             self.assertEqual(harness.finish(process, 30), 0)
+            self.assertTrue(os.path.isfile(settings_file), "the settings were not saved beside the copy")
+            return harness.winctl("run-value").stdout.decode("utf-8").strip()
 
-        save_with(2)
         self.addCleanup(save_with, 0)  # no Run value is left in the prefix
-        value = harness.winctl("run-value").stdout.decode("utf-8").strip()
-        self.assertRegex(value, r'^"[A-Z]:\\.*\\quiet run value\\Pendulark\.exe" /q$')
+        self.assertRegex(save_with(1), r'^"[A-Z]:\\.*\\quiet run value\\Pendulark \(1\)\.exe"$')
+        self.assertTrue(os.path.isfile(os.path.join(directory, "ServFile.txt")), "no list beside the copy")
+        harness.write_servers(directory, [address])
+        value = save_with(2)
+        self.assertRegex(value, r'^"[A-Z]:\\.*\\quiet run value\\Pendulark \(1\)\.exe" /q$')
         with harness.ReferenceServer(address) as reference:
             self.assertEqual(harness.winctl("run", value, timeout=150).returncode, 0)
         self.assertEqual(reference.count("sntp"), 1)

@@ -1,10 +1,13 @@
 """Pendulark's start-up as a user meets it: one copy at a time, the switches,
-and settings that survive a close."""
+settings that survive a close, and a settings file another program holds."""
 import os
+import subprocess
 import unittest
 
 import harness
-from harness import WINDOW
+from harness import WINDOW, ids
+
+UNREADABLE = "dSync.dat could not be read: defaults this run, nothing saved"
 
 
 class PendularkStartup(unittest.TestCase):
@@ -50,6 +53,43 @@ class PendularkStartup(unittest.TestCase):
         self.assertEqual(harness.word(data, "reserved_12"), 0xFFFFFFFF, "reserved_12 is kept as loaded")
         # Manual address A was cut short by the file: 13 bytes of 0xFF, then zeros.
         self.assertEqual(harness.field(data, "manual_address_a"), b"\xff" * 13 + b"\0" * 19)
+
+    def hold(self, directory, share):
+        """Another Windows program holding "dSync.dat" (Wine keeps sharing apart per
+        process); it lets go when its input ends."""
+        holder = subprocess.Popen([harness.WINE_RUN, os.path.join(harness.bin_dir(), "winctl.exe"), "hold",
+                                   "dSync.dat", share], cwd=directory, stdin=subprocess.PIPE,
+                                  stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+        self.addCleanup(harness.finish, holder, 10)
+        self.addCleanup(holder.stdin.close)
+        self.assertEqual(holder.stdout.readline().strip(), b"held", "the file could not be held")
+        return holder
+
+    def test_a_held_settings_file_is_read_when_shared_and_never_saved_over_when_not(self):
+        for share in ("none", "read"):
+            with self.subTest(share=share):
+                try:
+                    directory = harness.scratch_dir("startup-held-" + share)
+                    harness.write_settings(directory, sync_timeout_seconds=33, log_level=3, minimise_to_tray=0)
+                    before = harness.saved_settings(directory)
+                    holder = self.hold(directory, share)
+                    _, process = harness.open_pendulark(self, directory=directory)
+                    harness.wait_for_text(WINDOW, ids.IDT_MAIN_STATUS, UNREADABLE if share == "none" else "Ready")
+                    # Let go first, so that only the program's own caution keeps the file.
+                    holder.stdin.close()
+                    self.assertEqual(harness.finish(holder, 30), 0)
+                    # Not the key's own result: the window may be gone before its release is posted.
+                    harness.winctl("key", WINDOW, hex(harness.VK_ESCAPE))
+                    self.assertEqual(harness.finish(process, 30), 0, "Esc did not end the program")
+                    data = harness.saved_settings(directory)
+                    if share == "none":
+                        self.assertEqual(data, before, "the defaults were saved over the user's settings")
+                        self.assertIn(UNREADABLE, harness.log_entries(directory))
+                    else:
+                        for name, value in dict(sync_timeout_seconds=33, log_level=3, minimise_to_tray=0).items():
+                            self.assertEqual(harness.word(data, name), value, name)
+                finally:
+                    self.doCleanups()  # one copy at a time
 
 
 if __name__ == "__main__":

@@ -1,6 +1,7 @@
 """The tray as Windows drives it, by the messages it would send: minimising
-with "Tray" hides the window, a double click on the icon brings it back,
-closing with "Tray" and "Resident" keeps the program, the menu's Exit ends it."""
+with "Tray" hides the window, a double click on the icon or a second start
+brings it back, closing with "Tray" and "Resident" keeps the program, the
+menu's Exit ends it."""
 import os
 import unittest
 
@@ -37,18 +38,29 @@ class PendularkTray(unittest.TestCase):
         self.post(ids.WM_TRAY_CALLBACK, 0, WM_RBUTTONDOWN)
         self.assertEqual(harness.winctl("wait", MENU, 10000).returncode, 0, "the tray menu never opened")
 
-    def test_minimise_hides_and_a_double_click_restores(self):
+    def second_start(self, *args):
+        self.assertEqual(harness.finish(harness.start(self.directory, "Pendulark.exe", *args), 30), 0,
+                         "the second copy did not end by itself")
+
+    def test_minimise_hides_and_a_double_click_or_a_second_start_restores(self):
         self.open_window("tray-minimise")
         self.post(WM_SYSCOMMAND, SC_MINIMIZE, 0)
         self.wait_hidden("minimising with Tray did not hide the window")
-        # Explorer restarting announces itself; the hidden window stays hidden.
+        # Explorer restarting announces itself, and an unattended second start
+        # ends unseen: the hidden window stays hidden.
         self.post("TaskbarCreated", 0, 0)
+        self.second_start("/q")
         self.open_menu()
-        self.assertFalse(self.visible(), "the announcement showed the window")
+        self.assertFalse(self.visible(), "the announcement or the quiet second start showed the window")
         self.key(harness.VK_ESCAPE)
         self.assertEqual(harness.winctl("gone", MENU, 10000).returncode, 0, "Esc did not close the menu")
         self.post(ids.WM_TRAY_CALLBACK, 0, WM_LBUTTONDBLCLK)
         harness.wait_until(self.visible, 10, "a double click on the icon did not restore the window")
+        # A user who starts the program again wants to see the copy that runs.
+        self.post(WM_SYSCOMMAND, SC_MINIMIZE, 0)
+        self.wait_hidden("minimising again did not hide the window")
+        self.second_start()
+        harness.wait_until(self.visible, 10, "a second start did not restore the window")
 
     def test_close_with_resident_keeps_the_program_and_the_menu_exit_ends_it(self):
         self.open_window("tray-resident", resident=1)

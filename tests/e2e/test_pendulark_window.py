@@ -1,7 +1,9 @@
 """The main window of the real program as a user drives it: Check, Correct and
-Abort against loopback servers, a list that nobody answers, the AutoSync
-countdown. Under Wine the clock takes steps below half a second and refuses
-larger ones, so nothing here moves this machine's clock."""
+Abort against loopback servers, a list that nobody answers and the failure it
+leaves, fail-over after an earlier abort, the AutoSync countdown. Under Wine
+the clock takes steps below half a second and refuses larger ones, so nothing
+here moves this machine's clock."""
+import os
 import re
 import unittest
 
@@ -22,17 +24,46 @@ class PendularkWindow(unittest.TestCase):
     def reads(self, control, pattern, timeout=30):
         return harness.wait_for_text(WINDOW, control, pattern, timeout)
 
-    def test_check_fills_the_server_clock_and_its_label(self):
+    def clock_seconds_pass(self, count):
+        """Waits for the computer clock to show count new seconds."""
+        shown = [harness.control_text(WINDOW, ids.IDT_MAIN_COMPUTER_CLOCK)]
+
+        def one_more():
+            text = harness.control_text(WINDOW, ids.IDT_MAIN_COMPUTER_CLOCK)
+            if text != shown[-1]:
+                shown.append(text)
+            return len(shown) > count
+
+        harness.wait_until(one_more, 3 * count + 10, "the computer clock stopped")
+
+    def test_check_pressed_at_once_fills_the_server_clock_and_its_label(self):
         address = "127.0.9.41"
+        directory = harness.scratch_dir("window-check")
+        # Line ends of LF alone and a last line without one, as some editors leave
+        # the list; the entry after the first is chosen.
+        with open(os.path.join(directory, "ServFile.txt"), "wb") as f:
+            f.write(b"127.0.9.40\n" + address.encode())
         with harness.ReferenceServer(address) as reference:
-            self.open_window("window-check", [address], protocol=harness.PROTOCOL_SNTP, sync_timeout_seconds=10)
-            # Enter presses the default button, Check.
+            harness.open_pendulark(self, directory=directory, initialised=False,
+                                   settings=dict(server_index=1, protocol=harness.PROTOCOL_SNTP,
+                                                 sync_timeout_seconds=10))
+            # Enter presses the default button, Check, before the window's
+            # initialisation has run: the cycle still ends.
             self.assertEqual(harness.winctl("key", WINDOW, hex(harness.VK_RETURN)).returncode, 0)
             self.reads(ids.IDT_MAIN_SERVER, re.escape(address))
             # The server clock is drawn by the display tick after the answer.
             self.reads(ids.IDT_MAIN_SERVER_CLOCK, CLOCK)
             self.assertEqual(reference.count("sntp"), 1)
         self.reads(ids.IDB_MAIN_CHECK, "Check")
+
+    def test_an_earlier_abort_leaves_the_start_up_check_its_fail_over(self):
+        refused, address = "127.0.9.45", "127.0.9.46"  # nobody listens on the first
+        with harness.ReferenceServer(address) as reference:
+            self.open_window("window-fail-over", [refused, address], sync_aborted=1,
+                             program_start_action=harness.PROGRAM_START_CHECK, protocol=harness.PROTOCOL_TIME,
+                             sync_timeout_seconds=10)
+            self.reads(ids.IDT_MAIN_SERVER, re.escape(address))
+            self.assertEqual(reference.count("time"), 1)
 
     def test_correct_shows_the_amount_or_the_refusal(self):
         # Half the round trip's asymmetry may shift the last digits of the amount.
@@ -63,12 +94,15 @@ class PendularkWindow(unittest.TestCase):
         directory = self.open_window("window-unreachable", servers, server_index=1, log_level=1,
                                      protocol=harness.PROTOCOL_TIME, sync_timeout_seconds=5)
         self.press(ids.IDB_MAIN_CORRECT)
-        self.reads(ids.IDT_MAIN_STATUS, "Unable to sync from " + re.escape(servers[0]))
+        failure = self.reads(ids.IDT_MAIN_STATUS, "Unable to sync from " + re.escape(servers[0]))
         self.reads(ids.IDB_MAIN_CHECK, "Check")
         expected = ["No response from " + servers[i] for i in (1, 2, 0)]
         harness.wait_until(lambda: len(harness.log_entries(directory)) >= len(expected), 10,
                            "the log never had an entry for every server")
         self.assertEqual(harness.log_entries(directory), expected)
+        # The failure stays as long as a result: five seconds of the clock on, it is still there.
+        self.clock_seconds_pass(5)
+        self.assertEqual(harness.control_text(WINDOW, ids.IDT_MAIN_STATUS), failure)
 
     def test_armed_autosync_counts_down_after_ready(self):
         self.open_window("window-autosync", ["127.0.9.61"], autosync_enabled=1, autosync_count=4,

@@ -13,20 +13,29 @@
 //   winctl keyto CLASS ID VK        press and release a key in child control ID
 // CLASS may be CLASS:TITLE to tell windows of one class apart.
 //   winctl visible CLASS            exit 0 when the window is visible, 1 when hidden
+//   winctl enabled CLASS            exit 0 when the window takes input, 1 when disabled
 //   winctl title CLASS              print the window's title in UTF-8
 //   winctl rect CLASS               print the window's place: left top width height
 //   winctl run-value                print the Run value "Pendulark.exe" of this user
 //   winctl record FILE ARG          write ARG into FILE (a stand-in program for the shell)
+//   winctl hold FILE SHARE          open FILE for reading, sharing it for reading when SHARE
+//                                   is "read" and not at all when "none", print "held", and
+//                                   keep it open until standard input ends (two minutes at most)
 //   winctl run COMMAND-LINE         start a program as Windows does at logon, with
 //                                   exactly this command line; exit with its code
 //   winctl post CLASS [ID] MSG W L  post a message to the window or its child ID; MSG is
 //                                   a number or the name of a registered message
 //                                   ("TaskbarCreated")
+//   winctl census CLASS             print what the process owning the window holds:
+//                                   "handles N gdi N user N windows N tools N", where
+//                                   windows are its top-level windows, tools those of its
+//                                   tooltip controls, and -1 a count the system would not give
 // Exit codes: 0 done, 1 window or control not found, 2 usage.
 // key, keyto, post and close post their messages and return at once; the other
 // commands send theirs, and a sent message overtakes posted ones. So a test shows
 // that a posted message was handled by what a later posted one did.
 #include <windows.h>
+#include <commctrl.h>
 
 #include <cstdio>
 #include <cwchar>
@@ -142,9 +151,66 @@ static int run(const wchar_t* command_line) {
     return static_cast<int>(code);
 }
 
+static DWORD WINAPI read_to_end(void*) {
+    char bytes[64];
+    DWORD got = 0;
+    while (ReadFile(GetStdHandle(STD_INPUT_HANDLE), bytes, sizeof bytes, &got, NULL) && got) {
+    }
+    return 0;
+}
+
+// Another program holding FILE, as a backup or a virus scanner would.
+static int hold(const wchar_t* path, const wchar_t* share) {
+    DWORD mode = !wcscmp(share, L"read") ? FILE_SHARE_READ : !wcscmp(share, L"none") ? 0 : MAXDWORD;
+    if (mode == MAXDWORD) return 2;
+    HANDLE file = CreateFileW(path, GENERIC_READ, mode, NULL, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
+    if (file == INVALID_HANDLE_VALUE) return 1;
+    print_utf8(L"held");
+    HANDLE reader = CreateThread(NULL, 0, read_to_end, NULL, 0, NULL);
+    if (reader) WaitForSingleObject(reader, 120000);
+    CloseHandle(file);
+    return 0;
+}
+
+struct census_counts {
+    DWORD process;
+    long windows, tools;
+};
+
+static BOOL CALLBACK count_window(HWND window, LPARAM param) {
+    census_counts* counts = reinterpret_cast<census_counts*>(param);
+    DWORD owner = 0;
+    GetWindowThreadProcessId(window, &owner);
+    if (owner != counts->process) return TRUE;
+    counts->windows++;
+    wchar_t name[64] = L"";
+    DWORD_PTR tools = 0;
+    bool tooltip = GetClassNameW(window, name, 64) && !wcscmp(name, TOOLTIPS_CLASSW);
+    if (tooltip && send(window, TTM_GETTOOLCOUNT, 0, 0, &tools)) counts->tools += static_cast<long>(tools);
+    return TRUE;
+}
+
+// The soak watches these counts over time: a leak shows as steady growth.
+static int census(HWND window) {
+    census_counts counts = {0, 0, 0};
+    GetWindowThreadProcessId(window, &counts.process);
+    EnumWindows(count_window, reinterpret_cast<LPARAM>(&counts));
+    HANDLE process = OpenProcess(PROCESS_QUERY_INFORMATION, FALSE, counts.process);
+    if (!process) return 1;
+    DWORD handles = 0;
+    long handle_count = GetProcessHandleCount(process, &handles) ? static_cast<long>(handles) : -1;
+    long gdi = static_cast<long>(GetGuiResources(process, GR_GDIOBJECTS));
+    long user = static_cast<long>(GetGuiResources(process, GR_USEROBJECTS));
+    CloseHandle(process);
+    printf("handles %ld gdi %ld user %ld windows %ld tools %ld\n", handle_count, gdi, user, counts.windows,
+           counts.tools);
+    return 0;
+}
+
 int wmain(int argc, wchar_t** argv) {
     if (argc == 2 && !wcscmp(argv[1], L"run-value")) return run_value();
     if (argc == 3 && !wcscmp(argv[1], L"run")) return run(argv[2]);
+    if (argc == 4 && !wcscmp(argv[1], L"hold")) return hold(argv[2], argv[3]);
     if (argc == 4 && !wcscmp(argv[1], L"record")) {
         HANDLE file = CreateFileW(argv[2], GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
         if (file == INVALID_HANDLE_VALUE) return 1;
@@ -163,6 +229,8 @@ int wmain(int argc, wchar_t** argv) {
     if (!window) return 1;
     if (!wcscmp(verb, L"close") && argc == 3) return PostMessageW(window, WM_CLOSE, 0, 0) ? 0 : 1;
     if (!wcscmp(verb, L"visible") && argc == 3) return IsWindowVisible(window) ? 0 : 1;
+    if (!wcscmp(verb, L"enabled") && argc == 3) return IsWindowEnabled(window) ? 0 : 1;
+    if (!wcscmp(verb, L"census") && argc == 3) return census(window);
     if (!wcscmp(verb, L"rect") && argc == 3) {
         RECT r;
         if (!GetWindowRect(window, &r)) return 1;
