@@ -52,7 +52,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     os_test_reset();
     reset_program_state();
     reset_settings();
-    settings.protocol = 1;
+    reply_protocol = protocol_sntp;
     uint64_t now = clock / 10000 * 10000;  // on a whole millisecond, as a SYSTEMTIME keeps it
     os_test_set_utc(now);
     server_seconds = (uint32_t)(t3 >> 32);

@@ -26,7 +26,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     os_test_reset();
     reset_program_state();
     reset_settings();
-    settings.protocol = 0;
+    reply_protocol = protocol_time;
     settings.offset_minutes = data[4] % 100;
     settings.offset_direction = data[4] >> 7;
     uint32_t elapsed_ms = be32(data + 5) & 0xFFFFF;  // up to about 17 minutes after the reply
