@@ -38,7 +38,7 @@ all: build
 PACKAGES := cmake make g++ clang libclang-rt-14-dev python3 file googletest libgtest-dev \
 	libbenchmark-dev libssl-dev g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix \
 	wine wine64 wine32 xvfb xauth xdotool imagemagick locales fonts-wqy-microhei fonts-wine \
-	xinetd nsis
+	xinetd nsis iproute2
 
 $(DEPS_STAMP):
 	missing=$$(dpkg-query -W -f='$${Package} $${Status}\n' $(PACKAGES) 2>/dev/null | grep -c ' installed$$' || true)
@@ -147,7 +147,8 @@ test-e2e: wine-build release $(WINE_SETUP) $(CHRONYD)
 	PENDULARK_SETUP=$(CURDIR)/$(WINE_SETUP) python3 tests/e2e/run_all.py $(WINE_DIR)/bin
 
 # Knobs of the Wine part, e.g. BENCH_ARGS="--corrects 60 --rounds 5": see tests/bench/pendulark_bench.py.
-bench: wine-build
+# chronyd is the reference for the SNTP server's replies per second.
+bench: wine-build $(CHRONYD)
 	cmake -S . -B build/bench -DCMAKE_BUILD_TYPE=Release -DPENDULARK_SANITIZE= >/dev/null
 	cmake --build build/bench -j$(JOBS) --target md5_bench
 	build/bench/md5_bench

@@ -1,5 +1,5 @@
 #!/usr/bin/env python3
-"""Three figures of the real Pendulark window under Wine, each beside a
+"""Four figures of the real Pendulark window under Wine, each beside a
 reference measured in the same run:
 
 - correction accuracy: over Corrects against a loopback reference server whose
@@ -14,15 +14,33 @@ reference measured in the same run:
   bare Winsock accept/send/close loop under the same Wine (the ceiling there:
   every socket call goes through the Wine server) and against xinetd's built-in
   RFC 868 "time" service; rounds take the three servers in turn, and the range
-  of each ratio over the rounds is printed.
+  of each ratio over the rounds is printed;
+- SNTP replies per second: sequential 48-byte version-4 requests, each waiting
+  for its reply (a second at most), against a bare Winsock receive/send loop
+  under the same Wine and against chrony's chronyd on another loopback port, in
+  turns and rounds as above. Each request comes from the next address of
+  127.1.0.0/16 and none of them asks more than 8 times in a run: Pendulark
+  answers an address 8 times in a burst, then once every 2 s. It has corrected
+  nothing in this run, so it answers "unsynchronised": the same work but for a
+  few stores. More than 2 % of a server's requests without a good reply fail
+  the bench.
 
-    pendulark_bench.py BIN_DIR [--corrects N] [--idle-seconds S] [--clients N] [--rounds N]
+chronyd is the one unpacked into build/chrony, never installed; it runs with
+-x, so it never touches the clock, and answers from its own free-running clock.
+The whole bench runs in a network namespace of its own with only loopback up:
+the servers' ports are then free whatever else runs here, and the name look-ups
+of the time server's reports for those many client addresses never leave the
+machine (they fail at once).
+
+    pendulark_bench.py BIN_DIR [--corrects N] [--idle-seconds S] [--clients N] [--requests N] [--rounds N]
 
     --corrects N      Corrects for the accuracy (default 51)
     --idle-seconds S  length of each idle window (default 60)
     --clients N       sequential clients per server and round, taken in turns
                       of 100 (default 2000)
-    --rounds N        rounds of the three servers (default 3)
+    --requests N      sequential SNTP requests per server and round, taken in
+                      turns of 250 (default 10000)
+    --rounds N        rounds of the three servers, for each protocol (default 3)
 
 `make bench BENCH_ARGS="--rounds 5"` passes them on. The bench runs in a Wine
 prefix of its own under build/wine-bench (WINE_ROOT overrides it): stopping its
@@ -30,10 +48,14 @@ Wine server at the end then ends no one else's programs, and no one else's
 programs are counted as ours.
 """
 import argparse
+import collections
+import ctypes
+import itertools
 import os
 import re
 import socket
 import statistics
+import struct
 import subprocess
 import sys
 import tempfile
@@ -178,15 +200,73 @@ def wait_for_port(port, seconds=30):
         time.sleep(0.2)
 
 
-def server_rates(harness, directory, clients, rounds):
-    """Each server's clients per second, one figure per round."""
-    # Another Pendulark's server would be measured in place of ours.
-    for port in (37, XINETD_PORT, BARE_PORT):
-        if answers(port):
-            sys.exit(f"port {port} is already served: stop that server first")
+CHRONYD = os.path.join(ROOT, "build", "chrony", "usr", "sbin", "chronyd")
+SNTP_PORT, CHRONY_PORT, BARE_SNTP_PORT = 123, 11123, 11124
+SNTP_TURN = 250
+SNTP_FAILURES = 0.02  # the share of a server's requests that may go unanswered
+# chronyd answers every request: it limits only with a "ratelimit" line. No
+# Unix command socket either, which would go to /run/chrony.
+CHRONY_CONF = f"""port {CHRONY_PORT}
+bindaddress 127.0.0.1
+allow 127.0.0.0/8
+local stratum 10
+cmdport 0
+bindcmdaddress /
+"""
+REQUEST = struct.Struct("!B39xQ")  # version 4, client; the transmit time last
+# Addresses taken in turn, so that none asks more than 8 times in a whole run
+# and so never runs past Pendulark's burst (a RATE kiss, then silence).
+SOURCES = [f"127.1.{i // 254}.{i % 254 + 1}" for i in range(256 * 254)]
+stamps = itertools.count(1)
+
+
+def sntp_time(port, requests, sources):
+    """Seconds for sequential requests, and how many had no good reply."""
+    failed = 0
+    started = time.monotonic()
+    for _ in range(requests):
+        request = REQUEST.pack(0x23, next(stamps))
+        with socket.socket(socket.AF_INET, socket.SOCK_DGRAM) as s:
+            s.settimeout(1)
+            s.bind((next(sources), 0))
+            s.sendto(request, ("127.0.0.1", port))
+            try:
+                reply = s.recv(64)
+            except TimeoutError:
+                reply = b""
+        # A kiss-o'-death, stratum 0, would mean the bench asked too often.
+        failed += len(reply) != 48 or reply[0] & 7 != 4 or reply[1] == 0 or reply[24:32] != request[40:]
+    return time.monotonic() - started, failed
+
+
+def wait_for_sntp(port, sources, seconds=30):
+    deadline = time.monotonic() + seconds
+    while sntp_time(port, 1, sources)[1]:
+        if time.monotonic() >= deadline:
+            sys.exit(f"nothing answers SNTP on port {port}")
+
+
+def in_turns(servers, measure, count, turn, rounds):
+    """Each server's count per second, one figure per round. Other work on this
+    machine comes and goes within seconds: short turns give every server its
+    share of it in each round."""
+    rates = {name: [] for name in servers}
+    names = list(servers)
+    for _ in range(rounds):
+        spent = dict.fromkeys(servers, 0.0)
+        for i in range(count // turn):
+            for name in names[i % len(names):] + names[:i % len(names)]:
+                spent[name] += measure(servers[name], turn)
+        for name in servers:
+            rates[name].append(count / spent[name])
+    return rates
+
+
+def server_rates(harness, directory, clients, requests, rounds):
+    """Each server's RFC 868 clients and SNTP replies per second, one figure per round."""
     harness.write_settings(directory, time_server_enabled=1, log_level=0)
-    bare_exe = os.path.join(harness.bin_dir(), "bare_time_server.exe")
     probes = 100  # the waits for the ports and the warm-up
+    sources = itertools.cycle(SOURCES)
     with tempfile.TemporaryDirectory() as scratch:
         conf = os.path.join(scratch, "xinetd.conf")
         with open(conf, "w") as f:
@@ -195,9 +275,18 @@ def server_rates(harness, directory, clients, rounds):
         xinetd = subprocess.Popen(["xinetd", "-dontfork", "-f", conf, "-pidfile", os.path.join(scratch, "pid"),
                                    "-filelog", os.path.join(scratch, "log")],
                                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        # The bare loop ends when its input does.
-        bare = subprocess.Popen([harness.WINE_RUN, bare_exe, str(BARE_PORT), str(rounds * clients + probes)],
+        with open(os.path.join(scratch, "chrony.conf"), "w") as f:
+            f.write(CHRONY_CONF + f"pidfile {scratch}/chronyd.pid\n")
+        # -x: it never touches the clock.
+        chronyd = subprocess.Popen([CHRONYD, "-x", "-4", "-d", "-L", "2", "-u", "root", "-f", f.name],
+                                   stdout=subprocess.DEVNULL)
+        # The bare loops end when their input does.
+        bare = subprocess.Popen([harness.WINE_RUN, os.path.join(harness.bin_dir(), "bare_time_server.exe"),
+                                 str(BARE_PORT), str(rounds * clients + probes)],
                                 stdin=subprocess.PIPE, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        bare_sntp = subprocess.Popen([harness.WINE_RUN, os.path.join(harness.bin_dir(), "bare_sntp_server.exe"),
+                                      str(BARE_SNTP_PORT), str(rounds * requests + probes)],
+                                     stdin=subprocess.PIPE, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         pendulark = harness.start(directory, "Pendulark.exe")
         try:
             if harness.winctl("wait", WINDOW, "30000").returncode != 0:
@@ -206,25 +295,40 @@ def server_rates(harness, directory, clients, rounds):
             for port in servers.values():
                 wait_for_port(port)
                 serving_time(port, probes // 4)
-            # Other work on this machine comes and goes within seconds: short
-            # turns give every server its share of it in each round.
-            rates = {name: [] for name in servers}
-            names = list(servers)
-            for _ in range(rounds):
-                spent = dict.fromkeys(servers, 0.0)
-                for turn in range(clients // TURN):
-                    for name in names[turn % 3:] + names[:turn % 3]:
-                        spent[name] += serving_time(servers[name], TURN)
-                for name in servers:
-                    rates[name].append(clients / spent[name])
+            rates = in_turns(servers, serving_time, clients, TURN, rounds)
+
+            failed = collections.Counter()
+
+            def ask(port, count):
+                seconds, failures = sntp_time(port, count, sources)
+                failed[port] += failures
+                return seconds
+
+            sntp_servers = {"Pendulark": SNTP_PORT, "bare": BARE_SNTP_PORT, "chronyd": CHRONY_PORT}
+            for port in sntp_servers.values():
+                wait_for_sntp(port, sources)
+                sntp_time(port, probes // 4, sources)
+            sntp = in_turns(sntp_servers, ask, requests, SNTP_TURN, rounds)
+            for name, port in sntp_servers.items():
+                if failed[port] > SNTP_FAILURES * rounds * requests:
+                    sys.exit(f"{name}: {failed[port]} of {rounds * requests} SNTP requests had no good reply")
         finally:
             harness.winctl("key", WINDOW, "0x1B")
             harness.finish(pendulark, 20)
-            bare.stdin.close()
-            harness.finish(bare, 20)
-            xinetd.terminate()
-            xinetd.wait(10)
-    return rates
+            for loop in (bare, bare_sntp):
+                loop.stdin.close()
+                harness.finish(loop, 20)
+            for daemon in (xinetd, chronyd):
+                daemon.terminate()
+                harness.finish(daemon, 10)
+    return rates, sntp, failed
+
+
+def own_network():
+    """A network namespace of this process's own, with only loopback, up."""
+    if ctypes.CDLL(None, use_errno=True).unshare(0x40000000) != 0:  # CLONE_NEWNET
+        sys.exit(f"no network namespace of our own: {os.strerror(ctypes.get_errno())}")
+    subprocess.run(["ip", "link", "set", "lo", "up"], check=True, timeout=10)
 
 
 def spread(values, form):
@@ -237,10 +341,16 @@ def main():
     parser.add_argument("--corrects", type=int, default=51)
     parser.add_argument("--idle-seconds", type=float, default=60)
     parser.add_argument("--clients", type=int, default=2000)
+    parser.add_argument("--requests", type=int, default=10000)
     parser.add_argument("--rounds", type=int, default=3)
     args = parser.parse_args()
     if args.corrects < 2 or args.rounds < 1 or args.clients < TURN or args.clients % TURN:
         sys.exit(f"needs at least 2 Corrects, 1 round, and clients in whole turns of {TURN}")
+    if args.requests < SNTP_TURN or args.requests % SNTP_TURN or \
+            3 * (args.rounds * args.requests + 200) > 8 * len(SOURCES):
+        sys.exit(f"needs SNTP requests in whole turns of {SNTP_TURN}, and no more in all than 8 for each of the "
+                 f"{len(SOURCES)} source addresses")
+    own_network()
     os.environ["PENDULARK_BIN"] = os.path.abspath(args.bin_dir)
     os.environ["WINE_ROOT"] = os.path.abspath(os.environ.get("WINE_ROOT", os.path.join(ROOT, "build", "wine-bench")))
     import harness
@@ -262,7 +372,7 @@ def main():
         print(f"idle CPU over {seconds:.0f} s: Pendulark {pendulark * 100:.3f} % of one core, idle Sumwick window "
               f"{sumwick * 100:.3f} % ({ratio}; processes counted: {counted} and {sumwick_counted}; "
               f"target below 0.5 %)", flush=True)
-        rates = server_rates(harness, directory, args.clients, args.rounds)
+        rates, sntp, failed = server_rates(harness, directory, args.clients, args.requests, args.rounds)
         ours = rates["Pendulark"]
         per_bare = [o / b for o, b in zip(ours, rates["bare"])]
         per_xinetd = [o / x for o, x in zip(ours, rates["xinetd"])]
@@ -274,6 +384,15 @@ def main():
         print(f"  Pendulark / bare loop {spread(per_bare, '{:.2f}')}; Pendulark / xinetd "
               f"{spread(per_xinetd, '{:.2f}')} (aim: at least 0.25); bare loop / xinetd {spread(ceiling, '{:.2f}')} "
               f"(the most any server reaches under Wine)")
+        ours = sntp["Pendulark"]
+        per_bare = [o / b for o, b in zip(ours, sntp["bare"])]
+        per_chronyd = [o / c for o, c in zip(ours, sntp["chronyd"])]
+        print(f"SNTP server, {args.rounds} rounds of {args.requests} sequential requests per server, in turns of "
+              f"{SNTP_TURN}: Pendulark under Wine (unsynchronised) {spread(ours, '{:.0f}')}/s, bare Winsock loop "
+              f"under Wine {spread(sntp['bare'], '{:.0f}')}/s, chronyd {spread(sntp['chronyd'], '{:.0f}')}/s; "
+              f"no good reply: {failed[SNTP_PORT]}, {failed[BARE_SNTP_PORT]}, {failed[CHRONY_PORT]}")
+        print(f"  Pendulark / bare loop {spread(per_bare, '{:.2f}')}; Pendulark / chronyd "
+              f"{spread(per_chronyd, '{:.2f}')}")
     finally:
         harness.stop_wine()
 

@@ -248,6 +248,7 @@ TEST_F(SettingsStore, RunValueLeftAloneWithoutTheProgramPath) {
     save_settings();
     os_test_set_program_path("");
     set_up_directories(0);
+    text_copy(data_dir, dir_text_size, os_test_windows_path(dir).c_str());  // the settings stay in the scratch folder
     settings.windows_start_action = 2;
     save_settings();
     bool present;

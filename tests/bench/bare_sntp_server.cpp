@@ -1,0 +1,74 @@
+// The least an SNTP server can do: receive a request and send back 48 bytes
+// with its transmit time as originate and the clock as receive and transmit
+// times. Under Wine every socket call goes through the Wine server, so this
+// loop is the ceiling there that the bench sets Pendulark's SNTP side against.
+//   bare_sntp_server.exe PORT REQUESTS
+// Listens on 127.0.0.1:PORT and exits after REQUESTS replies, or as soon as
+// its standard input ends: the bench closes it, or dies and so closes it.
+#include <winsock2.h>
+
+#include <stdint.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+static const uint64_t ticks_per_second = 10000000;  // FILETIME counts 100 ns
+static const uint64_t seconds_1601_to_1900 = 9435484800;
+
+static void put_clock(char* p) {
+    FILETIME now;
+    GetSystemTimeAsFileTime(&now);
+    uint64_t ticks = ((uint64_t)now.dwHighDateTime << 32 | now.dwLowDateTime) -
+                     seconds_1601_to_1900 * ticks_per_second;
+    uint64_t stamp = ticks / ticks_per_second << 32 | (ticks % ticks_per_second << 32) / ticks_per_second;
+    for (int i = 7; i >= 0; --i, stamp >>= 8) p[i] = (char)stamp;
+}
+
+static DWORD WINAPI exit_when_input_ends(LPVOID) {
+    char byte;
+    DWORD read = 0;
+    while (ReadFile(GetStdHandle(STD_INPUT_HANDLE), &byte, 1, &read, nullptr) && read != 0) {
+    }
+    ExitProcess(0);
+}
+
+int main(int argc, char** argv) {
+    if (argc != 3) {
+        fprintf(stderr, "usage: bare_sntp_server PORT REQUESTS\n");
+        return 2;
+    }
+    unsigned long port = strtoul(argv[1], nullptr, 10), requests = strtoul(argv[2], nullptr, 10);
+    WSADATA data;
+    if (WSAStartup(MAKEWORD(2, 2), &data) != 0) return 1;
+    SOCKET s = socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons((u_short)port);
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (s == INVALID_SOCKET || bind(s, (const sockaddr*)&address, sizeof address) != 0) {
+        fprintf(stderr, "bare_sntp_server: port %lu: error %d\n", port, WSAGetLastError());
+        return 1;
+    }
+    HANDLE watcher = CreateThread(nullptr, 0, exit_when_input_ends, nullptr, 0, nullptr);
+    if (!watcher) return 1;
+    CloseHandle(watcher);
+    for (unsigned long served = 0; served < requests;) {
+        char request[512], reply[48] = {};
+        sockaddr_in peer{};
+        int length = sizeof peer;
+        int got = recvfrom(s, request, sizeof request, 0, (sockaddr*)&peer, &length);
+        put_clock(reply + 32);
+        // A reply that found its client gone comes back as this error, once.
+        if (got == SOCKET_ERROR && WSAGetLastError() != WSAECONNRESET) return 1;
+        if (got < (int)sizeof reply) continue;
+        reply[0] = (char)(0xC0 | (request[0] & 0x38) | 4);  // unsynchronised, the client's version, server
+        reply[1] = 16;
+        memcpy(reply + 24, request + 40, 8);
+        put_clock(reply + 40);
+        sendto(s, reply, sizeof reply, 0, (const sockaddr*)&peer, length);
+        ++served;
+    }
+    closesocket(s);
+    WSACleanup();
+    return 0;
+}
