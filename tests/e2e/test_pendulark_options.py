@@ -117,7 +117,7 @@ class PendularkOptions(unittest.TestCase):
         self.start()
         self.open_options()
         self.press(OPTIONS, ids.IDX_SETTINGS_SERVER)
-        harness.wait_until(harness.time_server_answers, 10, "nothing answered on port 37")
+        harness.wait_until(harness.time_server_answers, 30, "nothing answered on port 37")
         self.close_options(harness.IDCANCEL)
 
 
