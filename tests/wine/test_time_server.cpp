@@ -14,17 +14,25 @@
 
 namespace {
 
-// What port 37 of loopback says before it closes; "" when nobody answers.
-std::string ask() {
+// A client socket of either kind that waits 3 s at most for an answer, and
+// the port of loopback it asks; Winsock is started for it.
+SOCKET loopback_client(int type, u_short port, sockaddr_in& at) {
     WSADATA data;
     WSAStartup(MAKEWORD(2, 2), &data);
-    SOCKET s = socket(AF_INET, SOCK_STREAM, 0);
+    SOCKET s = socket(AF_INET, type, 0);
     DWORD limit = 3000;
     setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, (const char*)&limit, sizeof limit);
-    sockaddr_in at{};
+    at = sockaddr_in{};
     at.sin_family = AF_INET;
-    at.sin_port = htons(37);
+    at.sin_port = htons(port);
     at.sin_addr.s_addr = inet_addr("127.0.0.1");
+    return s;
+}
+
+// What port 37 of loopback says before it closes; "" when nobody answers.
+std::string ask() {
+    sockaddr_in at;
+    SOCKET s = loopback_client(SOCK_STREAM, 37, at);
     std::string got;
     if (connect(s, (sockaddr*)&at, sizeof at) == 0) {
         char buffer[16];
@@ -39,15 +47,8 @@ std::string ask() {
 // SNTP requests over UDP to port 123 of loopback: each one sent, then the
 // first reply that comes back (none within 3 s: "").
 std::string sntp_exchange(const std::vector<std::string>& requests) {
-    WSADATA data;
-    WSAStartup(MAKEWORD(2, 2), &data);
-    SOCKET s = socket(AF_INET, SOCK_DGRAM, 0);
-    DWORD limit = 3000;
-    setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, (const char*)&limit, sizeof limit);
-    sockaddr_in at{};
-    at.sin_family = AF_INET;
-    at.sin_port = htons(123);
-    at.sin_addr.s_addr = inet_addr("127.0.0.1");
+    sockaddr_in at;
+    SOCKET s = loopback_client(SOCK_DGRAM, 123, at);
     for (const std::string& r : requests) sendto(s, r.data(), (int)r.size(), 0, (sockaddr*)&at, sizeof at);
     char reply[512];
     int got = recv(s, reply, sizeof reply, 0);
