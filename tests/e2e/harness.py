@@ -219,6 +219,20 @@ def title(window_class):
     return winctl("title", window_class).stdout.decode("utf-8").strip()
 
 
+def clock_seconds_pass(count):
+    """Waits for Pendulark's computer clock to show count new seconds: time seen
+    passing by the program itself, whatever the host's speed."""
+    shown = [control_text(WINDOW, ids.IDT_MAIN_COMPUTER_CLOCK)]
+
+    def one_more():
+        text = control_text(WINDOW, ids.IDT_MAIN_COMPUTER_CLOCK)
+        if text != shown[-1]:
+            shown.append(text)
+        return len(shown) > count
+
+    wait_until(one_more, 3 * count + 10, "the computer clock stopped")
+
+
 def wait_for_text(window_class, control, accept, timeout=30):
     """The control's text once accept holds for it: a predicate, or a pattern that
     the whole text matches. Fails the test with the last text read otherwise."""

@@ -12,10 +12,10 @@ OPTIONS, QUESTION = "#32770:Options", "#32770:Pendulark " + harness.program.PROG
 
 
 class PendularkOptions(unittest.TestCase):
-    def start(self, **settings):
-        # A list of comments only: the list stays the source all the same.
+    def start(self, servers=("# no entry yet",), **settings):
+        # By default a list of comments only: the list stays the source all the same.
         self.directory, self.process = harness.open_pendulark(
-            self, "options", servers=["# no entry yet"],
+            self, "options", servers=list(servers),
             settings=dict(sync_timeout_seconds=15, log_level=0, **settings))
 
     def command(self, window, command):
@@ -112,6 +112,22 @@ class PendularkOptions(unittest.TestCase):
         self.reset()
         self.close_options(harness.IDCANCEL)
         harness.wait_for_text(WINDOW, ids.IDT_MAIN_STATUS, lambda text: "AutoSync" not in text, timeout=10)
+
+    def test_autosync_due_under_options_starts_when_it_closes(self):
+        address = "127.0.9.71"
+        with harness.ReferenceServer(address) as reference:
+            self.start(servers=[address], protocol=harness.PROTOCOL_TIME, autosync_enabled=1, autosync_count=1,
+                       autosync_unit=harness.UNIT_MINUTES)
+            self.open_options()
+            # The minute runs out under Options: the countdown has no time left,
+            # and stays so while the clock goes on.
+            due = r" until AutoSync"
+            harness.wait_for_text(WINDOW, ids.IDT_MAIN_STATUS, due, timeout=90)
+            harness.clock_seconds_pass(3)
+            self.assertEqual(harness.control_text(WINDOW, ids.IDT_MAIN_STATUS), due)
+            self.assertEqual(reference.count("time"), 0)
+            self.close_options(harness.IDCANCEL)
+            harness.wait_until(lambda: reference.count("time") == 1, 30, "AutoSync did not start after Options")
 
     def test_ticking_server_answers_on_port_37_at_once(self):
         self.start()
