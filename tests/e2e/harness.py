@@ -270,7 +270,9 @@ def start_wine():
     start. Wine's own services live on after the first program and keep every pipe
     they inherit open, so they are born here, with no pipes."""
     quiet = dict(stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-    subprocess.run([WINE_RUN, os.path.join(bin_dir(), "winctl.exe")], timeout=600, **quiet)
+    # A server already running ignores -p and ends 3 s after its last client:
+    # the tests after a long pause would pay a cold start. So let it end first.
+    subprocess.run([WINE_RUN, "--server", "-w"], timeout=600, **quiet)
     subprocess.run([WINE_RUN, "--server", "-p"], timeout=60, **quiet)
     subprocess.run([WINE_RUN, os.path.join(bin_dir(), "winctl.exe")], timeout=120, **quiet)
 
