@@ -1,6 +1,7 @@
 // Controls of the simulated machine, for tests only. Components never include this.
 #pragma once
 #include <stdint.h>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -88,6 +89,10 @@ std::string os_test_shell_opened();
 bool os_test_topmost(HWND window);
 int os_test_quit_code();
 void os_test_set_computer_name(const std::string& name);
+// Windows XP has no Task Scheduler for logon tasks; the tasks registered, by
+// "folder\name", each its command, a space and its arguments.
+void os_test_set_task_scheduler(bool available);
+std::map<std::string, std::string> os_test_tasks();
 // Dialog templates shown so far, by number; the last ShowWindow command of a window.
 std::vector<int> os_test_dialogs_shown();
 int os_test_show_command(HWND window);

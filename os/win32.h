@@ -303,6 +303,7 @@ BOOL SetWindowPos(HWND window, HWND after, int x, int y, int width, int height, 
 HINSTANCE ShellExecuteA(HWND owner, const char* verb, const char* file, const char* parameters,
                         const char* directory, int show);
 BOOL GetComputerNameA(char* name, DWORD* size);
+BOOL GetUserNameA(char* name, DWORD* size);
 UINT RegisterWindowMessageA(const char* name);
 void PostQuitMessage(int code);
 ULONGLONG GetTickCount64();

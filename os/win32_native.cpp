@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "os/os_test.h"
+#include "os/task_scheduler.h"
 
 namespace {
 
@@ -79,6 +80,9 @@ struct Machine {
     std::map<HWND, bool> topmost;
     std::string shell_opened;
     std::string computer_name = "SIMULATED";
+    // The Task Scheduler's tasks by "folder\name": command, a space, arguments.
+    bool task_scheduler = true;
+    std::map<std::string, std::string> tasks;
     int quit_code = -1;
     std::vector<int> dialogs_shown;
     std::map<HWND, std::vector<UINT>> posted;
@@ -203,6 +207,8 @@ void os_test_reset() {
     m.topmost.clear();
     m.shell_opened.clear();
     m.computer_name = "SIMULATED";
+    m.task_scheduler = true;
+    m.tasks.clear();
     m.quit_code = -1;
     m.dialogs_shown.clear();
     m.posted.clear();
@@ -1001,6 +1007,59 @@ BOOL GetComputerNameA(char* name, DWORD* size) {
     memcpy(name, n.c_str(), n.size() + 1);
     *size = (DWORD)n.size();
     return TRUE;
+}
+
+// The user name a Windows user name's rules allow: spaces and dots included.
+BOOL GetUserNameA(char* name, DWORD* size) {
+    static const char user[] = "Sim User.1";
+    if (*size < sizeof user) return FALSE;
+    memcpy(name, user, sizeof user);
+    *size = sizeof user;
+    return TRUE;
+}
+
+// ---- task scheduler ----
+
+static std::string task_path(const char* folder, const char* name) { return std::string(folder) + "\\" + name; }
+
+bool task_scheduler_available() {
+    std::lock_guard<std::mutex> g(machine().lock);
+    return machine().task_scheduler;
+}
+
+bool register_logon_task(const char* folder, const char* name, const char* command, const char* arguments) {
+    std::lock_guard<std::mutex> g(machine().lock);
+    if (!machine().task_scheduler) return false;
+    machine().tasks[task_path(folder, name)] = std::string(command) + " " + arguments;
+    return true;
+}
+
+bool delete_scheduled_task(const char* folder, const char* name) {
+    std::lock_guard<std::mutex> g(machine().lock);
+    return machine().task_scheduler && machine().tasks.erase(task_path(folder, name)) == 1;
+}
+
+bool delete_task_folder(const char* folder) {
+    std::lock_guard<std::mutex> g(machine().lock);
+    auto& tasks = machine().tasks;
+    std::string prefix = task_path(folder, "");
+    bool any = false;
+    for (auto it = tasks.begin(); it != tasks.end();) {
+        bool inside = it->first.compare(0, prefix.size(), prefix) == 0;
+        any |= inside;
+        it = inside ? tasks.erase(it) : std::next(it);
+    }
+    return machine().task_scheduler && any;
+}
+
+void os_test_set_task_scheduler(bool available) {
+    std::lock_guard<std::mutex> g(machine().lock);
+    machine().task_scheduler = available;
+}
+
+std::map<std::string, std::string> os_test_tasks() {
+    std::lock_guard<std::mutex> g(machine().lock);
+    return machine().tasks;
 }
 
 UINT RegisterWindowMessageA(const char* name) {

@@ -1,5 +1,7 @@
 #include "shell/command_line.h"
 
+#include <string.h>
+
 #include "base/text.h"
 #include "os/win32.h"
 
@@ -49,10 +51,12 @@ int command_switch() {
     // A Run value of an older release glued the switch to the program's path.
     if (found == argument_missing) found = get_command_argument(0, arg);
     if (found != argument_found) return switch_none;
+    text_lower(arg);
+    // The uninstaller's: the whole argument, so that no path can end in it.
+    if (strcmp(arg, "/unregister") == 0) return switch_unregister;
     size_t len = text_length(arg, sizeof arg);
     if (len < 2) return switch_none;
     char tail[3] = {arg[len - 2], arg[len - 1], 0};
-    text_lower(tail);
     if (tail[0] == '/' && tail[1] == 'q') return switch_quiet;
     if (tail[0] == '/' && tail[1] == 's') return switch_minimised;
     return switch_none;

@@ -14,6 +14,7 @@
 #include "shell/tray.h"
 #include "store/directories.h"
 #include "store/settings_store.h"
+#include "store/start_at_logon.h"
 #include "sync/clock_correction.h"
 #include "sync/sync_controller.h"
 #include "sync/sync_worker.h"
@@ -44,6 +45,11 @@ static bool another_copy_runs(HWND* running) {
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     instance_handle = GetModuleHandleA(nullptr);
+    // The uninstaller's call: nothing of the program starts, a running copy or not.
+    if (command_switch() == switch_unregister) {
+        remove_start_at_logon();
+        ExitProcess(0);
+    }
     HWND running = nullptr;
     if (another_copy_runs(&running)) {
         // A user who starts the program again wants to see it; the unattended run ends unseen.

@@ -6,12 +6,10 @@
 #include "base/text.h"
 #include "store/directories.h"
 #include "store/server_list.h"
+#include "store/start_at_logon.h"
 
 settings_record settings;
 uint32_t settings_unreadable;
-
-static const char run_key[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Run";
-static const char run_value[] = PROGRAM_FILE_NAME;
 
 static void settings_path(const char* name, char* out) { path_in(data_dir, name, out); }
 
@@ -121,35 +119,9 @@ static bool write_settings_file() {
     return ok;
 }
 
-static void update_run_value() {
-    if (settings.windows_start_action == windows_start_nothing) {
-        HKEY key;
-        if (RegOpenKeyExA(HKEY_CURRENT_USER, run_key, 0, KEY_SET_VALUE, &key) != ERROR_SUCCESS) return;
-        RegDeleteValueA(key, run_value);
-        RegCloseKey(key);
-        return;
-    }
-    // Without the program's path there is nothing true to write; the old value stays.
-    if (!program_path[0]) return;
-    // Quoted, so that Windows finds the program whatever its path holds, and the
-    // switch apart from it, where start-up reads the first argument.
-    char command[run_command_size] = "\"";
-    text_append(command, sizeof command, program_path);
-    text_append(command, sizeof command, "\"");
-    if (settings.windows_start_action == windows_start_quiet) text_append(command, sizeof command, " /q");
-    HKEY key;
-    if (RegCreateKeyExA(HKEY_CURRENT_USER, run_key, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_WRITE,
-                        nullptr, &key, nullptr) != ERROR_SUCCESS)
-        return;
-    // A REG_SZ's size counts its terminating zero.
-    RegSetValueExA(key, run_value, 0, REG_SZ, (const BYTE*)command,
-                   (DWORD)text_length(command, sizeof command) + 1);
-    RegCloseKey(key);
-}
-
 void save_settings() {
     // Defaults saved over a file we could not read would lose the user's settings.
     if (settings_unreadable) return;
     write_settings_file();
-    update_run_value();
+    update_start_at_logon();
 }

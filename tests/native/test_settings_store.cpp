@@ -1,10 +1,12 @@
 #include <string.h>
 
 #include "machine.h"
+#include "os/task_scheduler.h"
 #include "base/text.h"
 #include "shell/command_line.h"
 #include "store/directories.h"
 #include "store/settings_store.h"
+#include "store/start_at_logon.h"
 #include "sync/sync_controller.h"
 #include "sync/sync_worker.h"
 
@@ -220,29 +222,57 @@ TEST_F(SettingsStore, AFileHeldByAnotherProgramIsReadOrNeverSavedOver) {
     }
 }
 
-// The value Windows starts at logon: the module's own path, whatever the
-// file is called, quoted, its size counting the terminating zero, and read
-// back by start-up however long the path.
-TEST_F(SettingsStore, RunValueFollowsTheStartAction) {
+// What Windows starts at logon: the module's own path, whatever the file is
+// called, quoted, then the switch. A logon task where there is a Task
+// Scheduler, replacing an older release's Run value; the Run value on XP or
+// when the scheduler refuses.
+TEST_F(SettingsStore, StartAtLogonFollowsTheStartAction) {
     std::string program = os_test_windows_path(dir + "Pendulark (1).exe");
+    const std::string task = "Pendulark\\At logon of Sim User.1";
     os_test_set_program_path(program);
     set_up_directories(0);
     load_settings();
+    for (bool scheduler : {true, false}) {
+        SCOPED_TRACE(scheduler ? "task" : "Run value");
+        os_test_set_task_scheduler(scheduler);
+        for (uint32_t action : {2u, 1u, 0u}) {
+            if (scheduler) {
+                settings.windows_start_action = windows_start_nothing;  // an older release's value is there
+                os_test_set_task_scheduler(false);
+                save_settings();
+                os_test_set_task_scheduler(true);
+            }
+            settings.windows_start_action = action;
+            save_settings();
+            std::string command = action == 0 ? "" : "\"" + program + "\"" + (action == 2 ? " /q" : "");
+            bool present;
+            std::string value = os_test_registry_value(run_key, "Pendulark.exe", &present);
+            EXPECT_EQ(present, !scheduler && action != 0) << action;
+            if (present) {
+                EXPECT_EQ(value, command + '\0') << "the terminating zero is part of a REG_SZ";
+            }
+            auto tasks = os_test_tasks();
+            EXPECT_EQ(tasks.size(), scheduler && action != 0 ? 1u : 0u) << action;
+            if (!tasks.empty()) {
+                EXPECT_EQ(tasks[task], command + (action == 1 ? " " : "")) << action;
+            }
+        }
+    }
+    // The uninstaller's call: every user's task goes, and this user's Run value.
+    settings.windows_start_action = windows_start_program;
+    save_settings();  // a Run value: the scheduler is still away
+    os_test_set_task_scheduler(true);
+    save_settings();
+    register_logon_task("Pendulark", "At logon of another", "x", "");
+    remove_start_at_logon();
+    EXPECT_TRUE(os_test_tasks().empty());
     bool present;
-    settings.windows_start_action = 2;
-    save_settings();
-    EXPECT_EQ(os_test_registry_value(run_key, "Pendulark.exe", &present), "\"" + program + "\" /q" + '\0');
-    EXPECT_TRUE(present);
-    settings.windows_start_action = 1;
-    save_settings();
-    EXPECT_EQ(os_test_registry_value(run_key, "Pendulark.exe", &present), "\"" + program + "\"" + '\0');
-    settings.windows_start_action = 0;
-    save_settings();
     os_test_registry_value(run_key, "Pendulark.exe", &present);
     EXPECT_FALSE(present);
 }
 
 TEST_F(SettingsStore, RunValueLeftAloneWithoutTheProgramPath) {
+    os_test_set_task_scheduler(false);
     load_settings();
     settings.windows_start_action = 1;
     save_settings();
@@ -257,6 +287,7 @@ TEST_F(SettingsStore, RunValueLeftAloneWithoutTheProgramPath) {
 }
 
 TEST_F(SettingsStore, TheLongestRunValueStartsTheQuietRun) {
+    os_test_set_task_scheduler(false);
     std::string folder = "\\" + std::string(dir_text_size - 16, 'd') + "\\";
     os_test_set_program_path(folder + "Pendulark.exe");
     set_up_directories(0);

@@ -93,6 +93,8 @@ TEST(CommandLine, SwitchesByTheirLastTwoCharacters) {
         {"p.exe something/q", switch_quiet},
         {"p.exe /s", switch_minimised},
         {"p.exe /S extra", switch_minimised},
+        {"p.exe /Unregister", switch_unregister},
+        {"p.exe x/unregister", switch_none},
         {"p.exe q", switch_none},
         {"p.exe /x", switch_none},
         {"p.exe", switch_none},

@@ -1,13 +1,15 @@
 // Settings file and start-with-Windows value against Wine's real files and registry.
+#include <stdio.h>
+
 #include <string>
 
 #include "scratch_dir.h"
 #include "store/settings_store.h"
+#include "store/start_at_logon.h"
 
 namespace {
 
-// The value and, through size, the bytes it is stored with.
-std::string run_value(bool* exists, DWORD* stored = nullptr) {
+std::string run_value(bool* exists) {
     char value[700] = "";
     DWORD size = sizeof value - 1, type = 0;
     HKEY key;
@@ -17,7 +19,6 @@ std::string run_value(bool* exists, DWORD* stored = nullptr) {
         return "";
     *exists = RegQueryValueExA(key, "Pendulark.exe", nullptr, &type, (BYTE*)value, &size) == ERROR_SUCCESS && type == REG_SZ;
     RegCloseKey(key);
-    if (stored) *stored = size;
     return value;
 }
 
@@ -56,36 +57,57 @@ TEST_F(RealFiles, SaveAgainstAFileHeldOpenKeepsTheOldOne) {
     EXPECT_EQ(read("dSync.new"), "<missing>");
 }
 
-TEST_F(RealFiles, RunValueFollowsTheStartAction) {
-    // The value names this very program, whatever its file is called; the
-    // settings stay in the scratch folder.
+// The task file Wine's scheduler keeps, "" when there is none. Wine keeps no
+// trigger or action of a task, so the description stands for them.
+std::string task_file(const char* name) {
+    char path[MAX_PATH + 400];
+    UINT length = GetWindowsDirectoryA(path, MAX_PATH);
+    // The scheduler is a 64-bit service; "sysnative" is its system32 for a 32-bit test.
+    std::string file = std::string(path, length) + (sizeof(void*) == 4 ? "\\sysnative" : "\\system32") +
+                       "\\tasks\\Pendulark\\" + name;
+    FILE* f = fopen(file.c_str(), "rb");
+    if (!f) return "";
+    std::string text;
+    char chunk[4096];
+    for (size_t got; (got = fread(chunk, 1, sizeof chunk, f)) > 0;) text.append(chunk, got);
+    fclose(f);
+    return text;
+}
+
+// Wine has the Task Scheduler of Vista and later: the start at logon is a task
+// of the user's, and an older release's Run value goes.
+TEST_F(RealFiles, StartAtLogonIsATaskThatReplacesTheRunValue) {
     set_up_directories(0);
-    text_copy(data_dir, sizeof data_dir, dir);
-    bool exists;
-    DWORD stored = 0;
+    text_copy(data_dir, sizeof data_dir, dir);  // the settings stay in the scratch folder
+    char user[300] = "At logon of ";
+    DWORD size = sizeof user - 12;
+    ASSERT_TRUE(GetUserNameA(user + 12, &size));
+    HKEY key;
+    ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\Microsoft\\Windows\\CurrentVersion\\Run", 0, nullptr, 0,
+                              KEY_WRITE, nullptr, &key, nullptr), ERROR_SUCCESS);
+    RegSetValueExA(key, "Pendulark.exe", 0, REG_SZ, (const BYTE*)"old", 4);
+    RegCloseKey(key);
+    std::string program = std::string("\"") + program_path + "\"";
+    EXPECT_NE(program.find("wine_tests.exe"), std::string::npos);
 
     settings.windows_start_action = 2;
     save_settings();
-    std::string value = run_value(&exists, &stored);
-    ASSERT_TRUE(exists);
-    // The path in quotes, then the switch apart from it.
-    auto quoted = [&](const char* tail) {
-        std::string command = "\"";
-        command += program_path;
-        command += "\"";
-        command += tail;
-        return command;
-    };
-    EXPECT_NE(std::string(program_path).find("wine_tests.exe"), std::string::npos);
-    EXPECT_EQ(value, quoted(" /q"));
-    EXPECT_EQ(stored, value.size() + 1) << "the terminating zero is part of a REG_SZ";
-
+    bool exists;
+    run_value(&exists);
+    EXPECT_FALSE(exists);
+    EXPECT_NE(task_file(user).find("Starts " + program + " /q at the logon of "), std::string::npos) << task_file(user);
     settings.windows_start_action = 1;
     save_settings();
-    EXPECT_EQ(run_value(&exists), quoted(""));
-
+    EXPECT_NE(task_file(user).find("Starts " + program + " at the logon of "), std::string::npos) << task_file(user);
     settings.windows_start_action = 0;
     save_settings();
+    EXPECT_EQ(task_file(user), "");
+
+    // The uninstaller's call takes the whole folder.
+    settings.windows_start_action = 1;
+    save_settings();
+    remove_start_at_logon();
+    EXPECT_EQ(task_file(user), "");
     run_value(&exists);
     EXPECT_FALSE(exists);
 }

@@ -1,0 +1,191 @@
+// The Task Scheduler 2.0 COM interfaces, for the Windows build only.
+#include "os/task_scheduler.h"
+
+#define SECURITY_WIN32
+#include <windows.h>
+#include <oleauto.h>
+#include <security.h>
+// The scheduler's class and interface ids are defined here, the one user.
+#include <initguid.h>
+#include <taskschd.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+std::wstring wide(const char* text) {
+    int length = MultiByteToWideChar(CP_ACP, 0, text, -1, nullptr, 0);
+    if (length <= 0) return std::wstring();
+    std::wstring out((size_t)length, L'\0');
+    MultiByteToWideChar(CP_ACP, 0, text, -1, &out[0], length);
+    out.resize((size_t)length - 1);
+    return out;
+}
+
+// "DOMAIN\user" of this process: the trigger fires at this user's logon only.
+std::wstring current_user() {
+    wchar_t name[512];
+    ULONG size = sizeof name / sizeof name[0];
+    return GetUserNameExW(NameSamCompatible, name, &size) ? std::wstring(name) : std::wstring();
+}
+
+template <class T>
+void release(T*& p) {
+    if (p) p->Release();
+    p = nullptr;
+}
+
+// COM for the length of one call, on whatever thread the caller is.
+class Scheduler {
+  public:
+    Scheduler() {
+        HRESULT started = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+        com_ = SUCCEEDED(started);
+        if (FAILED(CoCreateInstance(CLSID_TaskScheduler, nullptr, CLSCTX_INPROC_SERVER, IID_ITaskService,
+                                    (void**)&service_)))
+            return;
+        VARIANT empty;
+        VariantInit(&empty);
+        if (FAILED(service_->Connect(empty, empty, empty, empty))) release(service_);
+    }
+    ~Scheduler() {
+        release(service_);
+        if (com_) CoUninitialize();
+    }
+    bool ready() const { return service_ != nullptr; }
+
+    ITaskFolder* folder(const std::wstring& path) {
+        ITaskFolder* found = nullptr;
+        BSTR name = SysAllocString(path.c_str());
+        if (service_ && FAILED(service_->GetFolder(name, &found))) found = nullptr;
+        SysFreeString(name);
+        return found;
+    }
+
+    ITaskFolder* folder_made(const std::wstring& path) {
+        ITaskFolder* found = folder(path);
+        ITaskFolder* root = found ? nullptr : folder(L"\\");
+        if (root) {
+            BSTR name = SysAllocString(path.c_str());
+            VARIANT no_sddl;
+            VariantInit(&no_sddl);
+            if (FAILED(root->CreateFolder(name, no_sddl, &found))) found = nullptr;
+            SysFreeString(name);
+            release(root);
+        }
+        return found;
+    }
+
+  private:
+    bool com_ = false;
+    ITaskService* service_ = nullptr;
+};
+
+std::wstring folder_path(const char* folder) { return L"\\" + wide(folder); }
+
+std::wstring xml_escaped(const std::wstring& text) {
+    std::wstring out;
+    for (wchar_t c : text) {
+        switch (c) {
+            case L'&': out += L"&amp;"; break;
+            case L'<': out += L"&lt;"; break;
+            case L'>': out += L"&gt;"; break;
+            case L'"': out += L"&quot;"; break;
+            default: out += c;
+        }
+    }
+    return out;
+}
+
+// At this user's logon only (without the trigger's user it would start at
+// anybody's), as this user, with the highest rights the user has; on battery
+// too, and for as long as the user keeps the program. The description says
+// what starts, for the user who looks in the Task Scheduler.
+std::wstring logon_task_xml(const std::wstring& user, const std::wstring& command, const std::wstring& arguments) {
+    std::wstring id = xml_escaped(user), start = xml_escaped(command), switches = xml_escaped(arguments);
+    return L"<?xml version=\"1.0\" encoding=\"UTF-16\"?>"
+           L"<Task version=\"1.2\" xmlns=\"http://schemas.microsoft.com/windows/2004/02/mit/task\">"
+           L"<RegistrationInfo><Description>Starts " + start + (switches.empty() ? L"" : L" " + switches) +
+           L" at the logon of " + id + L"</Description></RegistrationInfo>"
+           L"<Triggers><LogonTrigger><Enabled>true</Enabled><UserId>" + id + L"</UserId></LogonTrigger></Triggers>"
+           L"<Principals><Principal id=\"Author\"><UserId>" + id + L"</UserId>"
+           L"<LogonType>InteractiveToken</LogonType><RunLevel>HighestAvailable</RunLevel></Principal></Principals>"
+           L"<Settings><MultipleInstancesPolicy>IgnoreNew</MultipleInstancesPolicy>"
+           L"<DisallowStartIfOnBatteries>false</DisallowStartIfOnBatteries>"
+           L"<StopIfGoingOnBatteries>false</StopIfGoingOnBatteries>"
+           L"<ExecutionTimeLimit>PT0S</ExecutionTimeLimit><Enabled>true</Enabled></Settings>"
+           L"<Actions Context=\"Author\"><Exec><Command>" + start + L"</Command>"
+           L"<Arguments>" + switches + L"</Arguments></Exec></Actions></Task>";
+}
+
+}  // namespace
+
+bool task_scheduler_available() { return Scheduler().ready(); }
+
+bool register_logon_task(const char* folder_name, const char* name, const char* command, const char* arguments) {
+    Scheduler scheduler;
+    std::wstring user = current_user();
+    ITaskFolder* folder = user.empty() ? nullptr : scheduler.folder_made(folder_path(folder_name));
+    if (!folder) return false;
+    BSTR task_name = SysAllocString(wide(name).c_str());
+    BSTR xml = SysAllocString(logon_task_xml(user, wide(command), wide(arguments)).c_str());
+    VARIANT empty;
+    VariantInit(&empty);
+    IRegisteredTask* task = nullptr;
+    HRESULT registered = folder->RegisterTask(task_name, xml, TASK_CREATE_OR_UPDATE, empty, empty,
+                                              TASK_LOGON_INTERACTIVE_TOKEN, empty, &task);
+    release(task);
+    SysFreeString(xml);
+    SysFreeString(task_name);
+    release(folder);
+    return SUCCEEDED(registered);
+}
+
+bool delete_scheduled_task(const char* folder_name, const char* name) {
+    Scheduler scheduler;
+    ITaskFolder* folder = scheduler.folder(folder_path(folder_name));
+    if (!folder) return false;
+    BSTR task_name = SysAllocString(wide(name).c_str());
+    HRESULT deleted = folder->DeleteTask(task_name, 0);
+    SysFreeString(task_name);
+    release(folder);
+    return SUCCEEDED(deleted);
+}
+
+bool delete_task_folder(const char* folder_name) {
+    Scheduler scheduler;
+    ITaskFolder* folder = scheduler.folder(folder_path(folder_name));
+    if (!folder) return false;
+    IRegisteredTaskCollection* tasks = nullptr;
+    LONG count = 0;
+    if (SUCCEEDED(folder->GetTasks(TASK_ENUM_HIDDEN, &tasks)) && SUCCEEDED(tasks->get_Count(&count))) {
+        // Deleting shortens the collection as we go; the names are taken first.
+        std::vector<std::wstring> names;
+        for (LONG i = 1; i <= count; i++) {
+            VARIANT index;
+            VariantInit(&index);
+            index.vt = VT_I4;
+            index.lVal = i;
+            IRegisteredTask* task = nullptr;
+            BSTR name = nullptr;
+            if (SUCCEEDED(tasks->get_Item(index, &task)) && SUCCEEDED(task->get_Name(&name)))
+                names.push_back(name);
+            SysFreeString(name);
+            release(task);
+        }
+        for (const std::wstring& each : names) {
+            BSTR name = SysAllocString(each.c_str());
+            folder->DeleteTask(name, 0);
+            SysFreeString(name);
+        }
+    }
+    release(tasks);
+    release(folder);
+    ITaskFolder* root = scheduler.folder(L"\\");
+    BSTR name = SysAllocString(folder_path(folder_name).c_str());
+    bool deleted = root && SUCCEEDED(root->DeleteFolder(name, 0));
+    SysFreeString(name);
+    release(root);
+    return deleted;
+}

@@ -1,0 +1,88 @@
+#include "store/start_at_logon.h"
+
+#include "base/program.h"
+#include "base/text.h"
+#include "os/task_scheduler.h"
+#include "os/win32.h"
+#include "store/directories.h"
+#include "store/settings_store.h"
+
+static const char run_key[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Run";
+static const char run_value[] = PROGRAM_FILE_NAME;
+static const char task_folder[] = "Pendulark";
+static const char quiet_switch[] = "/q";
+// A user name has at most 256 characters.
+static const int user_name_size = 257;
+static const int task_name_size = user_name_size + 16;
+
+static void delete_run_value() {
+    HKEY key;
+    if (RegOpenKeyExA(HKEY_CURRENT_USER, run_key, 0, KEY_SET_VALUE, &key) != ERROR_SUCCESS) return;
+    RegDeleteValueA(key, run_value);
+    RegCloseKey(key);
+}
+
+static void quoted_program(char (&out)[run_command_size]) {
+    text_copy(out, sizeof out, "\"");
+    text_append(out, sizeof out, program_path);
+    text_append(out, sizeof out, "\"");
+}
+
+static void write_run_value() {
+    // Quoted, so that Windows finds the program whatever its path holds, and the
+    // switch apart from it, where start-up reads the first argument.
+    char command[run_command_size];
+    quoted_program(command);
+    if (settings.windows_start_action == windows_start_quiet) {
+        text_append(command, sizeof command, " ");
+        text_append(command, sizeof command, quiet_switch);
+    }
+    HKEY key;
+    if (RegCreateKeyExA(HKEY_CURRENT_USER, run_key, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_WRITE, nullptr, &key,
+                        nullptr) != ERROR_SUCCESS)
+        return;
+    // A REG_SZ's size counts its terminating zero.
+    RegSetValueExA(key, run_value, 0, REG_SZ, (const BYTE*)command, (DWORD)text_length(command, sizeof command) + 1);
+    RegCloseKey(key);
+}
+
+// One task per user, since every user of the machine may choose differently.
+static bool user_task_name(char (&out)[task_name_size]) {
+    char user[user_name_size];
+    DWORD size = sizeof user;
+    if (!GetUserNameA(user, &size)) return false;
+    text_copy(out, sizeof out, "At logon of ");
+    text_append(out, sizeof out, user);
+    return true;
+}
+
+static bool register_user_task(const char* name) {
+    char command[run_command_size];
+    quoted_program(command);
+    const char* arguments = settings.windows_start_action == windows_start_quiet ? quiet_switch : "";
+    return register_logon_task(task_folder, name, command, arguments);
+}
+
+void update_start_at_logon() {
+    char name[task_name_size];
+    bool tasks = task_scheduler_available() && user_task_name(name);
+    if (settings.windows_start_action == windows_start_nothing) {
+        if (tasks) delete_scheduled_task(task_folder, name);
+        delete_run_value();
+        return;
+    }
+    // Without the program's path there is nothing true to write; what is there stays.
+    if (!program_path[0]) return;
+    // Windows does not start a Run value that asks for elevation: the task is the
+    // way there, and an older release's Run value gives way to it.
+    if (tasks && register_user_task(name)) delete_run_value();
+    else write_run_value();
+}
+
+void remove_start_at_logon() {
+    // This user's by name, where the scheduler cannot list the folder's tasks.
+    char name[task_name_size];
+    if (user_task_name(name)) delete_scheduled_task(task_folder, name);
+    delete_task_folder(task_folder);
+    delete_run_value();
+}
