@@ -16,7 +16,7 @@ import os
 import struct
 import zlib
 
-SIZES = (16, 20, 24, 32, 48, 256)
+SIZES = (16, 20, 24, 32, 48, 64, 256)
 SAMPLES = 4  # per pixel side, where a round edge crosses the pixel
 
 CLOCK_BLUE = (26, 79, 139)

@@ -55,7 +55,7 @@ TEST(Resources, SumwickDeclaresDpiAwareness) {
 TEST(Resources, IconsCarryEverySizeFrom16To256) {
     HMODULE sumwick = sumwick_resources();
     ASSERT_NE(sumwick, nullptr);
-    const std::set<int> expected = {16, 20, 24, 32, 48, 256};
+    const std::set<int> expected = {16, 20, 24, 32, 48, 64, 256};
     const struct {
         HMODULE module;
         int id;
