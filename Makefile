@@ -31,7 +31,7 @@ WINE_DIR := $(WIN32_DIR)
 WINE_SETUP := $(RELEASE_SETUP)
 endif
 
-.PHONY: all deps build release screenshots wine-build run run-sumwick test test-native test-tsan test-wine test-e2e test-fuzz bench soak clean
+.PHONY: all deps build release screenshots screenshots-dpi wine-build run run-sumwick test test-native test-tsan test-wine test-e2e test-fuzz bench soak clean
 
 all: build
 
@@ -85,9 +85,19 @@ wine-build: build $(WINE_DIR)/Makefile
 run: wine-build
 	tests/run-pendulark.sh $(WINE_DIR)/bin
 
-# Pictures of every window for the README and the help document, into docs/.
-screenshots: wine-build
-	tests/screenshots.sh $(WINE_DIR)/bin
+# Pictures of every window for the README and the help document, into docs/,
+# of the copy that the setup installs; and the main window and Options at 150 %.
+screenshots: wine-build release $(WINE_SETUP)
+	tests/screenshots.sh $(WINE_DIR)/bin $(WINE_SETUP)
+	tests/screenshots.sh --dpi 144 $(WINE_DIR)/bin $(WINE_SETUP)
+	cp build/shots-144/pendulark.png docs/pendulark-150.png
+	cp build/shots-144/options.png docs/options-150.png
+
+# Every window at another scale into build/shots-DPI/, to look at: 144 is
+# 150 %, 192 is 200 %.
+DPI ?= 144
+screenshots-dpi: wine-build release $(WINE_SETUP)
+	tests/screenshots.sh --dpi $(DPI) $(WINE_DIR)/bin $(WINE_SETUP)
 
 run-sumwick: wine-build
 	tests/run-sumwick.sh $(WINE_DIR)/bin

@@ -9,6 +9,11 @@ endif()
 file(STRINGS ${CMAKE_SOURCE_DIR}/base/program.h version_line REGEX "define PROGRAM_VERSION_DOTTED")
 string(REGEX MATCH "[0-9]+\\.[0-9]+\\.[0-9]+\\.[0-9]+" PROGRAM_VERSION "${version_line}")
 configure_file(${CMAKE_SOURCE_DIR}/resources/pendulark.manifest.in ${CMAKE_BINARY_DIR}/pendulark.manifest @ONLY)
+# windres reads the icons and the manifest too, but CMake looks only for #include.
+set_source_files_properties(resources/pendulark.rc PROPERTIES OBJECT_DEPENDS
+    "${CMAKE_SOURCE_DIR}/resources/pendulark.ico;${CMAKE_SOURCE_DIR}/resources/notice.ico;${CMAKE_BINARY_DIR}/pendulark.manifest")
+set_source_files_properties(resources/sumwick.rc PROPERTIES OBJECT_DEPENDS
+    "${CMAKE_SOURCE_DIR}/resources/sumwick.ico;${CMAKE_SOURCE_DIR}/resources/sumwick.manifest")
 set(CMAKE_RC_FLAGS "${CMAKE_RC_FLAGS} -I${CMAKE_SOURCE_DIR} -I${CMAKE_SOURCE_DIR}/resources -I${CMAKE_BINARY_DIR}")
 set(STATIC_LINK -static -static-libgcc -static-libstdc++ -s)
 set(CMAKE_RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/bin)

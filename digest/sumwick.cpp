@@ -48,7 +48,9 @@ static const wchar_t* control_class(form_control_kind kind) {
 static DWORD control_style(const form_control& control) {
     DWORD style = WS_CHILD | WS_VISIBLE;
     switch (control.kind) {
-        case FORM_LABEL: return style | SS_LEFT;
+        // A label reaches a little into the box below it; clipped, it leaves
+        // the box's border whole, which shows from 150 % on.
+        case FORM_LABEL: return style | SS_LEFT | WS_CLIPSIBLINGS;
         case FORM_BUTTON: return style | WS_TABSTOP | BS_PUSHBUTTON;
         case FORM_TEXT_BOX:
             style |= WS_TABSTOP | ES_LEFT | ES_AUTOHSCROLL;

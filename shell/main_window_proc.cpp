@@ -7,9 +7,16 @@
 #include "shell/tray.h"
 #include "sync/sync_controller.h"
 
+// At the sizes of this session's DPI (the tray's and the caption's), so that
+// Windows picks the drawing made for that size instead of stretching another.
+static HICON load_program_icon(int width_metric, int height_metric) {
+    return (HICON)LoadImageA(instance_handle, MAKEINTRESOURCEA(IDI_PENDULARK), IMAGE_ICON,
+                             GetSystemMetrics(width_metric), GetSystemMetrics(height_metric), LR_DEFAULTCOLOR);
+}
+
 void register_main_class() {
-    large_icon = (HICON)LoadImageA(instance_handle, MAKEINTRESOURCEA(IDI_PENDULARK), IMAGE_ICON, 32, 32, LR_DEFAULTCOLOR);
-    small_icon = (HICON)LoadImageA(instance_handle, MAKEINTRESOURCEA(IDI_PENDULARK), IMAGE_ICON, 16, 16, LR_DEFAULTCOLOR);
+    large_icon = load_program_icon(SM_CXICON, SM_CYICON);
+    small_icon = load_program_icon(SM_CXSMICON, SM_CYSMICON);
     WNDCLASSEXA window_class{};
     window_class.cbSize = sizeof window_class;
     window_class.style = CS_HREDRAW | CS_VREDRAW;

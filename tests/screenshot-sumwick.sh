@@ -1,28 +1,36 @@
 #!/bin/bash
 # Takes the README's picture of Sumwick: under a virtual X server, as on a
 # Chinese system, with a text typed in and its digest computed.
-#   screenshot-sumwick.sh BIN_DIR [OUTPUT.png]   (default docs/sumwick.png)
+#   screenshot-sumwick.sh [--dpi N] BIN_DIR [OUTPUT.png]   (default docs/sumwick.png)
 set -euo pipefail
+dpi=96
+if [ "${1:-}" = --dpi ]; then
+    dpi=$2
+    shift 2
+fi
 if [ $# -lt 1 ] || [ ! -f "$1/Sumwick.exe" ] || [ ! -f "$1/winctl.exe" ]; then
-    echo "usage: $0 BIN_DIR [OUTPUT.png]" >&2
+    echo "usage: $0 [--dpi N] BIN_DIR [OUTPUT.png]" >&2
     exit 2
 fi
 here=$(cd "$(dirname "$0")" && pwd)
 bin=$(cd "$1" && pwd)
 output=${2:-$(cd "$here/.." && pwd)/docs/sumwick.png}
+width=$((640 * dpi / 96))
+height=$((400 * dpi / 96))
 
 if [ -z "${SUMWICK_SHOT_INNER:-}" ]; then
     export SUMWICK_SHOT_INNER=1
-    exec timeout 300 xvfb-run -a -s "-screen 0 640x400x24" "$0" "$@"
+    exec timeout 300 xvfb-run -a -s "-screen 0 ${width}x${height}x24" "$0" --dpi "$dpi" "$@"
 fi
 
 export LC_ALL=zh_CN.UTF-8 WINE_GRAPHICS=x11
 # A prefix of its own, whose default desktop is a virtual one: there Wine draws
 # the window's frame and caption itself, with no window manager needed.
-export WINE_ROOT=$here/../build/wine-shot
+export WINE_ROOT=$here/../build/wine-shot-$dpi
 run() { "$here/wine/wine-run.sh" "$@"; }
 run reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d Default /f >/dev/null 2>&1
-run reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /d 640x400 /f >/dev/null 2>&1
+run reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /d "${width}x${height}" /f >/dev/null 2>&1
+run reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d "$dpi" /f >/dev/null 2>&1
 
 run "$bin/Sumwick.exe" &
 sumwick=$!

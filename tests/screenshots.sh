@@ -3,31 +3,61 @@
 # under a virtual X server where Wine draws the frames itself: the main window
 # after a Correct against a loopback server, the tray menu, About, Options, the
 # question of its Reset, the time-zone window (New York time) and Sumwick.
-#   screenshots.sh BIN_DIR [DOCS_DIR]
+# Pendulark runs as the setup installs it, so About shows a user's folders.
+#   screenshots.sh [--dpi N] BIN_DIR SETUP [OUTPUT_DIR]
+# BIN_DIR holds winctl.exe and Sumwick.exe. At --dpi N (96 unless given) the
+# display is set to N dots per inch; the pictures go to OUTPUT_DIR, by default
+# docs/ at 96 and build/shots-N/ otherwise.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
+root=$(cd "$here/.." && pwd)
+dpi=96
+if [ "${1:-}" = --dpi ]; then
+    dpi=$2
+    shift 2
+fi
+if [ $# -lt 2 ] || [ ! -f "$1/winctl.exe" ] || [ ! -f "$2" ]; then
+    echo "usage: $0 [--dpi N] BIN_DIR SETUP [OUTPUT_DIR]" >&2
+    exit 2
+fi
 bin=$(cd "$1" && pwd)
-docs=${2:-$(cd "$here/.." && pwd)/docs}
+setup=$(cd "$(dirname "$2")" && pwd)/$(basename "$2")
+default_docs=$root/docs
+[ "$dpi" = 96 ] || default_docs=$root/build/shots-$dpi
+docs=${3:-$default_docs}
+mkdir -p "$docs"
+docs=$(cd "$docs" && pwd)
+# The screen grows with the DPI, so the windows keep their room on it.
+width=$((1024 * dpi / 96))
+height=$((768 * dpi / 96))
 
 if [ -z "${PENDULARK_SHOTS_INNER:-}" ]; then
     export PENDULARK_SHOTS_INNER=1
-    exec timeout 600 xvfb-run -a -s "-screen 0 1024x768x24" "$0" "$@"
+    exec timeout 600 xvfb-run -a -s "-screen 0 ${width}x${height}x24" "$0" --dpi "$dpi" "$bin" "$setup" "$docs"
 fi
 
 export WINE_GRAPHICS=x11 TZ=America/New_York
-export WINE_ROOT=$here/../build/wine-shots
+# A prefix for each DPI; a 32-bit one for a 32-bit setup, so that it installs
+# into "Program Files" as on 32-bit Windows.
+export WINE_ROOT=$root/build/wine-shots-$dpi
+case "$(file -b "$setup")" in PE32+*) ;; *) export WINEARCH=win32 ;; esac
 run() { "$here/wine/wine-run.sh" "$@"; }
 winctl() { run "$bin/winctl.exe" "$@" 2>/dev/null | tr -d '\r'; }
 run reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d Default /f >/dev/null 2>&1
-run reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /d 1024x768 /f >/dev/null 2>&1
+run reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /d "${width}x${height}" /f >/dev/null 2>&1
+run reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d "$dpi" /f >/dev/null 2>&1
 
-scratch=$here/../build/shots
-rm -rf "$scratch" && mkdir -p "$scratch" && cp "$bin/Pendulark.exe" "$bin/ReadMe.htm" "$bin"/*.png "$scratch/"
+run "$setup" /S
+installed='C:\Program Files\Pendulark'
+# The installed copy keeps the user's files in the application-data folder:
+# a fresh one there, whose list names the loopback server.
+data=$(run winepath -u "$(run cmd /c echo %APPDATA% | tr -d '\r')\Brenlo\Pendulark")
+rm -rf "$data" && mkdir -p "$data"
 address=127.0.0.124
-printf '%s\r\n' "$address" > "$scratch/ServFile.txt"
+printf '%s\r\n' "$address" > "$data/ServFile.txt"
 python3 "$here/reference_server.py" --address "$address" --offset 0.25 >/dev/null &
 server=$!
-(cd "$scratch" && run "$scratch/Pendulark.exe") &
+run "$installed\Pendulark.exe" &
 program=$!
 trap 'winctl key PENDULARK 0x1B >/dev/null || true; wait $program || true; kill $server 2>/dev/null || true; run --server -k || true' EXIT
 
@@ -57,12 +87,12 @@ winctl click PENDULARK 3 >/dev/null
 wait_text PENDULARK 1000 "[TE]*"
 shoot PENDULARK pendulark.png
 
-xdotool mousemove 520 420
+xdotool mousemove $((width * 520 / 1024)) $((height * 420 / 768))
 winctl post PENDULARK 1029 0 0x204 >/dev/null
 sleep 1
 shoot "#32768" tray-menu.png
 winctl key PENDULARK 0x1B >/dev/null
-xdotool mousemove 1020 764  # out of the way of the windows, so no tooltip shows
+xdotool mousemove $((width - 4)) $((height - 4))  # out of the way of the windows, so no tooltip shows
 sleep 1
 
 open PENDULARK 5 "#32770:About Pendulark"
@@ -81,4 +111,4 @@ open PENDULARK 1001 "#32770:Time Zone"
 shoot "#32770:Time Zone" time-zone.png
 winctl click "#32770:Time Zone" 1 >/dev/null
 
-PENDULARK_SHOTS_INNER= "$here/screenshot-sumwick.sh" "$bin" "$docs/sumwick.png"
+PENDULARK_SHOTS_INNER= "$here/screenshot-sumwick.sh" --dpi "$dpi" "$bin" "$docs/sumwick.png"

@@ -11,11 +11,14 @@ root=${WINE_ROOT:-$here/build/wine}
 export WINEPREFIX="$root/prefix-$graphics"
 export WINEDEBUG=${WINEDEBUG:--all}
 export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
-export WINEARCH=win64
+# WINEARCH=win32 makes a 32-bit prefix, whose Program Files is the one a
+# 32-bit installer writes to, for hosts that run 32-bit code.
+export WINEARCH=${WINEARCH:-win64}
 
 # This host may not run 32-bit code; the 64-bit loader runs both the x86_64
 # test builds and, where the kernel allows, the i686 programs through WoW64.
 loader=/usr/lib/wine/wine64
+[ "$WINEARCH" = win32 ] && loader=/usr/lib/wine/wine
 [ -x "$loader" ] || loader=$(command -v wine64 || command -v wine)
 
 if [ ! -f "$WINEPREFIX/.ready" ]; then
