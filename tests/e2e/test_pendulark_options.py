@@ -2,6 +2,7 @@
 of every kind changed and kept, Cancel that keeps nothing, Reset that asks over
 Options and acts at once, and the time server that answers as soon as "Server"
 is ticked."""
+import os
 import re
 import unittest
 
@@ -128,6 +129,24 @@ class PendularkOptions(unittest.TestCase):
             self.assertEqual(reference.count("time"), 0)
             self.close_options(harness.IDCANCEL)
             harness.wait_until(lambda: reference.count("time") == 1, 30, "AutoSync did not start after Options")
+
+    def test_on_windows_start_registers_changes_and_removes_the_logon_task(self):
+        tasks = os.path.join(harness.wine_prefix(), "drive_c", "windows", "system32", "tasks", "Pendulark")
+
+        def registered():
+            names = os.listdir(tasks) if os.path.isdir(tasks) else []
+            return "".join(open(os.path.join(tasks, name), encoding="utf-8-sig").read() for name in names)
+
+        self.start()
+        # Wine keeps no action of a task: its description names what starts.
+        program = '"Z:' + os.path.join(self.directory, "Pendulark.exe").replace("/", "\\") + '"'
+        for choice, text in ((1, "Starts " + program + " at the logon of "),
+                             (2, "Starts " + program + " /q at the logon of "), (0, None)):
+            self.open_options()
+            harness.winctl("select", OPTIONS, ids.IDL_SETTINGS_WINDOWS_START, choice)
+            self.close_options(harness.IDOK)
+            harness.wait_until(lambda: text in registered() if text else registered() == "", 30,
+                               lambda: f"choice {choice} left the tasks {registered()!r}")
 
     def test_ticking_server_answers_on_port_37_at_once(self):
         self.start()
