@@ -48,18 +48,39 @@ void restore_time_zone() {
     if (log_errors()) write_log("Time Zone Restored");
 }
 
-static void read_display_name(const char* standard_name) {
+// The "Display" text of a zone's key; false when there is none.
+static bool read_display_name(const char* zone_key, char (&display)[zone_text_size]) {
     char key_name[sizeof zones_key + zone_text_size];
     text_copy(key_name, sizeof key_name, zones_key);
-    text_append(key_name, sizeof key_name, standard_name);
+    text_append(key_name, sizeof key_name, zone_key);
     HKEY key;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, key_name, 0, KEY_READ, &key) != ERROR_SUCCESS) return;
-    char display[zone_text_size];
-    if (read_registry_text(key, "Display", display)) {
-        text_copy(time_zone_display_name, sizeof time_zone_display_name, display);
-        keep_display_name_in_settings();
-    }
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, key_name, 0, KEY_READ, &key) != ERROR_SUCCESS) return false;
+    bool found = read_registry_text(key, "Display", display);
     RegCloseKey(key);
+    return found;
+}
+
+// The zone's key name, which Windows gives from Vista on.
+static bool zone_key_name(char (&out)[zone_text_size]) {
+    typedef DWORD(WINAPI * dynamic_zone_call)(DYNAMIC_TIME_ZONE_INFORMATION*);
+    auto call = (dynamic_zone_call)(void*)GetProcAddress(GetModuleHandleA("kernel32.dll"),
+                                                         "GetDynamicTimeZoneInformation");
+    DYNAMIC_TIME_ZONE_INFORMATION zone{};
+    if (!call || call(&zone) == TIME_ZONE_ID_INVALID) return false;
+    ansi_of(zone.TimeZoneKeyName, out);
+    return out[0] != 0;
+}
+
+// By the key where there is one; the standard name is the key only on English
+// Windows. No name is better than the last zone's.
+static void find_display_name(const TIME_ZONE_INFORMATION& zone) {
+    char key[zone_text_size], display[zone_text_size] = "";
+    if (!zone_key_name(key) || !read_display_name(key, display)) {
+        ansi_of(zone.StandardName, key);
+        read_display_name(key, display);
+    }
+    text_copy(time_zone_display_name, sizeof time_zone_display_name, display);
+    keep_display_name_in_settings();
 }
 
 void check_time_zone(HWND window) {
@@ -73,8 +94,7 @@ void check_time_zone(HWND window) {
     ansi_of(time_zone_in_daylight ? zone.DaylightName : zone.StandardName, name);
     text_append(title, sizeof title, name);
     SetWindowTextA(window, title);
-    ansi_of(zone.StandardName, name);
-    read_display_name(name);
+    find_display_name(zone);
 }
 
 void format_bias(HWND dialog, int control, int32_t minutes) {

@@ -26,6 +26,8 @@ int os_test_time_change_broadcasts();
 void os_test_set_bias(LONG bias);
 // The whole zone and what GetTimeZoneInformation answers with it; the zone now.
 void os_test_set_zone(const TIME_ZONE_INFORMATION& zone, DWORD result);
+// The zone's key name that GetDynamicTimeZoneInformation answers ("" = none).
+void os_test_set_zone_key(const std::string& key);
 TIME_ZONE_INFORMATION os_test_zone();
 void os_test_allow_set_zone(bool allow);
 int os_test_set_zone_calls();

@@ -71,6 +71,17 @@ struct TIME_ZONE_INFORMATION {
     SYSTEMTIME DaylightDate;
     LONG DaylightBias;
 };
+struct DYNAMIC_TIME_ZONE_INFORMATION {
+    LONG Bias;
+    WCHAR StandardName[32];
+    SYSTEMTIME StandardDate;
+    LONG StandardBias;
+    WCHAR DaylightName[32];
+    SYSTEMTIME DaylightDate;
+    LONG DaylightBias;
+    WCHAR TimeZoneKeyName[128];
+    BYTE DynamicDaylightTimeDisabled;
+};
 struct OSVERSIONINFOA {
     DWORD dwOSVersionInfoSize, dwMajorVersion, dwMinorVersion, dwBuildNumber, dwPlatformId;
     CHAR szCSDVersion[128];
@@ -139,8 +150,8 @@ BOOL CopyFileA(const char* from, const char* to, BOOL fail_if_exists);
 BOOL CreateDirectoryA(const char* name, void* security);
 typedef HANDLE HMODULE;
 DWORD GetModuleFileNameA(HMODULE module, char* buffer, DWORD size);
-// The simulated machine is a Windows older than 8: it has no entry that only
-// later ones have (GetProcAddress finds nothing).
+// The simulated machine is a Windows 7: of the entries found by name it has
+// GetDynamicTimeZoneInformation, and none that only later ones have.
 typedef void (*FARPROC)();
 HMODULE GetModuleHandleA(const char* name);
 FARPROC GetProcAddress(HMODULE module, const char* name);

@@ -56,6 +56,7 @@ struct Machine {
     int setting_change_broadcasts = 0;
     TIME_ZONE_INFORMATION zone{};
     DWORD zone_result = TIME_ZONE_ID_UNKNOWN;
+    std::string zone_key;  // the registry key of the zone, "" when Windows gives none
     bool allow_set_zone = true;
     int set_zone_calls = 0;
     bool zone_privilege = false;
@@ -193,6 +194,7 @@ void os_test_reset() {
     const char* standard = "Virtual Standard Time";
     for (int i = 0; standard[i]; i++) m.zone.StandardName[i] = (WCHAR)standard[i];
     m.zone_result = TIME_ZONE_ID_UNKNOWN;
+    m.zone_key.clear();
     m.allow_set_zone = true;
     m.set_zone_calls = 0;
     m.zone_privilege = false;
@@ -508,7 +510,21 @@ BOOL CreateDirectoryA(const char* name, void*) {
 }
 
 HMODULE GetModuleHandleA(const char*) { return (HMODULE)(uintptr_t)0x400000; }
-FARPROC GetProcAddress(HMODULE, const char*) { return nullptr; }
+static DWORD WINAPI get_dynamic_time_zone_information(DYNAMIC_TIME_ZONE_INFORMATION* zone) {
+    TIME_ZONE_INFORMATION plain;
+    DWORD result = GetTimeZoneInformation(&plain);
+    *zone = DYNAMIC_TIME_ZONE_INFORMATION{};
+    memcpy(zone, &plain, sizeof plain);
+    std::lock_guard<std::mutex> g(machine().lock);
+    const std::string& key = machine().zone_key;
+    for (size_t i = 0; i < key.size() && i < 127; i++) zone->TimeZoneKeyName[i] = (WCHAR)(unsigned char)key[i];
+    return result;
+}
+
+FARPROC GetProcAddress(HMODULE, const char* name) {
+    if (strcmp(name, "GetDynamicTimeZoneInformation") == 0) return (FARPROC)get_dynamic_time_zone_information;
+    return nullptr;
+}
 
 DWORD GetModuleFileNameA(HMODULE, char* buffer, DWORD size) {
     std::string path;
@@ -694,6 +710,11 @@ BOOL SetTimeZoneInformation(const TIME_ZONE_INFORMATION* zone) {
     m.zone = *zone;
     m.bias = zone->Bias;
     return TRUE;
+}
+
+void os_test_set_zone_key(const std::string& key) {
+    std::lock_guard<std::mutex> g(machine().lock);
+    machine().zone_key = key;
 }
 
 void os_test_set_zone(const TIME_ZONE_INFORMATION& zone, DWORD result) {

@@ -1,5 +1,8 @@
 #include "shell/about_window.h"
 
+#include <stdlib.h>
+#include <string.h>
+
 #include "base/program.h"
 #include "base/registry.h"
 #include "base/status_line.h"
@@ -26,6 +29,14 @@ static bool under_wine() {
     return true;
 }
 
+// Windows 11 still calls itself Windows 10 in the registry; its build tells.
+static void name_windows_11(char (&product)[128], const char* build) {
+    static const char ten[] = "Windows 10";
+    const size_t length = sizeof ten - 1;
+    bool named_ten = strncmp(product, ten, length) == 0 && (product[length] == 0 || product[length] == ' ');
+    if (named_ten && strtoul(build, nullptr, 10) >= 22000) product[length - 1] = '1';
+}
+
 void describe_system(char (&out)[diagnostics_text_size]) {
     char product[128] = "", edition[128] = "", release[128] = "", build[128] = "";
     HKEY key;
@@ -36,6 +47,7 @@ void describe_system(char (&out)[diagnostics_text_size]) {
         read_registry_text(key, "CurrentBuildNumber", build);
         RegCloseKey(key);
     }
+    name_windows_11(product, build);
     out[0] = 0;
     append_line(out, "System: ", product[0] ? product : "Windows (name not recorded)");
     append_line(out, "Edition: ", edition);

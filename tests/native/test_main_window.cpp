@@ -287,6 +287,12 @@ TEST_F(MainWindow, AboutShowsVersionFoldersAndTheSystem) {
     describe_system(system);
     EXPECT_STREQ(system,
                  "System: Windows 10 Pro\r\nEdition: Professional\r\nBuild: 19045\r\nRunning under: Wine\r\n");
+    // Windows 11 keeps the name "Windows 10" in the registry.
+    for (auto [build, name] : {std::pair{"22000", "Windows 11 Pro"}, {"21999", "Windows 10 Pro"}}) {
+        os_test_set_machine_value(key, "CurrentBuildNumber", build);
+        describe_system(system);
+        EXPECT_EQ(std::string(system).find("System: " + std::string(name) + "\r\n"), 0u) << system;
+    }
     HWND const about = (HWND)0xAB;
     init_about_window(about);
     EXPECT_EQ(os_test_control_text(about, IDT_ABOUT_TITLE), "Pendulark 1.15");

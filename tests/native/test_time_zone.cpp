@@ -72,6 +72,31 @@ TEST_F(TimeZone, GuardShowsTheZoneInTheTitleAndFindsItsDisplayName) {
     EXPECT_EQ(os_test_window_text(window), "Pendulark 1.15 - Eastern Standard Time");
 }
 
+// Localised Windows names the zone in its own language; the key stays English.
+TEST_F(TimeZone, TheDisplayNameComesByTheKeyAndIsNeverTheLastZones) {
+    const char* const eastern_display = "(UTC-05:00) Eastern Time (US & Canada)";
+    const struct {
+        const char* key;
+        const char* standard_name;
+        const char* display;
+    } cases[] = {
+        {"Eastern Standard Time", "Hora estandar del Este", eastern_display},  // by the key
+        {"", "Eastern Standard Time", eastern_display},                        // XP: by the standard name
+        {"Nowhere Standard Time", "Eastern Standard Time", eastern_display},   // a key without its entry
+        {"Nowhere Standard Time", "Nowhere Standard Time", ""},                // no name, not Eastern's
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.standard_name);
+        TIME_ZONE_INFORMATION zone = eastern();
+        put_name(zone.StandardName, c.standard_name);
+        os_test_set_zone(zone, TIME_ZONE_ID_STANDARD);
+        os_test_set_zone_key(c.key);
+        check_time_zone(window);
+        EXPECT_STREQ(time_zone_display_name, c.display);
+        EXPECT_STREQ(settings.time_zone_display_name, c.display);
+    }
+}
+
 TEST_F(TimeZone, LockedZoneIsRestoredWhenItsBiasChanges) {
     settings.time_zone_locked = 1;
     settings.log_level = 3;
