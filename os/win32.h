@@ -71,14 +71,8 @@ struct TIME_ZONE_INFORMATION {
     SYSTEMTIME DaylightDate;
     LONG DaylightBias;
 };
-struct DYNAMIC_TIME_ZONE_INFORMATION {
-    LONG Bias;
-    WCHAR StandardName[32];
-    SYSTEMTIME StandardDate;
-    LONG StandardBias;
-    WCHAR DaylightName[32];
-    SYSTEMTIME DaylightDate;
-    LONG DaylightBias;
+// The same fields first, then the key.
+struct DYNAMIC_TIME_ZONE_INFORMATION : TIME_ZONE_INFORMATION {
     WCHAR TimeZoneKeyName[128];
     BYTE DynamicDaylightTimeDisabled;
 };

@@ -511,10 +511,8 @@ BOOL CreateDirectoryA(const char* name, void*) {
 
 HMODULE GetModuleHandleA(const char*) { return (HMODULE)(uintptr_t)0x400000; }
 static DWORD WINAPI get_dynamic_time_zone_information(DYNAMIC_TIME_ZONE_INFORMATION* zone) {
-    TIME_ZONE_INFORMATION plain;
-    DWORD result = GetTimeZoneInformation(&plain);
     *zone = DYNAMIC_TIME_ZONE_INFORMATION{};
-    memcpy(zone, &plain, sizeof plain);
+    DWORD result = GetTimeZoneInformation(zone);
     std::lock_guard<std::mutex> g(machine().lock);
     const std::string& key = machine().zone_key;
     for (size_t i = 0; i < key.size() && i < 127; i++) zone->TimeZoneKeyName[i] = (WCHAR)(unsigned char)key[i];
