@@ -1,36 +1,55 @@
-"""The Windows installer, silent, as an administrator would run it: programs,
-shortcuts and an uninstall entry; the installed program keeps its data in the
-user's folder; the uninstaller leaves no program, shortcut or Run value, and
-leaves the user's data."""
+"""The Windows installer, silent, as an administrator runs it: programs,
+shortcuts and an uninstall entry that tells the truth; an upgrade or an
+uninstall ends a running Pendulark through its own Exit, so that its settings
+are saved, and an upgrade goes where the last install went; the installed
+program keeps its data in the user's folder; the uninstaller leaves no
+program, shortcut or Run value, and leaves the user's data. The setup and the
+programs name their version and maker."""
 import glob
 import os
+import re
+import shutil
+import struct
 import subprocess
 import unittest
 
 import harness
-from harness import WINDOW
+from harness import WINDOW, program
 
 # make test-e2e names the installer of the programs that Wine runs here.
 SETUP = os.environ.get("PENDULARK_SETUP", os.path.join(
-    harness.ROOT, "build", f"Pendulark-{harness.program.PROGRAM_VERSION_TEXT}-setup.exe"))
+    harness.ROOT, "build", f"Pendulark-{program.PROGRAM_VERSION_TEXT}-setup.exe"))
 PREFIX = os.path.join(harness.wine_prefix(), "drive_c")
 # A 32-bit installer on 64-bit Windows writes to the 32-bit view of HKLM.
 UNINSTALL_KEYS = (r"HKLM\Software\Wow6432Node\Microsoft\Windows\CurrentVersion\Uninstall\Pendulark",
                   r"HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Pendulark")
 RUN_KEY = r"HKCU\Software\Microsoft\Windows\CurrentVersion\Run"
 PROGRAMS = ("Pendulark.exe", "Sumwick.exe", "ReadMe.htm", "DefSet.txt", "Uninstall.exe")
+START_MENU = os.path.join(PREFIX, "ProgramData", "Microsoft", "Windows", "Start Menu", "Programs")
+CHOSEN_DIR = os.path.join(PREFIX, "Tools", "Pendulark")
+RT_VERSION = 16
 
 
 def wine(*args, timeout=120):
     return subprocess.run([harness.WINE_RUN, *args], capture_output=True, timeout=timeout)
 
 
-def reg_has(key, value=None):
-    args = ["reg", "query", key] + (["/v", value] if value else [])
-    return wine(*args).returncode == 0
+def reg_value(key, value):
+    """The data of a registry value as `reg query` prints it, or None."""
+    done = wine("reg", "query", key, "/v", value)
+    found = re.search(rf"^\s+{re.escape(value)}\s+REG_\w+\s+(.*?)\s*$", done.stdout.decode("utf-8", "replace"), re.M)
+    return found.group(1) if done.returncode == 0 and found else None
 
 
-def installed_dir():
+def uninstall_entry(value):
+    return next((data for key in UNINSTALL_KEYS if (data := reg_value(key, value)) is not None), None)
+
+
+def windows_path(path):
+    return "C:" + path[len(PREFIX):].replace("/", "\\")
+
+
+def program_files_dir():
     for folder in ("Program Files (x86)", "Program Files"):
         path = os.path.join(PREFIX, folder, "Pendulark")
         if os.path.isdir(path):
@@ -38,37 +57,183 @@ def installed_dir():
     return None
 
 
+def settings_file():
+    users = glob.glob(os.path.join(PREFIX, "users", "*", "AppData", "Roaming"))
+    assert len(users) == 1, users
+    return os.path.join(users[0], "Brenlo", "Pendulark", "dSync.dat")
+
+
+def pe_resource(path, kind):
+    """The bytes of the first resource of a kind in a PE file."""
+    with open(path, "rb") as f:
+        data = f.read()
+    pe = struct.unpack_from("<I", data, 0x3C)[0]
+    sections, optional_size = struct.unpack_from("<2xH12xH", data, pe + 4)
+    optional = pe + 24
+    directories = optional + (96 if struct.unpack_from("<H", data, optional)[0] == 0x10B else 112)
+    table = [struct.unpack_from("<8xII4xI", data, optional + optional_size + 40 * i) for i in range(sections)]
+
+    def at(rva):
+        return next(raw + rva - start for size, start, raw in table if start <= rva < start + size)
+
+    root = at(struct.unpack_from("<I", data, directories + 16)[0])
+
+    def entry(directory, wanted=None):
+        named, numbered = struct.unpack_from("<12xHH", data, root + directory)
+        for i in range(named + numbered):
+            name, target = struct.unpack_from("<II", data, root + directory + 16 + 8 * i)
+            if wanted in (None, name):
+                return target & 0x7FFFFFFF
+        raise AssertionError(f"{path} has no resource {wanted}")
+
+    rva, size = struct.unpack_from("<II", data, root + entry(entry(entry(0, kind))))
+    return data[at(rva):at(rva) + size]
+
+
+def version_strings(path):
+    """The StringFileInfo texts of a PE file's version resource."""
+    block, texts = pe_resource(path, RT_VERSION), {}
+
+    def walk(offset):
+        length, value_length, is_text = struct.unpack_from("<3H", block, offset)
+        key_end = offset + 6
+        while block[key_end:key_end + 2] != b"\0\0":
+            key_end += 2
+        value = (key_end + 5) & ~3
+        value_size = value_length * 2 if is_text else value_length
+        if is_text and value_length:
+            texts[block[offset + 6:key_end].decode("utf-16-le")] = \
+                block[value:value + value_size].decode("utf-16-le").rstrip("\0")
+        child = (value + value_size + 3) & ~3
+        while child < offset + length:
+            child = (child + walk(child) + 3) & ~3
+        return length
+
+    walk(0)
+    return texts
+
+
+def icon_images():
+    with open(os.path.join(harness.ROOT, "resources", "pendulark.ico"), "rb") as f:
+        ico = f.read()
+    entries = (struct.unpack_from("<8xII", ico, 6 + 16 * i) for i in range(struct.unpack_from("<4xH", ico)[0]))
+    return [ico[offset:offset + size] for size, offset in entries]
+
+
+def carries_program_icon(path):
+    with open(path, "rb") as f:
+        data = f.read()
+    return all(image in data for image in icon_images())
+
+
 class Installer(unittest.TestCase):
-    def test_silent_install_use_and_uninstall(self):
+    def setUp(self):
+        # A run that failed halfway leaves an install behind; each test starts from none.
+        for key in UNINSTALL_KEYS:
+            wine("reg", "delete", key, "/f")
+        for directory in (program_files_dir(), CHOSEN_DIR):
+            if directory:
+                shutil.rmtree(directory, ignore_errors=True)
+
+    def run_setup(self, *args):
         self.assertTrue(os.path.isfile(SETUP), "make release builds the installer first")
-        self.assertEqual(wine(SETUP, "/S").returncode, 0)
-        directory = installed_dir()
-        self.assertIsNotNone(directory, "nothing was installed under Program Files")
+        self.assertEqual(wine(SETUP, "/S", *args).returncode, 0)
+
+    def assert_installed(self, directory):
+        """The setup's programs in directory, and an entry that says so."""
         for name in PROGRAMS:
             self.assertTrue(os.path.isfile(os.path.join(directory, name)), name)
-        shortcuts = glob.glob(os.path.join(PREFIX, "ProgramData", "Microsoft", "Windows", "Start Menu", "Programs",
-                                           "Pendulark", "*.lnk"))
-        self.assertEqual(sorted(os.path.basename(s) for s in shortcuts),
+        for name in ("Pendulark.exe", "Sumwick.exe"):
+            with open(os.path.join(directory, name), "rb") as installed, \
+                    open(os.path.join(harness.bin_dir(), name), "rb") as shipped:
+                self.assertTrue(installed.read() == shipped.read(), f"{name} was not replaced")
+        self.assertEqual(uninstall_entry("DisplayVersion"), program.PROGRAM_VERSION_TEXT)
+        self.assertEqual(uninstall_entry("InstallLocation"), windows_path(directory))
+
+    def start_resident(self, directory):
+        """The installed Pendulark with "Tray" and "Resident" on, where closing its
+        window only hides it, and its saved settings dated long ago."""
+        path = settings_file()
+        os.makedirs(os.path.dirname(path), exist_ok=True)
+        harness.write_settings(os.path.dirname(path), minimise_to_tray=1, resident=1)
+        os.utime(path, (0, 0))
+        # An older build in place of the setup's, for the upgrade to replace.
+        with open(os.path.join(directory, "Pendulark.exe"), "ab") as f:
+            f.write(b"older build")
+        return harness.open_pendulark(self, directory=directory)[1]
+
+    def assert_ended_and_saved(self, process):
+        self.assertEqual(harness.finish(process, 30), 0, "the running program was not ended")
+        self.assertEqual(harness.winctl("gone", WINDOW, 0).returncode, 0)
+        self.assertGreater(os.path.getmtime(settings_file()), 0, "the program ended without saving")
+
+    def uninstall(self, directory, running=None):
+        # Not through pipes: the uninstaller's copy of itself would hold them.
+        self.assertEqual(harness.finish(harness.start(directory, "Uninstall.exe", "/S"), 120), 0)
+        if running:
+            self.assert_ended_and_saved(running)
+
+        # The uninstaller runs on from a copy of itself. A Pendulark.exe that
+        # does not know /unregister opens its window there: Esc ends it.
+        def removed():
+            harness.winctl("key", WINDOW, hex(harness.VK_ESCAPE))
+            return not os.path.isdir(directory)
+
+        harness.wait_until(removed, 90, "the programs were not removed")
+        self.assertIsNone(uninstall_entry("DisplayVersion"), "the uninstall entry was left behind")
+
+    def test_install_upgrade_and_uninstall_while_the_program_runs(self):
+        self.run_setup()
+        directory = program_files_dir()
+        self.assertIsNotNone(directory, "nothing was installed under Program Files")
+        self.assert_installed(directory)
+        self.assertEqual(uninstall_entry("Publisher"), program.PROGRAM_COMPANY_NAME)
+        size = sum(os.path.getsize(path) for path in glob.glob(os.path.join(directory, "*")))
+        self.assertEqual(int(uninstall_entry("EstimatedSize"), 16), size // 1024)
+        self.assertTrue(carries_program_icon(os.path.join(directory, "Uninstall.exe")))
+        self.assertEqual(sorted(os.path.basename(s) for s in glob.glob(os.path.join(START_MENU, "Pendulark", "*"))),
                          ["Pendulark Help.lnk", "Pendulark.lnk", "Sumwick.lnk"])
-        self.assertTrue(any(reg_has(key, "DisplayVersion") for key in UNINSTALL_KEYS))
 
+        running = self.start_resident(directory)
+        self.run_setup()
+        self.assert_ended_and_saved(running)
+        self.assert_installed(directory)
         # The installed program keeps its settings in the user's folder, not beside it.
-        _, process = harness.open_pendulark(self, directory=directory)
-        harness.winctl("key", WINDOW, hex(harness.VK_ESCAPE))
-        self.assertEqual(harness.finish(process, 30), 0)
         self.assertFalse(os.path.exists(os.path.join(directory, "dSync.dat")))
-        data = glob.glob(os.path.join(PREFIX, "users", "*", "AppData", "Roaming", "Brenlo", "Pendulark", "dSync.dat"))
-        self.assertEqual(len(data), 1, "no settings in the application-data folder")
 
+        running = self.start_resident(directory)
         wine("reg", "add", RUN_KEY, "/v", "Pendulark.exe", "/d", '"C:\\x\\Pendulark.exe" /q', "/f")
-        # The uninstaller runs on from a copy of itself; wait for it to finish.
-        self.assertEqual(wine(os.path.join(directory, "Uninstall.exe"), "/S").returncode, 0)
-        harness.wait_until(lambda: not os.path.isdir(directory), 60, "the programs were not removed")
-        self.assertEqual(glob.glob(os.path.join(PREFIX, "ProgramData", "Microsoft", "Windows", "Start Menu",
-                                                "Programs", "Pendulark*")), [])
-        self.assertFalse(reg_has(RUN_KEY, "Pendulark.exe"), "the Run value was left behind")
-        self.assertFalse(any(reg_has(key) for key in UNINSTALL_KEYS))
-        self.assertTrue(os.path.isfile(data[0]), "the user's settings went with the programs")
+        self.uninstall(directory, running)
+        self.assertEqual(glob.glob(os.path.join(START_MENU, "Pendulark*")), [])
+        self.assertIsNone(reg_value(RUN_KEY, "Pendulark.exe"), "the Run value was left behind")
+        self.assertTrue(os.path.isfile(settings_file()), "the user's settings went with the programs")
+
+    def test_upgrade_stays_in_the_folder_of_the_install(self):
+        directory = CHOSEN_DIR
+        self.run_setup("/D=" + windows_path(directory))
+        with open(os.path.join(directory, "Pendulark.exe"), "ab") as f:
+            f.write(b"older build")
+        self.run_setup()
+        self.assert_installed(directory)
+        self.assertIsNone(program_files_dir(), "a second copy went to Program Files")
+        self.uninstall(directory)
+
+
+class VersionInformation(unittest.TestCase):
+    def test_setup_and_programs_name_their_version_and_maker(self):
+        maker = {"CompanyName": program.PROGRAM_COMPANY_NAME, "LegalCopyright": program.PROGRAM_COPYRIGHT}
+        expected = {
+            SETUP: dict(maker, ProductName="Pendulark", FileVersion=program.PROGRAM_VERSION_DOTTED,
+                        ProductVersion=program.PROGRAM_VERSION_DOTTED,
+                        FileDescription=f"Pendulark {program.PROGRAM_VERSION_TEXT} Setup"),
+            os.path.join(harness.bin_dir(), "Pendulark.exe"): maker,
+            os.path.join(harness.bin_dir(), "Sumwick.exe"): maker,
+        }
+        for path, texts in expected.items():
+            with self.subTest(os.path.basename(path)):
+                found = version_strings(path)
+                self.assertEqual({key: found.get(key) for key in texts}, texts)
+        self.assertTrue(carries_program_icon(SETUP), "the setup carries another icon")
 
 
 if __name__ == "__main__":
