@@ -166,6 +166,8 @@ Section "Uninstall"
     Delete /REBOOTOK "$INSTDIR\sumwick.png"
     Delete /REBOOTOK "$INSTDIR\DefSet.txt"
     Delete /REBOOTOK "$INSTDIR\Uninstall.exe"
+    ; Replacements that still wait for a restart.
+    Delete /REBOOTOK "$INSTDIR\*.new"
     RMDir /REBOOTOK "$INSTDIR"
     Delete "$SMPROGRAMS\Pendulark\Pendulark.lnk"
     Delete "$SMPROGRAMS\Pendulark\Sumwick.lnk"

@@ -26,6 +26,8 @@ UNINSTALL_KEYS = (r"HKLM\Software\Wow6432Node\Microsoft\Windows\CurrentVersion\U
 RUN_KEY = r"HKCU\Software\Microsoft\Windows\CurrentVersion\Run"
 PROGRAMS = ("Pendulark.exe", "Sumwick.exe", "ReadMe.htm", "DefSet.txt", "Uninstall.exe")
 START_MENU = os.path.join(PREFIX, "ProgramData", "Microsoft", "Windows", "Start Menu", "Programs")
+SESSION_MANAGER, PENDING_RENAMES = r"HKLM\System\CurrentControlSet\Control\Session Manager", \
+    "PendingFileRenameOperations"
 CHOSEN_DIR = os.path.join(PREFIX, "Tools", "Pendulark")
 RT_VERSION = 16
 
@@ -208,15 +210,25 @@ class Installer(unittest.TestCase):
         self.assertIsNone(reg_value(RUN_KEY, "Pendulark.exe"), "the Run value was left behind")
         self.assertTrue(os.path.isfile(settings_file()), "the user's settings went with the programs")
 
-    def test_upgrade_stays_in_the_folder_of_the_install(self):
-        directory = CHOSEN_DIR
-        self.run_setup("/D=" + windows_path(directory))
-        with open(os.path.join(directory, "Pendulark.exe"), "ab") as f:
+    def test_upgrade_stays_in_the_folder_of_the_install_and_replaces_a_held_file_at_restart(self):
+        self.run_setup("/D=" + windows_path(CHOSEN_DIR))
+        with open(os.path.join(CHOSEN_DIR, "Pendulark.exe"), "ab") as f:
             f.write(b"older build")
-        self.run_setup()
-        self.assert_installed(directory)
+        # A browser showing the help holds ReadMe.htm. No restart comes to take the replacement.
+        self.addCleanup(wine, "reg", "delete", SESSION_MANAGER, "/v", PENDING_RENAMES, "/f")
+        holder = subprocess.Popen([harness.WINE_RUN, os.path.join(harness.bin_dir(), "winctl.exe"), "hold",
+                                   "ReadMe.htm", "none"], cwd=CHOSEN_DIR, stdin=subprocess.PIPE,
+                                  stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+        self.addCleanup(harness.finish, holder, 10)
+        self.addCleanup(holder.stdin.close)
+        self.assertEqual(holder.stdout.readline().strip(), b"held")
+        # "Restart required" (3010), cut to the eight bits of a Unix exit status.
+        self.assertEqual(wine(SETUP, "/S").returncode, 3010 & 0xFF)
+        holder.stdin.close()
+        self.assert_installed(CHOSEN_DIR)
         self.assertIsNone(program_files_dir(), "a second copy went to Program Files")
-        self.uninstall(directory)
+        self.assertIn("ReadMe.htm.new", reg_value(SESSION_MANAGER, PENDING_RENAMES) or "")
+        self.uninstall(CHOSEN_DIR)
 
 
 class VersionInformation(unittest.TestCase):
