@@ -72,11 +72,10 @@ Function ${un}EndRunningProgram
             Sleep 100
             IntOp $1 $1 + 1
         ${LoopUntil} $1 >= ${END_WAIT_TENTHS}
-        DetailPrint "Pendulark is still running."
         MessageBox MB_RETRYCANCEL|MB_ICONEXCLAMATION \
             "Pendulark is still running. Close it, then choose Retry; Cancel stops here and changes nothing." \
             /SD IDCANCEL IDRETRY +2
-        Abort "Pendulark is still running."
+        Abort "Pendulark is still running: nothing was changed."
     ${Loop}
 FunctionEnd
 

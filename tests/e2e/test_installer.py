@@ -28,6 +28,8 @@ PROGRAMS = ("Pendulark.exe", "Sumwick.exe", "ReadMe.htm", "DefSet.txt", "Uninsta
 START_MENU = os.path.join(PREFIX, "ProgramData", "Microsoft", "Windows", "Start Menu", "Programs")
 SESSION_MANAGER, PENDING_RENAMES = r"HKLM\System\CurrentControlSet\Control\Session Manager", \
     "PendingFileRenameOperations"
+SILENT_SERVER = "127.0.0.126"
+OLDER_BUILD = b"older build"
 CHOSEN_DIR = os.path.join(PREFIX, "Tools", "Pendulark")
 RT_VERSION = 16
 
@@ -59,10 +61,21 @@ def program_files_dir():
     return None
 
 
-def settings_file():
+def data_dir():
+    """Where the installed program keeps this user's settings, list and log."""
     users = glob.glob(os.path.join(PREFIX, "users", "*", "AppData", "Roaming"))
     assert len(users) == 1, users
-    return os.path.join(users[0], "Brenlo", "Pendulark", "dSync.dat")
+    return os.path.join(users[0], "Brenlo", "Pendulark")
+
+
+def settings_file():
+    return os.path.join(data_dir(), "dSync.dat")
+
+
+def age_program(directory):
+    """An older build in place of the setup's, for an upgrade to replace."""
+    with open(os.path.join(directory, "Pendulark.exe"), "ab") as f:
+        f.write(OLDER_BUILD)
 
 
 def pe_resource(path, kind):
@@ -130,12 +143,14 @@ def carries_program_icon(path):
 
 class Installer(unittest.TestCase):
     def setUp(self):
-        # A run that failed halfway leaves an install behind; each test starts from none.
+        # A run that failed halfway leaves an install behind; each test starts from
+        # none, and from no user data.
         for key in UNINSTALL_KEYS:
             wine("reg", "delete", key, "/f")
-        for directory in (program_files_dir(), CHOSEN_DIR):
+        for directory in (program_files_dir(), CHOSEN_DIR, data_dir()):
             if directory:
                 shutil.rmtree(directory, ignore_errors=True)
+        os.makedirs(data_dir())
 
     def run_setup(self, *args):
         self.assertTrue(os.path.isfile(SETUP), "make release builds the installer first")
@@ -155,13 +170,9 @@ class Installer(unittest.TestCase):
     def start_resident(self, directory):
         """The installed Pendulark with "Tray" and "Resident" on, where closing its
         window only hides it, and its saved settings dated long ago."""
-        path = settings_file()
-        os.makedirs(os.path.dirname(path), exist_ok=True)
-        harness.write_settings(os.path.dirname(path), minimise_to_tray=1, resident=1)
-        os.utime(path, (0, 0))
-        # An older build in place of the setup's, for the upgrade to replace.
-        with open(os.path.join(directory, "Pendulark.exe"), "ab") as f:
-            f.write(b"older build")
+        harness.write_settings(data_dir(), minimise_to_tray=1, resident=1)
+        os.utime(settings_file(), (0, 0))
+        age_program(directory)
         return harness.open_pendulark(self, directory=directory)[1]
 
     def assert_ended_and_saved(self, process):
@@ -212,8 +223,7 @@ class Installer(unittest.TestCase):
 
     def test_upgrade_stays_in_the_folder_of_the_install_and_replaces_a_held_file_at_restart(self):
         self.run_setup("/D=" + windows_path(CHOSEN_DIR))
-        with open(os.path.join(CHOSEN_DIR, "Pendulark.exe"), "ab") as f:
-            f.write(b"older build")
+        age_program(CHOSEN_DIR)
         # A browser showing the help holds ReadMe.htm. No restart comes to take the replacement.
         self.addCleanup(wine, "reg", "delete", SESSION_MANAGER, "/v", PENDING_RENAMES, "/f")
         holder = subprocess.Popen([harness.WINE_RUN, os.path.join(harness.bin_dir(), "winctl.exe"), "hold",
@@ -229,6 +239,23 @@ class Installer(unittest.TestCase):
         self.assertIsNone(program_files_dir(), "a second copy went to Program Files")
         self.assertIn("ReadMe.htm.new", reg_value(SESSION_MANAGER, PENDING_RENAMES) or "")
         self.uninstall(CHOSEN_DIR)
+
+
+    def test_a_program_that_does_not_end_cancels_a_silent_setup(self):
+        self.run_setup()
+        directory = program_files_dir()
+        harness.write_settings(data_dir(), protocol=harness.PROTOCOL_SNTP, sync_timeout_seconds=60)
+        harness.write_servers(data_dir(), [SILENT_SERVER])
+        # A quiet run at logon, waiting on a server that never answers, has no window to ask.
+        with harness.ReferenceServer(SILENT_SERVER, mode="silent") as reference:
+            quiet = harness.start(directory, "Pendulark.exe", "/q")
+            harness.wait_until(lambda: reference.requests, 30, "the quiet run never asked its server")
+            age_program(directory)
+            self.assertEqual(wine(SETUP, "/S").returncode, 2)
+            harness.finish(quiet, 0)
+        with open(os.path.join(directory, "Pendulark.exe"), "rb") as f:
+            self.assertTrue(f.read().endswith(OLDER_BUILD), "the program was replaced while it ran")
+        self.uninstall(directory)
 
 
 class VersionInformation(unittest.TestCase):
