@@ -12,3 +12,6 @@
 #define PROGRAM_RELEASE_DIGITS "150"
 #define PROGRAM_VERSION_DOTTED "1.1.5.0"
 #define PROGRAM_VERSION_WORDS 1, 1, 5, 0
+// The maker as the version resources and the installer name it.
+#define PROGRAM_COMPANY_NAME "The Pendulark developers"
+#define PROGRAM_COPYRIGHT "Copyright (C) 2026 The Pendulark developers"

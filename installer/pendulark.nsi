@@ -2,33 +2,123 @@
 ; with "DefSet.txt" beside the program so that each user's data goes to their
 ; application-data folder. makensis -DVERSION=1.15 -DBIN=<programs> -DOUT=<setup.exe>
 Unicode true
+!include LogicLib.nsh
+!include FileFunc.nsh
+
+; The program's names, version and maker, from where the program takes them.
+!searchparse /file "..\base\program.h" `#define PROGRAM_FILE_NAME "` PROGRAM_FILE `"`
+!searchparse /file "..\base\program.h" `#define PROGRAM_CLASS_NAME "` PROGRAM_CLASS `"`
+!searchparse /file "..\base\program.h" `#define PROGRAM_VERSION_DOTTED "` VERSION_DOTTED `"`
+!searchparse /file "..\base\program.h" `#define PROGRAM_COMPANY_NAME "` COMPANY `"`
+!searchparse /file "..\base\program.h" `#define PROGRAM_COPYRIGHT "` COPYRIGHT `"`
+
 Name "Pendulark ${VERSION}"
 OutFile "${OUT}"
+Icon "..\resources\pendulark.ico"
+UninstallIcon "..\resources\pendulark.ico"
 InstallDir "$PROGRAMFILES\Pendulark"
 RequestExecutionLevel admin
 SetCompressor /SOLID lzma
 
 !define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\Pendulark"
 !define RUN_KEY "Software\Microsoft\Windows\CurrentVersion\Run"
+; An upgrade goes where the last install went; /D= still decides.
+InstallDirRegKey HKLM "${UNINSTALL_KEY}" "InstallLocation"
+
+VIProductVersion "${VERSION_DOTTED}"
+VIFileVersion "${VERSION_DOTTED}"
+VIAddVersionKey "ProductName" "Pendulark"
+VIAddVersionKey "FileDescription" "Pendulark ${VERSION} Setup"
+VIAddVersionKey "FileVersion" "${VERSION_DOTTED}"
+VIAddVersionKey "ProductVersion" "${VERSION_DOTTED}"
+VIAddVersionKey "CompanyName" "${COMPANY}"
+VIAddVersionKey "LegalCopyright" "${COPYRIGHT}"
+
+!define WM_COMMAND 0x111
+; The tray menu's Exit: it saves the settings and ends the program even where
+; closing the window only hides it to the tray.
+!define EXIT_COMMAND 2
+!define SYNCHRONIZE 0x00100000
+!define END_WAIT_TENTHS 100
+!define ERROR_SUCCESS_REBOOT_REQUIRED 3010
 
 Page directory
 Page instfiles
 UninstPage uninstConfirm
 UninstPage instfiles
 
+!macro PROGRAM_FUNCTIONS un
+; $0 is 1 while a copy runs in this session: its window, or a quiet run's mutex.
+Function ${un}ProgramRuns
+    FindWindow $0 "${PROGRAM_CLASS}"
+    ${If} $0 = 0
+        System::Call "kernel32::OpenMutex(i ${SYNCHRONIZE}, i 0, t '${PROGRAM_FILE}') p .r0"
+        ${IfThen} $0 <> 0 ${|} System::Call "kernel32::CloseHandle(p r0)" ${|}
+    ${EndIf}
+    ${IfThen} $0 <> 0 ${|} StrCpy $0 1 ${|}
+FunctionEnd
+
+; Asks a running copy to end through its own Exit and waits for it. One that
+; stays is the user's to close; a silent run cancels rather than leave
+; files in use behind a new uninstall entry.
+Function ${un}EndRunningProgram
+    ${Do}
+        FindWindow $0 "${PROGRAM_CLASS}"
+        ${IfThen} $0 <> 0 ${|} System::Call "user32::PostMessage(p r0, i ${WM_COMMAND}, p ${EXIT_COMMAND}, p 0)" ${|}
+        StrCpy $1 0
+        ${Do}
+            Call ${un}ProgramRuns
+            ${IfThen} $0 = 0 ${|} Return ${|}
+            Sleep 100
+            IntOp $1 $1 + 1
+        ${LoopUntil} $1 >= ${END_WAIT_TENTHS}
+        MessageBox MB_RETRYCANCEL|MB_ICONEXCLAMATION \
+            "Pendulark is still running. Close it, then choose Retry; Cancel stops here and changes nothing." \
+            /SD IDCANCEL IDRETRY +2
+        Abort "Pendulark is still running: nothing was changed."
+    ${Loop}
+FunctionEnd
+
+; Files that were in use are replaced or removed when Windows restarts.
+Function ${un}OfferRestart
+    ${If} ${RebootFlag}
+        SetErrorLevel ${ERROR_SUCCESS_REBOOT_REQUIRED}
+        MessageBox MB_YESNO|MB_ICONQUESTION \
+            "Some files were in use; Windows replaces them when it restarts. Restart now?" /SD IDNO IDNO +2
+        Reboot
+    ${EndIf}
+FunctionEnd
+!macroend
+!insertmacro PROGRAM_FUNCTIONS ""
+!insertmacro PROGRAM_FUNCTIONS "un."
+
+; A file that something still holds goes in under a new name and takes the
+; old one's place at the next restart.
+!macro INSTALL_FILE NAME
+    ClearErrors
+    File "${BIN}\${NAME}"
+    ${If} ${Errors}
+        File "/oname=${NAME}.new" "${BIN}\${NAME}"
+        Rename /REBOOTOK "$INSTDIR\${NAME}.new" "$INSTDIR\${NAME}"
+    ${EndIf}
+!macroend
+
 Section "Pendulark"
     SetShellVarContext all
+    Call EndRunningProgram
     SetOutPath "$INSTDIR"
-    File "${BIN}\Pendulark.exe"
-    File "${BIN}\Sumwick.exe"
-    File "${BIN}\ReadMe.htm"
-    File "${BIN}\pendulark.png"
-    File "${BIN}\tray-menu.png"
-    File "${BIN}\about.png"
-    File "${BIN}\options.png"
-    File "${BIN}\message.png"
-    File "${BIN}\time-zone.png"
-    File "${BIN}\sumwick.png"
+    SetOverwrite try
+    !insertmacro INSTALL_FILE Pendulark.exe
+    !insertmacro INSTALL_FILE Sumwick.exe
+    !insertmacro INSTALL_FILE ReadMe.htm
+    !insertmacro INSTALL_FILE pendulark.png
+    !insertmacro INSTALL_FILE tray-menu.png
+    !insertmacro INSTALL_FILE about.png
+    !insertmacro INSTALL_FILE options.png
+    !insertmacro INSTALL_FILE message.png
+    !insertmacro INSTALL_FILE time-zone.png
+    !insertmacro INSTALL_FILE sumwick.png
+    SetOverwrite on
     ; Its presence sends each user's settings, list and log to their own folder.
     FileOpen $0 "$INSTDIR\DefSet.txt" w
     FileWrite $0 "Pendulark keeps each user's data in the application-data folder while this file is here.$\r$\n"
@@ -41,34 +131,50 @@ Section "Pendulark"
     WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayName" "Pendulark ${VERSION}"
     WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayVersion" "${VERSION}"
     WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayIcon" "$INSTDIR\Pendulark.exe"
+    WriteRegStr HKLM "${UNINSTALL_KEY}" "Publisher" "${COMPANY}"
     WriteRegStr HKLM "${UNINSTALL_KEY}" "InstallLocation" "$INSTDIR"
     WriteRegStr HKLM "${UNINSTALL_KEY}" "UninstallString" '"$INSTDIR\Uninstall.exe"'
     WriteRegStr HKLM "${UNINSTALL_KEY}" "QuietUninstallString" '"$INSTDIR\Uninstall.exe" /S'
     WriteRegDWORD HKLM "${UNINSTALL_KEY}" "NoModify" 1
     WriteRegDWORD HKLM "${UNINSTALL_KEY}" "NoRepair" 1
+    ${GetSize} "$INSTDIR" "/S=0K" $0 $1 $2
+    WriteRegDWORD HKLM "${UNINSTALL_KEY}" "EstimatedSize" $0
 SectionEnd
 
-; The programs, the shortcuts and the start-with-Windows entry go; each user's
-; settings, server list and log stay.
+Function .onInstSuccess
+    Call OfferRestart
+FunctionEnd
+
+; The programs, the shortcuts and the start-with-Windows entries go; each
+; user's settings, server list and log stay.
 Section "Uninstall"
     SetShellVarContext all
-    Delete "$INSTDIR\Pendulark.exe"
-    Delete "$INSTDIR\Sumwick.exe"
-    Delete "$INSTDIR\ReadMe.htm"
-    Delete "$INSTDIR\pendulark.png"
-    Delete "$INSTDIR\tray-menu.png"
-    Delete "$INSTDIR\about.png"
-    Delete "$INSTDIR\options.png"
-    Delete "$INSTDIR\message.png"
-    Delete "$INSTDIR\time-zone.png"
-    Delete "$INSTDIR\sumwick.png"
-    Delete "$INSTDIR\DefSet.txt"
-    Delete "$INSTDIR\Uninstall.exe"
-    RMDir "$INSTDIR"
+    Call un.EndRunningProgram
+    ; After the program has ended, or its own save would write the Run value again.
+    DeleteRegValue HKCU "${RUN_KEY}" "${PROGRAM_FILE}"
+    ExecWait '"$INSTDIR\${PROGRAM_FILE}" /unregister'
+    Delete /REBOOTOK "$INSTDIR\Pendulark.exe"
+    Delete /REBOOTOK "$INSTDIR\Sumwick.exe"
+    Delete /REBOOTOK "$INSTDIR\ReadMe.htm"
+    Delete /REBOOTOK "$INSTDIR\pendulark.png"
+    Delete /REBOOTOK "$INSTDIR\tray-menu.png"
+    Delete /REBOOTOK "$INSTDIR\about.png"
+    Delete /REBOOTOK "$INSTDIR\options.png"
+    Delete /REBOOTOK "$INSTDIR\message.png"
+    Delete /REBOOTOK "$INSTDIR\time-zone.png"
+    Delete /REBOOTOK "$INSTDIR\sumwick.png"
+    Delete /REBOOTOK "$INSTDIR\DefSet.txt"
+    Delete /REBOOTOK "$INSTDIR\Uninstall.exe"
+    ; Replacements that still wait for a restart.
+    Delete /REBOOTOK "$INSTDIR\*.new"
+    RMDir /REBOOTOK "$INSTDIR"
     Delete "$SMPROGRAMS\Pendulark\Pendulark.lnk"
     Delete "$SMPROGRAMS\Pendulark\Sumwick.lnk"
     Delete "$SMPROGRAMS\Pendulark\Pendulark Help.lnk"
     RMDir "$SMPROGRAMS\Pendulark"
-    DeleteRegValue HKCU "${RUN_KEY}" "Pendulark.exe"
     DeleteRegKey HKLM "${UNINSTALL_KEY}"
 SectionEnd
+
+Function un.onUninstSuccess
+    Call un.OfferRestart
+FunctionEnd
