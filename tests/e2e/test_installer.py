@@ -14,7 +14,7 @@ import subprocess
 import unittest
 
 import harness
-from harness import WINDOW, program
+from harness import program
 
 # make test-e2e names the installer of the programs that Wine runs here.
 SETUP = os.environ.get("PENDULARK_SETUP", os.path.join(
@@ -143,10 +143,10 @@ class Installer(unittest.TestCase):
         self.assertEqual(uninstall_entry("DisplayVersion"), program.PROGRAM_VERSION_TEXT)
         self.assertEqual(uninstall_entry("InstallLocation"), windows_path(directory))
 
-    def start_resident(self, directory):
+    def start_resident(self, directory, **settings):
         """The installed Pendulark with "Tray" and "Resident" on, where closing its
         window only hides it, and its saved settings dated long ago."""
-        harness.write_settings(data_dir(), minimise_to_tray=1, resident=1)
+        harness.write_settings(data_dir(), minimise_to_tray=1, resident=1, **settings)
         os.utime(settings_file(), (0, 0))
         age_program(directory)
         return harness.open_pendulark(self, directory=directory)[1]
@@ -162,13 +162,8 @@ class Installer(unittest.TestCase):
         if running:
             self.assert_ended_and_saved(running)
 
-        # The uninstaller runs on from a copy of itself. A Pendulark.exe that
-        # does not know /unregister opens its window there: Esc ends it.
-        def removed():
-            harness.winctl("key", WINDOW, hex(harness.VK_ESCAPE))
-            return not os.path.isdir(directory)
-
-        harness.wait_until(removed, 90, "the programs were not removed")
+        # The uninstaller runs on from a copy of itself.
+        harness.wait_until(lambda: not os.path.isdir(directory), 90, "the programs were not removed")
         self.assertIsNone(uninstall_entry("DisplayVersion"), "the uninstall entry was left behind")
 
     def test_install_upgrade_and_uninstall_while_the_program_runs(self):
@@ -190,11 +185,14 @@ class Installer(unittest.TestCase):
         # The installed program keeps its settings in the user's folder, not beside it.
         self.assertFalse(os.path.exists(os.path.join(directory, "dSync.dat")))
 
-        running = self.start_resident(directory)
+        # Ended by the uninstaller, it registers its logon task, which goes too.
+        running = self.start_resident(directory, windows_start_action=1)
         wine("reg", "add", RUN_KEY, "/v", "Pendulark.exe", "/d", '"C:\\x\\Pendulark.exe" /q', "/f")
         self.uninstall(directory, running)
         self.assertEqual(glob.glob(os.path.join(START_MENU, "Pendulark*")), [])
         self.assertIsNone(reg_value(RUN_KEY, "Pendulark.exe"), "the Run value was left behind")
+        tasks = os.path.join(harness.wine_prefix(), "drive_c", "windows", "system32", "tasks", "Pendulark")
+        self.assertFalse(os.path.exists(tasks), "the logon tasks were left behind")
         self.assertTrue(os.path.isfile(settings_file()), "the user's settings went with the programs")
 
     def test_upgrade_stays_in_the_folder_of_the_install_and_replaces_a_held_file_at_restart(self):
