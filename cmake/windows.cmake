@@ -20,7 +20,7 @@ set(CMAKE_RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/bin)
 
 add_library(core STATIC ${CORE_SOURCES} os/task_scheduler.cpp)
 target_compile_definitions(core PUBLIC WIN32_LEAN_AND_MEAN _WIN32_WINNT=0x0601)
-target_link_libraries(core PUBLIC ws2_32 advapi32 shell32 user32 comctl32 ole32 oleaut32 secur32)
+target_link_libraries(core PUBLIC ws2_32 advapi32 shell32 user32 comctl32 ole32 oleaut32)
 
 add_executable(Pendulark WIN32
     shell/startup.cpp

@@ -1,10 +1,8 @@
 // The Task Scheduler 2.0 COM interfaces, for the Windows build only.
 #include "os/task_scheduler.h"
 
-#define SECURITY_WIN32
 #include <windows.h>
 #include <oleauto.h>
-#include <security.h>
 // The scheduler's class and interface ids are defined here, the one user.
 #include <initguid.h>
 #include <taskschd.h>
@@ -25,9 +23,20 @@ std::wstring wide(const char* text) {
 
 // "DOMAIN\user" of this process: the trigger fires at this user's logon only.
 std::wstring current_user() {
-    wchar_t name[512];
-    ULONG size = sizeof name / sizeof name[0];
-    return GetUserNameExW(NameSamCompatible, name, &size) ? std::wstring(name) : std::wstring();
+    HANDLE token = nullptr;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return std::wstring();
+    union {
+        TOKEN_USER user;
+        BYTE bytes[512];
+    } owner;
+    DWORD size = 0;
+    wchar_t name[256], domain[256];
+    DWORD name_size = 256, domain_size = 256;
+    SID_NAME_USE use;
+    bool found = GetTokenInformation(token, TokenUser, &owner, sizeof owner, &size) &&
+                 LookupAccountSidW(nullptr, owner.user.User.Sid, name, &name_size, domain, &domain_size, &use);
+    CloseHandle(token);
+    return found ? std::wstring(domain) + L"\\" + name : std::wstring();
 }
 
 template <class T>
