@@ -2,6 +2,7 @@
 them from outside: their files, their windows (through winctl.exe), their exit.
 Control ids, the program's names and the settings record's layout are read
 from the program's own headers, so that a number lives in one place."""
+import html
 import os
 import re
 import shutil
@@ -217,6 +218,21 @@ def check_state(window_class, control):
 
 def title(window_class):
     return winctl("title", window_class).stdout.decode("utf-8").strip()
+
+
+_TASK_DESCRIPTION = re.compile(r"<Description>Starts (.*) at the logon of [^<]*</Description>")
+
+
+def logon_task_commands():
+    """What the logon tasks of the "Pendulark" folder start, from their
+    descriptions: Wine keeps a task's description but none of its actions."""
+    folder = os.path.join(wine_prefix(), "drive_c", "windows", "system32", "tasks", "Pendulark")
+    commands = []
+    for name in sorted(os.listdir(folder)) if os.path.isdir(folder) else []:
+        with open(os.path.join(folder, name), encoding="utf-8-sig") as f:
+            found = _TASK_DESCRIPTION.search(f.read())
+        commands.append(html.unescape(found.group(1)) if found else "")
+    return commands
 
 
 def clock_seconds_pass(count):

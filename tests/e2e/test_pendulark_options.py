@@ -131,22 +131,14 @@ class PendularkOptions(unittest.TestCase):
             harness.wait_until(lambda: reference.count("time") == 1, 30, "AutoSync did not start after Options")
 
     def test_on_windows_start_registers_changes_and_removes_the_logon_task(self):
-        tasks = os.path.join(harness.wine_prefix(), "drive_c", "windows", "system32", "tasks", "Pendulark")
-
-        def registered():
-            names = os.listdir(tasks) if os.path.isdir(tasks) else []
-            return "".join(open(os.path.join(tasks, name), encoding="utf-8-sig").read() for name in names)
-
         self.start()
-        # Wine keeps no action of a task: its description names what starts.
         program = '"Z:' + os.path.join(self.directory, "Pendulark.exe").replace("/", "\\") + '"'
-        for choice, text in ((1, "Starts " + program + " at the logon of "),
-                             (2, "Starts " + program + " /q at the logon of "), (0, None)):
+        for choice, commands in ((1, [program]), (2, [program + " /q"]), (0, [])):
             self.open_options()
             harness.winctl("select", OPTIONS, ids.IDL_SETTINGS_WINDOWS_START, choice)
             self.close_options(harness.IDOK)
-            harness.wait_until(lambda: text in registered() if text else registered() == "", 30,
-                               lambda: f"choice {choice} left the tasks {registered()!r}")
+            harness.wait_until(lambda: harness.logon_task_commands() == commands, 30,
+                               lambda: f"choice {choice} left the tasks {harness.logon_task_commands()}")
 
     def test_ticking_server_answers_on_port_37_at_once(self):
         self.start()

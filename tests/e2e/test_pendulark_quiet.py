@@ -61,10 +61,10 @@ class PendularkQuietRun(unittest.TestCase):
         self.assertEqual(reference.count("sntp"), 1)
         self.assertEqual(log, ["No response from 127.0.9.23"])
 
-    def test_a_renamed_copy_keeps_its_files_and_its_run_value_starts_its_quiet_run(self):
+    def test_a_renamed_copy_keeps_its_files_and_its_logon_task_starts_its_quiet_run(self):
         # A path with a space and a copy renamed as a browser names a second
         # download: the cases an unquoted value or the usual name got wrong.
-        directory = harness.scratch_dir("quiet run value")
+        directory = harness.scratch_dir("quiet at logon")
         copy = "Pendulark (1).exe"
         os.rename(os.path.join(directory, "Pendulark.exe"), os.path.join(directory, copy))
         address = "127.0.9.24"
@@ -78,14 +78,15 @@ class PendularkQuietRun(unittest.TestCase):
             harness.winctl("key", WINDOW, hex(harness.VK_ESCAPE))
             self.assertEqual(harness.finish(process, 30), 0)
             self.assertTrue(os.path.isfile(settings_file), "the settings were not saved beside the copy")
-            return harness.winctl("run-value").stdout.decode("utf-8").strip()
+            commands = harness.logon_task_commands()
+            return commands[0] if len(commands) == 1 else commands
 
-        self.addCleanup(save_with, 0)  # no Run value is left in the prefix
-        self.assertRegex(save_with(1), r'^"[A-Z]:\\.*\\quiet run value\\Pendulark \(1\)\.exe"$')
+        self.addCleanup(save_with, 0)  # no task is left in the prefix
+        self.assertRegex(save_with(1), r'^"[A-Z]:\\.*\\quiet at logon\\Pendulark \(1\)\.exe"$')
         self.assertTrue(os.path.isfile(os.path.join(directory, "ServFile.txt")), "no list beside the copy")
         harness.write_servers(directory, [address])
         value = save_with(2)
-        self.assertRegex(value, r'^"[A-Z]:\\.*\\quiet run value\\Pendulark \(1\)\.exe" /q$')
+        self.assertRegex(value, r'^"[A-Z]:\\.*\\quiet at logon\\Pendulark \(1\)\.exe" /q$')
         with harness.ReferenceServer(address) as reference:
             self.assertEqual(harness.winctl("run", value, timeout=150).returncode, 0)
         self.assertEqual(reference.count("sntp"), 1)

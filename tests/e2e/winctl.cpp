@@ -16,7 +16,6 @@
 //   winctl enabled CLASS            exit 0 when the window takes input, 1 when disabled
 //   winctl title CLASS              print the window's title in UTF-8
 //   winctl rect CLASS               print the window's place: left top width height
-//   winctl run-value                print the Run value "Pendulark.exe" of this user
 //   winctl record FILE ARG          write ARG into FILE (a stand-in program for the shell)
 //   winctl hold FILE SHARE          open FILE for reading, sharing it for reading when SHARE
 //                                   is "read" and not at all when "none", print "held", and
@@ -127,16 +126,6 @@ static int control_command(const wchar_t* verb, HWND control, int argc, wchar_t*
     return 2;
 }
 
-static int run_value() {
-    wchar_t value[1024] = L"";
-    DWORD size = sizeof value - sizeof(wchar_t);
-    if (RegGetValueW(HKEY_CURRENT_USER, L"Software\\Microsoft\\Windows\\CurrentVersion\\Run", L"Pendulark.exe",
-                     RRF_RT_REG_SZ, NULL, value, &size) != ERROR_SUCCESS)
-        return 1;
-    print_utf8(value);
-    return 0;
-}
-
 static int run(const wchar_t* command_line) {
     std::wstring line(command_line);
     STARTUPINFOW start;
@@ -208,7 +197,6 @@ static int census(HWND window) {
 }
 
 int wmain(int argc, wchar_t** argv) {
-    if (argc == 2 && !wcscmp(argv[1], L"run-value")) return run_value();
     if (argc == 3 && !wcscmp(argv[1], L"run")) return run(argv[2]);
     if (argc == 4 && !wcscmp(argv[1], L"hold")) return hold(argv[2], argv[3]);
     if (argc == 4 && !wcscmp(argv[1], L"record")) {
