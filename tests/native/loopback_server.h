@@ -7,6 +7,7 @@
 #include <sys/time.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <functional>
 #include <string>
 #include <thread>
@@ -79,6 +80,8 @@ public:
     bool bound() const { return bound_; }
     // Both end the server first, so they never race its thread.
     int requests() { stop(); return requests_; }
+    // While it runs: the requests that have reached it so far.
+    int received() const { return requests_; }
     std::string last_request() { stop(); return request_; }
 
 private:
@@ -111,7 +114,7 @@ private:
     int connections_;
     int fd_;
     bool bound_ = false;
-    int requests_ = 0;
+    std::atomic<int> requests_{0};
     std::string request_;
     std::thread thread_;
 };

@@ -120,9 +120,17 @@ TEST_F(ThreadedSyncController, AutoAsksEachServerBySntpThenByTheTimeProtocol) {
     LoopbackServer udp_a(false, servers[0], [](const std::string&) { return std::vector<std::string>{}; });
     LoopbackServer udp_b(false, servers[1], [](const std::string&) { return std::vector<std::string>{}; });
     // Silent SNTP servers run out of time: 5 s, 50 ticks after "Initialising...".
+    // The request leaves just after step 4, so the ticks wait for it to arrive;
+    // the Time Protocol's connect is refused before step 4.
+    auto asking_b = [&] {
+        std::lock_guard<std::mutex> g(sync_text_lock);
+        return servers[1] == server_address_text;
+    };
     start(0);
     for (int i = 0; i < 400 && sync_running; i++) {
         ASSERT_NO_FATAL_FAILURE(wait_for_worker(step_connected));
+        int due = asking_b() ? 2 : 1;
+        ASSERT_TRUE(wait_until([&] { return sync_failed || udp_a.received() + udp_b.received() >= due; }));
         tick();
     }
     EXPECT_EQ(sync_running, 0u);
