@@ -241,7 +241,10 @@ int wmain(int argc, wchar_t** argv) {
         ZeroMemory(&info, sizeof info);
         info.cbSize = sizeof info;
         if (GetGUIThreadInfo(thread, &info) && info.hwndFocus) target = info.hwndFocus;
-        return PostMessageW(target, WM_KEYDOWN, key, 1) && PostMessageW(target, WM_KEYUP, key, 0xC0000001) ? 0 : 1;
+        if (!PostMessageW(target, WM_KEYDOWN, key, 1)) return 1;
+        // A key that closes the window may take it away before its key-up: the key was pressed all the same.
+        PostMessageW(target, WM_KEYUP, key, 0xC0000001);
+        return 0;
     }
     if (argc < 4) return 2;
     HWND control = GetDlgItem(window, static_cast<int>(wcstol(argv[3], NULL, 10)));
