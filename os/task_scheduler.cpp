@@ -62,7 +62,6 @@ class Scheduler {
         release(service_);
         if (com_) CoUninitialize();
     }
-    bool ready() const { return service_ != nullptr; }
 
     ITaskFolder* folder(const std::wstring& path) {
         ITaskFolder* found = nullptr;
@@ -129,8 +128,6 @@ std::wstring logon_task_xml(const std::wstring& user, const std::wstring& comman
 }
 
 }  // namespace
-
-bool task_scheduler_available() { return Scheduler().ready(); }
 
 bool register_logon_task(const char* folder_name, const char* name, const char* command, const char* arguments) {
     Scheduler scheduler;

@@ -3,7 +3,6 @@
 // call answers false. In the native build the simulated machine keeps them.
 #pragma once
 
-bool task_scheduler_available();
 // Runs "command" arguments at the current user's logon, with the highest rights
 // the user has; a task of that name is replaced.
 bool register_logon_task(const char* folder, const char* name, const char* command, const char* arguments);

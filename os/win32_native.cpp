@@ -1041,11 +1041,6 @@ BOOL GetUserNameA(char* name, DWORD* size) {
 
 static std::string task_path(const char* folder, const char* name) { return std::string(folder) + "\\" + name; }
 
-bool task_scheduler_available() {
-    std::lock_guard<std::mutex> g(machine().lock);
-    return machine().task_scheduler;
-}
-
 bool register_logon_task(const char* folder, const char* name, const char* command, const char* arguments) {
     std::lock_guard<std::mutex> g(machine().lock);
     if (!machine().task_scheduler) return false;
@@ -1060,6 +1055,7 @@ bool delete_scheduled_task(const char* folder, const char* name) {
 
 bool delete_task_folder(const char* folder) {
     std::lock_guard<std::mutex> g(machine().lock);
+    if (!machine().task_scheduler) return false;
     auto& tasks = machine().tasks;
     std::string prefix = task_path(folder, "");
     bool any = false;
@@ -1068,7 +1064,7 @@ bool delete_task_folder(const char* folder) {
         any |= inside;
         it = inside ? tasks.erase(it) : std::next(it);
     }
-    return machine().task_scheduler && any;
+    return any;
 }
 
 void os_test_set_task_scheduler(bool available) {

@@ -65,17 +65,18 @@ static bool register_user_task(const char* name) {
 
 void update_start_at_logon() {
     char name[task_name_size];
-    bool tasks = task_scheduler_available() && user_task_name(name);
+    bool named = user_task_name(name);
     if (settings.windows_start_action == windows_start_nothing) {
-        if (tasks) delete_scheduled_task(task_folder, name);
+        if (named) delete_scheduled_task(task_folder, name);
         delete_run_value();
         return;
     }
     // Without the program's path there is nothing true to write; what is there stays.
     if (!program_path[0]) return;
     // Windows does not start a Run value that asks for elevation: the task is the
-    // way there, and an older release's Run value gives way to it.
-    if (tasks && register_user_task(name)) delete_run_value();
+    // way there, and an older release's Run value gives way to it. Windows XP,
+    // which has no such scheduler, keeps the Run value.
+    if (named && register_user_task(name)) delete_run_value();
     else write_run_value();
 }
 
