@@ -252,15 +252,6 @@ void release_socket(attempt& a) {
     a.socket = INVALID_SOCKET;
 }
 
-void release_thread(const attempt& a) {
-    HANDLE own = nullptr;
-    publish(a, [&] {
-        own = sync_thread;
-        sync_thread = nullptr;
-    });
-    if (own) CloseHandle(own);
-}
-
 DWORD WINAPI sync_worker(LPVOID param) {
     attempt* a = (attempt*)param;
     publish(*a, [&] {
@@ -279,7 +270,6 @@ DWORD WINAPI sync_worker(LPVOID param) {
     if (!ok) publish_failure(*a);
     else publish_step(*a, step_valid);
     attempt_ended.notify_all();
-    release_thread(*a);
     delete a;
     return 0;
 }
@@ -314,7 +304,7 @@ int start_sync_worker() {
     current_attempt = a->id = last_attempt;
     sync_step = 0;
     sync_failed = 0;
-    // A previous worker that ended after being replaced left its handle here.
+    // The last worker's handle stays here until now, so that a stop can wait for its end.
     if (sync_thread) CloseHandle(sync_thread);
     DWORD id;
     sync_thread = CreateThread(nullptr, 0, sync_worker, a, 0, &id);
