@@ -4,12 +4,14 @@ Control ids, the program's names and the settings record's layout are read
 from the program's own headers, so that a number lives in one place."""
 import html
 import os
+import queue
 import re
 import shutil
 import socket
 import struct
 import subprocess
 import sys
+import threading
 import time
 from types import SimpleNamespace
 
@@ -125,7 +127,63 @@ def finish(process, timeout):
         return None
 
 
+class _Winctl:
+    """One "winctl serve" for the whole run: a Wine process per query cost a
+    good part of every test. Queries go one at a time, as they did."""
+
+    END = "\x1e"
+
+    def __init__(self):
+        self.process = None
+
+    def start(self):
+        self.process = subprocess.Popen([WINE_RUN, os.path.join(bin_dir(), "winctl.exe"), "serve"],
+                                        stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+        self.lines = queue.Queue()
+        threading.Thread(target=self._read, args=(self.process.stdout, self.lines), daemon=True).start()
+
+    @staticmethod
+    def _read(stream, lines):
+        for line in iter(stream.readline, b""):
+            lines.put(line)
+        lines.put(None)
+
+    def stop(self):
+        if self.process:
+            self.process.stdin.close()
+            finish(self.process, 10)
+            self.process = None
+
+    def ask(self, args, timeout):
+        if self.process is None or self.process.poll() is not None:
+            self.start()
+        words = [str(a) for a in args]
+        self.process.stdin.write("\t".join(words).encode() + b"\n")
+        self.process.stdin.flush()
+        out, deadline = b"", time.monotonic() + timeout
+        while True:
+            try:
+                line = self.lines.get(timeout=max(0.0, deadline - time.monotonic()))
+            except queue.Empty:
+                line = None
+            if line is None:
+                # A helper that hangs or ended answers nothing more: the next query starts another.
+                self.process.kill()
+                self.process.wait(timeout=10)
+                self.process = None
+                raise subprocess.TimeoutExpired(["winctl", *words], timeout)
+            if line.startswith(self.END.encode()):
+                return subprocess.CompletedProcess(["winctl", *words], int(line[1:]), out, b"")
+            out += line
+
+
+_winctl = _Winctl()
+
+
 def winctl(*args, env=None, timeout=START_TIMEOUT):
+    if env is None and args[0] not in ("run", "hold"):
+        return _winctl.ask(args, timeout)
+    # Another locale, or a command that starts or holds something: a process of its own.
     full_env = dict(os.environ, **(env or {}))
     return subprocess.run([WINE_RUN, os.path.join(bin_dir(), "winctl.exe"), *map(str, args)], env=full_env,
                           capture_output=True, timeout=timeout)
@@ -294,4 +352,5 @@ def start_wine():
 
 
 def stop_wine():
+    _winctl.stop()
     subprocess.run([WINE_RUN, "--server", "-k"], capture_output=True, timeout=60)

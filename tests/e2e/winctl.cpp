@@ -29,6 +29,10 @@
 //                                   "handles N gdi N user N windows N tools N", where
 //                                   windows are its top-level windows, tools those of its
 //                                   tooltip controls, and -1 a count the system would not give
+//   winctl serve                    run one command a line from standard input, its arguments
+//                                   apart by tabs in UTF-8; after what the command prints comes
+//                                   a line "\x1e" and its exit code. One Wine process then serves
+//                                   a whole test run instead of one process per query.
 // Exit codes: 0 done, 1 window or control not found, 2 usage.
 // key, keyto, post and close post their messages and return at once; the other
 // commands send theirs, and a sent message overtakes posted ones. So a test shows
@@ -39,6 +43,7 @@
 #include <cstdio>
 #include <cwchar>
 #include <string>
+#include <vector>
 
 static const DWORD message_timeout_ms = 5000;
 
@@ -196,7 +201,53 @@ static int census(HWND window) {
     return 0;
 }
 
+static int command(int argc, wchar_t** argv);
+
+static std::wstring wide(const std::string& utf8) {
+    std::wstring text;
+    int size = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), NULL, 0);
+    if (size > 0) {
+        text.resize(static_cast<size_t>(size));
+        MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), text.data(), size);
+    }
+    return text;
+}
+
+static bool read_line(std::string* line) {
+    line->clear();
+    char c;
+    DWORD got = 0;
+    while (ReadFile(GetStdHandle(STD_INPUT_HANDLE), &c, 1, &got, NULL) && got == 1) {
+        if (c == '\n') return true;
+        if (c != '\r') *line += c;
+    }
+    return !line->empty();
+}
+
+static int serve(const wchar_t* self) {
+    std::string line;
+    while (read_line(&line)) {
+        std::vector<std::wstring> words{self};
+        size_t at = 0;
+        for (size_t tab; (tab = line.find('\t', at)) != std::string::npos; at = tab + 1)
+            words.push_back(wide(line.substr(at, tab - at)));
+        words.push_back(wide(line.substr(at)));
+        std::vector<wchar_t*> args;
+        for (std::wstring& word : words) args.push_back(word.data());
+        args.push_back(NULL);
+        int code = command(static_cast<int>(words.size()), args.data());
+        fflush(stdout);
+        print_utf8(L"\x1e" + std::to_wstring(code));
+    }
+    return 0;
+}
+
 int wmain(int argc, wchar_t** argv) {
+    if (argc == 2 && !wcscmp(argv[1], L"serve")) return serve(argv[0]);
+    return command(argc, argv);
+}
+
+static int command(int argc, wchar_t** argv) {
     if (argc == 3 && !wcscmp(argv[1], L"run")) return run(argv[2]);
     if (argc == 4 && !wcscmp(argv[1], L"hold")) return hold(argv[2], argv[3]);
     if (argc == 4 && !wcscmp(argv[1], L"record")) {
