@@ -3,9 +3,22 @@
 import os
 import shutil
 import sys
+import time
 import unittest
 
 here = os.path.dirname(os.path.abspath(__file__))
+
+
+class TimedResult(unittest.TextTestResult):
+    """Says how long each test took, so that the next slow one shows itself."""
+
+    def startTest(self, test):
+        self.started = time.monotonic()
+        super().startTest(test)
+
+    def stopTest(self, test):
+        super().stopTest(test)
+        self.stream.writeln(f"    {time.monotonic() - self.started:.1f} s")
 
 
 def main():
@@ -25,7 +38,7 @@ def main():
         sys.exit("e2e tier found no tests")
     harness.start_wine()
     try:
-        result = unittest.TextTestRunner(verbosity=2).run(suite)
+        result = unittest.TextTestRunner(verbosity=2, resultclass=TimedResult).run(suite)
     finally:
         harness.stop_wine()
     sys.exit(0 if result.wasSuccessful() else 1)
