@@ -9,7 +9,11 @@ every 30 s. Every SAMPLE_SECONDS it samples the process's resident memory, its
 handle, GDI and USER object counts, its top-level windows, the tools of its
 tooltips, and the size of its log.
 
-    soak.py BIN_DIR [--minutes N] [--out DIR]
+    soak.py BIN_DIR [--minutes N | --smoke SECONDS] [--out DIR]
+
+A smoke run (--smoke 30) is shorter than the warm-up: it shows that the
+program, the clients, Options, the tray and the census all work and that the
+program ends cleanly, but it judges no growth; the long run does.
 
 The program runs in DIR/program, the table goes to DIR/soak.txt and the
 picture to DIR/soak.png (build/soak by default). It fails on growth past the tolerances below, a log past its bounds,
@@ -103,7 +107,7 @@ class Clients:
         self.thread.join(20)
 
 
-def run_soak(harness, directory, minutes):
+def run_soak(harness, directory, seconds):
     """The samples, the clients, and the time the program ran."""
     from harness import WINDOW, ids
     from pendulark_bench import program_ticks
@@ -156,7 +160,7 @@ def run_soak(harness, directory, minutes):
         clients = Clients()
         # A sample, Options, the tray, in turns: the samples on the half minute.
         turn = SAMPLE_SECONDS / 3
-        for step in range(int(minutes * 60 / turn) + 1):
+        for step in range(int(seconds / turn) + 1):
             time.sleep(max(0.0, started + step * turn - time.monotonic()))
             if process.poll() is not None:
                 raise AssertionError(f"the program ended with {process.returncode} after {step * turn:.0f} s")
@@ -218,9 +222,10 @@ def limits(samples, reported):
 def check(samples, reported, clients, elapsed, directory, answers):
     """What went wrong, in words."""
     faults = []
-    most, since = limits(samples, reported)
+    watched = samples[-1]["t"] >= WARM_UP_SECONDS
+    most, since = limits(samples, reported) if watched else ({}, None)
     last = samples[-1]
-    for key in ["rss"] + reported:
+    for key in ["rss"] + reported if watched else []:
         if last[key] > most[key]:
             allowed = RSS_GROWTH_MIB if key == "rss" else COUNT_GROWTH[key]
             faults.append(f"{NAMES[key]} grew to {number(last[key])} at {last['t']} s, past {number(most[key])}: "
@@ -300,10 +305,12 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("bin_dir")
     parser.add_argument("--minutes", type=int, default=int(os.environ.get("SOAK_MINUTES", 30)))
+    parser.add_argument("--smoke", type=int, metavar="SECONDS", help="a run too short to judge growth")
     parser.add_argument("--out", default=os.path.join(ROOT, "build", "soak"))
     args = parser.parse_args()
-    if args.minutes < 2:
+    if args.smoke is None and args.minutes < 2:
         sys.exit("a soak needs at least 2 minutes: one to warm up, one to watch")
+    seconds = args.smoke if args.smoke is not None else args.minutes * 60
     os.environ["PENDULARK_BIN"] = os.path.abspath(args.bin_dir)
     os.environ["WINE_ROOT"] = os.path.abspath(os.environ.get("WINE_ROOT", os.path.join(ROOT, "build", "wine-soak")))
     import harness
@@ -315,14 +322,14 @@ def main():
     harness.write_settings(directory, autosync_enabled=1, autosync_count=1, autosync_unit=0, log_level=3,
                            protocol=harness.PROTOCOL_SNTP, sync_timeout_seconds=TIMEOUT_SECONDS, minimise_to_tray=1,
                            time_server_enabled=1)
-    print(f"soak of {args.minutes} min, a sample every {SAMPLE_SECONDS} s, in {harness.wine_prefix()}", flush=True)
+    print(f"soak of {seconds} s, a sample every {SAMPLE_SECONDS} s, in {harness.wine_prefix()}", flush=True)
     print(HEADER, flush=True)
     harness.start_wine()
     try:
         # The Time Protocol stays off: port 37 is the program's own.
         with harness.ReferenceServer(ADDRESS, mode="rotate", time_protocol=False) as server:
             server.refuse_seconds = 90  # over exactly one AutoSync cycle, whatever its jitter
-            samples, clients, elapsed = run_soak(harness, directory, args.minutes)
+            samples, clients, elapsed = run_soak(harness, directory, seconds)
             answers = list(server.answers)
     finally:
         harness.stop_wine()
@@ -332,8 +339,11 @@ def main():
     with open(os.path.join(args.out, "soak.txt"), "w") as f:
         f.write("\n".join([HEADER] + [row(s) for s in samples]) + "\n")
     picture = os.path.join(args.out, "soak.png")
-    most, _ = limits(samples, reported)
-    draw(samples, [(key, most[key]) for key in ["rss"] + reported + ["log", "old"]], picture)
+    if samples[-1]["t"] >= WARM_UP_SECONDS:
+        most, _ = limits(samples, reported)
+        draw(samples, [(key, most[key]) for key in ["rss"] + reported + ["log", "old"]], picture)
+    else:
+        print(f"a run shorter than the {WARM_UP_SECONDS} s warm-up: no growth judged, no picture")
     if silent:
         print(f"Wine does not report: {', '.join(NAMES[k] for k in silent)} (0 throughout; not checked)")
     growth = ", ".join(f"{NAMES[k]} +{COUNT_GROWTH[k]}" for k in reported)
