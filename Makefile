@@ -11,11 +11,15 @@ NATIVE_DIR := build/native
 TSAN_DIR := build/tsan
 FUZZ_DIR := build/fuzz
 DEPS_STAMP := build/.deps-installed
+CHRONYD := build/chrony/usr/sbin/chronyd
 HELP_PICTURES := docs/pendulark.png docs/tray-menu.png docs/about.png docs/options.png docs/message.png \
 	docs/time-zone.png docs/sumwick.png
-RELEASE_ZIP := build/Pendulark-1.15.zip
-RELEASE_SETUP := build/Pendulark-1.15-setup.exe
-X64_SETUP := build/Pendulark-1.15-setup-x64.exe
+# The version has one home, base/program.h.
+VERSION := $(shell sed -n 's/^\#define PROGRAM_VERSION_TEXT "\(.*\)"/\1/p' base/program.h)
+RELEASE_ZIP := build/Pendulark-$(VERSION).zip
+RELEASE_SETUP := build/Pendulark-$(VERSION)-setup.exe
+X64_SETUP := build/Pendulark-$(VERSION)-setup-x64.exe
+SETUP_INPUTS := installer/pendulark.nsi docs/ReadMe.htm $(HELP_PICTURES)
 
 # The kernel of some Linux hosts runs no 32-bit code, and then Wine cannot run
 # the i686 programs; the tiers that need Wine then run the x86_64 build of the
@@ -24,14 +28,18 @@ X64_SETUP := build/Pendulark-1.15-setup-x64.exe
 WINE_ARCH ?= $(shell tools/host-runs-i386 && echo i686 || echo x86_64)
 ifeq ($(WINE_ARCH),x86_64)
 WINE_DIR := $(WIN64_DIR)
-# The same installer script around the programs that Wine runs here.
+# The same installer script around the programs that Wine runs here; the i686
+# release is not built for the tests, since no test here could run it.
 WINE_SETUP := $(X64_SETUP)
+WINE_BUILD_FIRST :=
 else
 WINE_DIR := $(WIN32_DIR)
 WINE_SETUP := $(RELEASE_SETUP)
+WINE_BUILD_FIRST := build
 endif
 
-.PHONY: all deps build release screenshots screenshots-dpi wine-build run run-sumwick test test-native test-tsan test-wine test-e2e test-fuzz bench soak clean
+.PHONY: all deps build release screenshots screenshots-dpi wine-build run run-sumwick test test-deps test-native \
+	test-tsan test-wine test-e2e test-fuzz bench soak clean
 
 all: build
 
@@ -64,9 +72,10 @@ $(WIN32_DIR)/Makefile: $(DEPS_STAMP)
 build: $(WIN32_DIR)/Makefile
 	cmake --build $(WIN32_DIR) -j$(JOBS) --target Pendulark Sumwick
 	mkdir -p build/bin
-	cp $(WIN32_DIR)/bin/Pendulark.exe $(WIN32_DIR)/bin/Sumwick.exe build/bin/
+	# Copies keep their times, so that the zip and the setup are packed again only when a program changed.
+	cp -p $(WIN32_DIR)/bin/Pendulark.exe $(WIN32_DIR)/bin/Sumwick.exe build/bin/
 	# The help document that every Help button opens, with its pictures, beside the programs.
-	cp docs/ReadMe.htm $(HELP_PICTURES) build/bin/
+	cp -p docs/ReadMe.htm $(HELP_PICTURES) build/bin/
 	file build/bin/Pendulark.exe build/bin/Sumwick.exe
 
 $(WIN64_DIR)/Makefile: $(DEPS_STAMP)
@@ -75,19 +84,20 @@ $(WIN64_DIR)/Makefile: $(DEPS_STAMP)
 
 # The programs and tools that Wine runs here, built for what this host can run,
 # with the help document beside them as it is beside the shipped programs.
-wine-build: build $(WINE_DIR)/Makefile
+wine-build: $(WINE_BUILD_FIRST) $(WINE_DIR)/Makefile
 	if [ "$(WINE_ARCH)" = x86_64 ]; then
 		echo "note: Wine runs the x86_64 build of the same sources here"
 	fi
 	cmake --build $(WINE_DIR) -j$(JOBS)
-	cp docs/ReadMe.htm $(HELP_PICTURES) $(WINE_DIR)/bin/
+	cp -p docs/ReadMe.htm $(HELP_PICTURES) $(WINE_DIR)/bin/
 
 run: wine-build
 	tests/run-pendulark.sh $(WINE_DIR)/bin
 
 # Pictures of every window for the README and the help document, into docs/,
 # of the copy that the setup installs; and the main window and Options at 150 %.
-screenshots: wine-build release $(WINE_SETUP)
+screenshots: wine-build release
+	$(MAKE) $(WINE_SETUP)
 	tests/screenshots.sh $(WINE_DIR)/bin $(WINE_SETUP)
 	tests/screenshots.sh --dpi 144 $(WINE_DIR)/bin $(WINE_SETUP)
 	cp build/shots-144/pendulark.png docs/pendulark-150.png
@@ -96,32 +106,52 @@ screenshots: wine-build release $(WINE_SETUP)
 # Every window at another scale into build/shots-DPI/, to look at: 144 is
 # 150 %, 192 is 200 %.
 DPI ?= 144
-screenshots-dpi: wine-build release $(WINE_SETUP)
+screenshots-dpi: wine-build release
+	$(MAKE) $(WINE_SETUP)
 	tests/screenshots.sh --dpi $(DPI) $(WINE_DIR)/bin $(WINE_SETUP)
 
 run-sumwick: wine-build
 	tests/run-sumwick.sh $(WINE_DIR)/bin
 
 # The programs and the help document in one zip, and the Windows installer.
+# Each is packed again only when what it holds changed; `build` runs first.
 release: build
-	rm -f $(RELEASE_ZIP)
-	(cd build/bin && python3 -m zipfile -c $(CURDIR)/$(RELEASE_ZIP) Pendulark.exe Sumwick.exe ReadMe.htm \
+	$(MAKE) $(RELEASE_ZIP) $(RELEASE_SETUP)
+
+$(RELEASE_ZIP): build/bin/Pendulark.exe build/bin/Sumwick.exe $(SETUP_INPUTS)
+	rm -f $@
+	(cd build/bin && python3 -m zipfile -c $(CURDIR)/$@ Pendulark.exe Sumwick.exe ReadMe.htm \
 		$(notdir $(HELP_PICTURES)))
-	python3 -m zipfile -l $(RELEASE_ZIP)
-	makensis -V2 -DVERSION=1.15 -DBIN=$(CURDIR)/build/bin -DOUT=$(CURDIR)/$(RELEASE_SETUP) installer/pendulark.nsi
-	file $(RELEASE_SETUP) | grep -q 'PE32 executable.*Intel 80386.*Nullsoft Installer' || \
-		{ file $(RELEASE_SETUP); echo "$(RELEASE_SETUP) is no 32-bit NSIS installer"; exit 1; }
-	file $(RELEASE_SETUP)
+	python3 -m zipfile -l $@
+
+$(RELEASE_SETUP): build/bin/Pendulark.exe build/bin/Sumwick.exe $(SETUP_INPUTS)
+	makensis -V2 -DVERSION=$(VERSION) -DBIN=$(CURDIR)/build/bin -DOUT=$(CURDIR)/$@ installer/pendulark.nsi
+	file $@ | grep -q 'PE32 executable.*Intel 80386.*Nullsoft Installer' || \
+		{ file $@; echo "$@ is no 32-bit NSIS installer"; exit 1; }
+	file $@
 
 # Where Wine runs only x86_64 programs, the installer's test packs the same
 # script around them.
-$(X64_SETUP): wine-build
-	makensis -V2 -X"Target amd64-unicode" -DVERSION=1.15 -DBIN=$(CURDIR)/$(WIN64_DIR)/bin \
+$(X64_SETUP): $(WIN64_DIR)/bin/Pendulark.exe $(WIN64_DIR)/bin/Sumwick.exe $(SETUP_INPUTS)
+	makensis -V2 -X"Target amd64-unicode" -DVERSION=$(VERSION) -DBIN=$(CURDIR)/$(WIN64_DIR)/bin \
 		-DOUT=$(CURDIR)/$@ installer/pendulark.nsi
 	file $@
 
-test: test-native test-tsan test-fuzz test-wine test-e2e
-	@echo "all test tiers passed"
+# Each tier's wall time is printed at the end, passed or not, so that the
+# next slow tier shows itself; "deps" is the packages the first run installs.
+TIERS := deps native tsan fuzz wine e2e
+test:
+	rm -f build/tier-times
+	mkdir -p build
+	trap 'echo "wall time of each tier:"; cat build/tier-times' EXIT
+	for tier in $(TIERS); do
+		start=$$(date +%s)
+		$(MAKE) test-$$tier
+		printf '  %-7s %4d s\n' $$tier $$(( $$(date +%s) - start )) >> build/tier-times
+	done
+	echo "all test tiers passed"
+
+test-deps: $(DEPS_STAMP) $(CHRONYD)
 
 test-native: $(DEPS_STAMP)
 	cmake -S . -B $(NATIVE_DIR) -DCMAKE_BUILD_TYPE=Debug >/dev/null
@@ -147,18 +177,19 @@ test-wine: wine-build
 # chrony's chronyd, the e2e tier's SNTP client, is unpacked and never
 # installed: installing would start a time service that sets this clock. The
 # libraries it needs come with Wine and clang.
-CHRONYD := build/chrony/usr/sbin/chronyd
 $(CHRONYD): $(DEPS_STAMP)
 	rm -rf build/chrony && mkdir -p build/chrony
 	(cd build/chrony && apt-get download -q chrony 2>/dev/null && dpkg -x chrony_*.deb .)
 	$@ -v && touch $@
 
-test-e2e: wine-build release $(WINE_SETUP) $(CHRONYD)
+test-e2e: wine-build $(CHRONYD)
+	$(MAKE) $(WINE_SETUP)
 	PENDULARK_SETUP=$(CURDIR)/$(WINE_SETUP) python3 tests/e2e/run_all.py $(WINE_DIR)/bin
 
 # Knobs of the Wine part, e.g. BENCH_ARGS="--corrects 60 --rounds 5": see tests/bench/pendulark_bench.py.
 # chronyd is the reference for the SNTP server's replies per second.
 bench: wine-build $(CHRONYD)
+	cmake --build $(WINE_DIR) -j$(JOBS) --target bare_time_server bare_sntp_server
 	cmake -S . -B build/bench -DCMAKE_BUILD_TYPE=Release -DPENDULARK_SANITIZE= >/dev/null
 	cmake --build build/bench -j$(JOBS) --target md5_bench
 	build/bench/md5_bench

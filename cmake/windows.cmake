@@ -32,13 +32,14 @@ target_link_options(Pendulark PRIVATE ${STATIC_LINK})
 option(PENDULARK_TESTS "Build the wine and e2e tiers" OFF)
 if(PENDULARK_TESTS)
     include(cmake/wine_tests.cmake)
-    # The bare accept-send-close loop that the bench sets the time server against.
-    add_executable(bare_time_server tests/bench/bare_time_server.cpp)
+    # The bare accept-send-close loop that the bench sets the time server against;
+    # the bench's loops are built by `make bench` alone.
+    add_executable(bare_time_server EXCLUDE_FROM_ALL tests/bench/bare_time_server.cpp)
     target_compile_definitions(bare_time_server PRIVATE WIN32_LEAN_AND_MEAN _WIN32_WINNT=0x0601)
     target_link_libraries(bare_time_server PRIVATE ws2_32)
     target_link_options(bare_time_server PRIVATE ${STATIC_LINK})
     # And the bare receive-send loop that its SNTP side is set against.
-    add_executable(bare_sntp_server tests/bench/bare_sntp_server.cpp)
+    add_executable(bare_sntp_server EXCLUDE_FROM_ALL tests/bench/bare_sntp_server.cpp)
     target_compile_definitions(bare_sntp_server PRIVATE WIN32_LEAN_AND_MEAN _WIN32_WINNT=0x0601)
     target_link_libraries(bare_sntp_server PRIVATE ws2_32)
     target_link_options(bare_sntp_server PRIVATE ${STATIC_LINK})
