@@ -18,8 +18,8 @@
 #include <thread>
 #include <vector>
 
-#include "os/os_test.h"
 #include "os/task_scheduler.h"
+#include "tests/sim/os_test.h"
 
 namespace {
 
