@@ -43,8 +43,8 @@ std::string os_test_host_path(const std::string& windows_path) {
 
 void os_test_write_before_next_create(const std::string& host_path, const std::string& bytes) {
     std::lock_guard<std::mutex> g(machine().lock);
-    machine().race_path = host_path;
-    machine().race_bytes = bytes;
+    state().race_path = host_path;
+    state().race_bytes = bytes;
 }
 
 static void run_create_race(DWORD disposition) {
@@ -52,8 +52,8 @@ static void run_create_race(DWORD disposition) {
     std::string path, bytes;
     {
         std::lock_guard<std::mutex> g(machine().lock);
-        path.swap(machine().race_path);
-        bytes = machine().race_bytes;
+        path.swap(state().race_path);
+        bytes = state().race_bytes;
     }
     if (path.empty()) return;
     FILE* f = fopen(path.c_str(), "wb");
@@ -213,7 +213,7 @@ DWORD GetModuleFileNameA(HMODULE, char* buffer, DWORD size) {
     std::string path;
     {
         std::lock_guard<std::mutex> g(machine().lock);
-        path = machine().program_path;
+        path = state().program_path;
     }
     if (path.empty()) {
         last_error = ERROR_FILE_NOT_FOUND;
@@ -231,12 +231,12 @@ DWORD GetModuleFileNameA(HMODULE, char* buffer, DWORD size) {
 
 UINT GetDriveTypeA(const char*) {
     std::lock_guard<std::mutex> g(machine().lock);
-    return machine().drive_type;
+    return state().drive_type;
 }
 
 BOOL SHGetSpecialFolderPathA(HWND, char* path, int, BOOL) {
     std::lock_guard<std::mutex> g(machine().lock);
-    const std::string& a = machine().appdata;
+    const std::string& a = state().appdata;
     if (a.empty() || a.size() >= MAX_PATH) return FALSE;
     memcpy(path, a.c_str(), a.size() + 1);
     return TRUE;
@@ -244,15 +244,15 @@ BOOL SHGetSpecialFolderPathA(HWND, char* path, int, BOOL) {
 
 void os_test_set_program_path(const std::string& path) {
     std::lock_guard<std::mutex> g(machine().lock);
-    machine().program_path = path;
+    state().program_path = path;
 }
 
 void os_test_set_drive_type(UINT type) {
     std::lock_guard<std::mutex> g(machine().lock);
-    machine().drive_type = type;
+    state().drive_type = type;
 }
 
 void os_test_set_appdata(const std::string& path) {
     std::lock_guard<std::mutex> g(machine().lock);
-    machine().appdata = path;
+    state().appdata = path;
 }

@@ -27,62 +27,8 @@ std::atomic<int> open_objects;
 void os_test_reset() {
     Machine& m = machine();
     std::lock_guard<std::mutex> g(m.lock);
-    m.utc = 0;
-    m.tick = 0;
-    m.bias = 0;
-    m.allow_set_time = true;
-    m.set_time_calls = 0;
-    m.last_set_time = {};
-    m.program_path.clear();
-    m.drive_type = DRIVE_FIXED;
-    m.appdata.clear();
-    m.command_line.clear();
-    m.long_date_format.clear();
-    m.race_path.clear();
-    m.registry.clear();
-    m.mutexes.clear();
-    m.time_change_broadcasts = 0;
-    m.setting_change_broadcasts = 0;
-    m.zone = TIME_ZONE_INFORMATION{};
-    const char* standard = "Virtual Standard Time";
-    for (int i = 0; standard[i]; i++) m.zone.StandardName[i] = (WCHAR)standard[i];
-    m.zone_result = TIME_ZONE_ID_UNKNOWN;
-    m.zone_key.clear();
-    m.allow_set_zone = true;
-    m.set_zone_calls = 0;
-    m.zone_privilege = false;
-    m.checks.clear();
-    m.dates.clear();
-    m.ranges.clear();
-    m.combos.clear();
-    m.controls.clear();
-    m.control_of_handle.clear();
-    m.window_texts.clear();
-    m.timers.clear();
-    m.topmost.clear();
-    m.shell_opened.clear();
-    m.computer_name = "SIMULATED";
-    m.task_scheduler = true;
-    m.tasks.clear();
-    m.quit_code = -1;
-    m.dialogs_shown.clear();
-    m.posted.clear();
-    m.any_address.s_addr = htonl(INADDR_LOOPBACK);
-    m.bind_calls = 0;
-    m.listen_calls = 0;
-    m.taskbar = true;
-    m.tray_icon = false;
-    m.tray_tip.clear();
-    m.menus.clear();
-    m.last_menu.clear();
-    m.show_commands.clear();
-    m.focus = nullptr;
-    m.privilege_available = true;
-    m.privilege_adjustments = 0;
-    m.winsock_users = 0;
-    m.hosts.clear();
-    // A look-up still held from the last test ends now.
-    m.lookups_released = true;
+    m.state = State{};
+    // The fresh state has look-ups released: one still held from the last test ends now.
     m.lookup_release.notify_all();
 }
 
@@ -92,12 +38,12 @@ HMODULE GetModuleHandleA(const char*) { return (HMODULE)(uintptr_t)0x400000; }
 
 const char* GetCommandLineA() {
     std::lock_guard<std::mutex> g(machine().lock);
-    return machine().command_line.c_str();
+    return state().command_line.c_str();
 }
 
 void os_test_set_command_line(const std::string& line) {
     std::lock_guard<std::mutex> g(machine().lock);
-    machine().command_line = line;
+    state().command_line = line;
 }
 
 DWORD GetLastError() { return last_error; }
@@ -109,7 +55,7 @@ HANDLE GetCurrentProcess() { return (HANDLE)(intptr_t)-1; }
 
 BOOL GetComputerNameA(char* name, DWORD* size) {
     std::lock_guard<std::mutex> g(machine().lock);
-    const std::string& n = machine().computer_name;
+    const std::string& n = state().computer_name;
     if (n.size() + 1 > *size) return FALSE;
     memcpy(name, n.c_str(), n.size() + 1);
     *size = (DWORD)n.size();
@@ -118,7 +64,7 @@ BOOL GetComputerNameA(char* name, DWORD* size) {
 
 void os_test_set_computer_name(const std::string& name) {
     std::lock_guard<std::mutex> g(machine().lock);
-    machine().computer_name = name;
+    state().computer_name = name;
 }
 
 // The user name a Windows user name's rules allow: spaces and dots included.

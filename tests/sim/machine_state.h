@@ -16,8 +16,12 @@
 
 namespace sim {
 
-struct Machine {
-    std::mutex lock;
+// The zone a fresh machine is in: UTC, named "Virtual Standard Time".
+TIME_ZONE_INFORMATION virtual_zone();
+
+// Everything a test may change, at its start value. os_test_reset assigns a
+// fresh one, so a field added here needs no reset code of its own.
+struct State {
     uint64_t utc = 0;
     uint64_t tick = 0;  // GetTickCount gives its low 32 bits
     LONG bias = 0;
@@ -40,12 +44,11 @@ struct Machine {
         bool held;
     };
     std::map<std::string, Host> hosts;
-    int held_lookups = 0;
-    bool lookups_released = false;
-    std::condition_variable lookup_release;
+    // A fresh state ends any look-up still held from the last test.
+    bool lookups_released = true;
     int time_change_broadcasts = 0;
     int setting_change_broadcasts = 0;
-    TIME_ZONE_INFORMATION zone{};
+    TIME_ZONE_INFORMATION zone = virtual_zone();
     DWORD zone_result = TIME_ZONE_ID_UNKNOWN;
     std::string zone_key;  // the registry key of the zone, "" when Windows gives none
     bool allow_set_zone = true;
@@ -87,10 +90,22 @@ struct Machine {
     std::vector<std::pair<std::string, UINT_PTR>> last_menu;
     std::map<HWND, int> show_commands;
     HWND focus = nullptr;
+};
+
+// The state, and what outlives a reset: a look-up, thread or window a test
+// lets go of may still be at work in the next one.
+struct Machine {
+    std::mutex lock;
+    std::condition_variable lookup_release;
+    int held_lookups = 0;  // look-ups waiting for their release now
+    // Handles keep rising, so that one kept from the last test names nothing new.
     uintptr_t next_handle = 0x10000;
+    State state;
 };
 
 Machine& machine();
+// The state, under machine().lock.
+inline State& state() { return machine().state; }
 
 // GetLastError's value, one a thread as on Windows.
 extern thread_local DWORD last_error;

@@ -21,7 +21,7 @@ LONG RegCreateKeyExA(HKEY key, const char* sub_key, DWORD, char*, DWORD, REGSAM,
     Object* o = new Object(kKey);
     o->path = key_path(key, sub_key);
     std::lock_guard<std::mutex> g(machine().lock);
-    machine().registry[o->path];
+    state().registry[o->path];
     *result = o;
     return ERROR_SUCCESS;
 }
@@ -29,7 +29,7 @@ LONG RegCreateKeyExA(HKEY key, const char* sub_key, DWORD, char*, DWORD, REGSAM,
 LONG RegOpenKeyExA(HKEY key, const char* sub_key, DWORD, REGSAM, HKEY* result) {
     std::string path = key_path(key, sub_key);
     std::lock_guard<std::mutex> g(machine().lock);
-    if (!machine().registry.count(path)) return ERROR_FILE_NOT_FOUND;
+    if (!state().registry.count(path)) return ERROR_FILE_NOT_FOUND;
     Object* o = new Object(kKey);
     o->path = path;
     *result = o;
@@ -39,13 +39,13 @@ LONG RegOpenKeyExA(HKEY key, const char* sub_key, DWORD, REGSAM, HKEY* result) {
 LONG RegSetValueExA(HKEY key, const char* name, DWORD, DWORD, const BYTE* data, DWORD size) {
     std::lock_guard<std::mutex> g(machine().lock);
     // The data is stored as given, terminator and all when it is counted.
-    machine().registry[((Object*)key)->path][lower(name)] = std::string((const char*)data, size);
+    state().registry[((Object*)key)->path][lower(name)] = std::string((const char*)data, size);
     return ERROR_SUCCESS;
 }
 
 LONG RegQueryValueExA(HKEY key, const char* name, DWORD*, DWORD* type, BYTE* data, DWORD* size) {
     std::lock_guard<std::mutex> g(machine().lock);
-    auto& values = machine().registry[((Object*)key)->path];
+    auto& values = state().registry[((Object*)key)->path];
     auto it = values.find(lower(name));
     if (it == values.end()) return ERROR_FILE_NOT_FOUND;
     if (type) *type = REG_SZ;
@@ -58,7 +58,7 @@ LONG RegQueryValueExA(HKEY key, const char* name, DWORD*, DWORD* type, BYTE* dat
 
 LONG RegDeleteValueA(HKEY key, const char* name) {
     std::lock_guard<std::mutex> g(machine().lock);
-    return machine().registry[((Object*)key)->path].erase(lower(name)) ? ERROR_SUCCESS
+    return state().registry[((Object*)key)->path].erase(lower(name)) ? ERROR_SUCCESS
                                                                        : ERROR_FILE_NOT_FOUND;
 }
 
@@ -69,7 +69,7 @@ LONG RegCloseKey(HKEY key) {
 
 std::string os_test_registry_value(const std::string& key, const std::string& name, bool* exists) {
     std::lock_guard<std::mutex> g(machine().lock);
-    auto& reg = machine().registry;
+    auto& reg = state().registry;
     auto k = reg.find(lower(key));
     bool found = k != reg.end() && k->second.count(lower(name));
     if (exists) *exists = found;
@@ -78,6 +78,6 @@ std::string os_test_registry_value(const std::string& key, const std::string& na
 
 void os_test_set_machine_value(const std::string& key, const std::string& name, const std::string& value) {
     std::lock_guard<std::mutex> g(machine().lock);
-    auto& values = machine().registry[lower("hklm\\" + key)];
+    auto& values = state().registry[lower("hklm\\" + key)];
     if (!name.empty()) values[lower(name)] = value;
 }

@@ -8,7 +8,7 @@ using namespace sim;
 
 BOOL OpenProcessToken(HANDLE, DWORD, HANDLE* token) {
     std::lock_guard<std::mutex> g(machine().lock);
-    if (!machine().privilege_available) return FALSE;
+    if (!state().privilege_available) return FALSE;
     *token = new Object(kToken);
     return TRUE;
 }
@@ -27,18 +27,18 @@ BOOL LookupPrivilegeValueA(const char*, const char* name, LUID* luid) {
 BOOL AdjustTokenPrivileges(HANDLE, BOOL, TOKEN_PRIVILEGES* state, DWORD, TOKEN_PRIVILEGES*, DWORD*) {
     std::lock_guard<std::mutex> g(machine().lock);
     if (state->PrivilegeCount == 1 && state->Privileges[0].Attributes == SE_PRIVILEGE_ENABLED) {
-        machine().privilege_adjustments++;
-        if (state->Privileges[0].Luid.LowPart == time_zone_luid) machine().zone_privilege = true;
+        sim::state().privilege_adjustments++;
+        if (state->Privileges[0].Luid.LowPart == time_zone_luid) sim::state().zone_privilege = true;
     }
     return TRUE;
 }
 
 void os_test_set_privilege_available(bool available) {
     std::lock_guard<std::mutex> g(machine().lock);
-    machine().privilege_available = available;
+    state().privilege_available = available;
 }
 
 int os_test_privilege_adjustments() {
     std::lock_guard<std::mutex> g(machine().lock);
-    return machine().privilege_adjustments;
+    return state().privilege_adjustments;
 }

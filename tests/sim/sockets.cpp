@@ -14,34 +14,34 @@ int WSAStartup(WORD version, WSADATA* data) {
     data->wVersion = version;
     data->wHighVersion = 0x0202;
     std::lock_guard<std::mutex> g(machine().lock);
-    machine().winsock_users++;
+    state().winsock_users++;
     return 0;
 }
 
 int WSACleanup() {
     std::lock_guard<std::mutex> g(machine().lock);
-    if (machine().winsock_users == 0) return SOCKET_ERROR;
-    machine().winsock_users--;
+    if (state().winsock_users == 0) return SOCKET_ERROR;
+    state().winsock_users--;
     return 0;
 }
 
 int os_test_winsock_users() {
     std::lock_guard<std::mutex> g(machine().lock);
-    return machine().winsock_users;
+    return state().winsock_users;
 }
 
 void os_test_add_host(const std::string& name, const std::string& address, bool held) {
     std::lock_guard<std::mutex> g(machine().lock);
-    Machine::Host host{};
+    State::Host host{};
     inet_pton(AF_INET, address.c_str(), &host.address);
     host.held = held;
-    machine().hosts[lower(name)] = host;
-    if (held) machine().lookups_released = false;
+    state().hosts[lower(name)] = host;
+    if (held) state().lookups_released = false;
 }
 
 void os_test_release_lookups() {
     std::lock_guard<std::mutex> g(machine().lock);
-    machine().lookups_released = true;
+    state().lookups_released = true;
     machine().lookup_release.notify_all();
 }
 
@@ -57,7 +57,7 @@ int os_test_held_lookups() {
 static void hold_lookup(std::unique_lock<std::mutex>& g) {
     Machine& m = machine();
     m.held_lookups++;
-    m.lookup_release.wait_for(g, std::chrono::seconds(10), [&] { return m.lookups_released; });
+    m.lookup_release.wait_for(g, std::chrono::seconds(10), [&] { return m.state.lookups_released; });
     m.held_lookups--;
 }
 
@@ -67,8 +67,8 @@ hostent* os_gethostbyname(const char* name) {
     thread_local char* addresses[2];
     Machine& m = machine();
     std::unique_lock<std::mutex> g(m.lock);
-    auto it = m.hosts.find(lower(name));
-    if (it == m.hosts.end()) {
+    auto it = m.state.hosts.find(lower(name));
+    if (it == m.state.hosts.end()) {
         g.unlock();
         return ::gethostbyname(name);
     }
@@ -88,7 +88,7 @@ hostent* os_gethostbyaddr(const char* address, int length, int type) {
     thread_local char name[256];
     if (length != 4 || type != AF_INET) return nullptr;
     std::unique_lock<std::mutex> g(machine().lock);
-    for (auto& [host, known] : machine().hosts) {
+    for (auto& [host, known] : state().hosts) {
         if (memcmp(&known.address, address, 4) != 0) continue;
         if (known.held) hold_lookup(g);
         snprintf(name, sizeof name, "%s", host.c_str());
@@ -103,26 +103,26 @@ hostent* os_gethostbyaddr(const char* address, int length, int type) {
 
 void os_test_set_any_address(const std::string& address) {
     std::lock_guard<std::mutex> g(machine().lock);
-    inet_pton(AF_INET, address.c_str(), &machine().any_address);
+    inet_pton(AF_INET, address.c_str(), &state().any_address);
 }
 
 #undef bind
 int os_test_bind_calls() {
     std::lock_guard<std::mutex> g(machine().lock);
-    return machine().bind_calls;
+    return state().bind_calls;
 }
 
 int os_bind(SOCKET s, const sockaddr* address, socklen_t length) {
     {
         std::lock_guard<std::mutex> g(machine().lock);
-        machine().bind_calls++;
+        state().bind_calls++;
     }
     sockaddr_in at;
     if (length == sizeof at && address->sa_family == AF_INET) {
         memcpy(&at, address, sizeof at);
         if (at.sin_addr.s_addr == htonl(INADDR_ANY)) {
             std::lock_guard<std::mutex> g(machine().lock);
-            at.sin_addr = machine().any_address;
+            at.sin_addr = state().any_address;
         }
         int on = 1;
         setsockopt((int)s, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
@@ -134,13 +134,13 @@ int os_bind(SOCKET s, const sockaddr* address, socklen_t length) {
 #undef listen
 int os_test_listen_calls() {
     std::lock_guard<std::mutex> g(machine().lock);
-    return machine().listen_calls;
+    return state().listen_calls;
 }
 
 int os_listen(SOCKET s, int backlog) {
     int result = ::listen((int)s, backlog);
     std::lock_guard<std::mutex> g(machine().lock);
-    if (result == 0) machine().listen_calls++;
+    if (result == 0) state().listen_calls++;
     return result;
 }
 

@@ -11,20 +11,20 @@ static std::string task_path(const char* folder, const char* name) { return std:
 
 bool register_logon_task(const char* folder, const char* name, const char* command, const char* arguments) {
     std::lock_guard<std::mutex> g(machine().lock);
-    if (!machine().task_scheduler) return false;
-    machine().tasks[task_path(folder, name)] = std::string(command) + " " + arguments;
+    if (!state().task_scheduler) return false;
+    state().tasks[task_path(folder, name)] = std::string(command) + " " + arguments;
     return true;
 }
 
 bool delete_scheduled_task(const char* folder, const char* name) {
     std::lock_guard<std::mutex> g(machine().lock);
-    return machine().task_scheduler && machine().tasks.erase(task_path(folder, name)) == 1;
+    return state().task_scheduler && state().tasks.erase(task_path(folder, name)) == 1;
 }
 
 bool delete_task_folder(const char* folder) {
     std::lock_guard<std::mutex> g(machine().lock);
-    if (!machine().task_scheduler) return false;
-    auto& tasks = machine().tasks;
+    if (!state().task_scheduler) return false;
+    auto& tasks = state().tasks;
     std::string prefix = task_path(folder, "");
     bool any = false;
     for (auto it = tasks.begin(); it != tasks.end();) {
@@ -37,10 +37,10 @@ bool delete_task_folder(const char* folder) {
 
 void os_test_set_task_scheduler(bool available) {
     std::lock_guard<std::mutex> g(machine().lock);
-    machine().task_scheduler = available;
+    state().task_scheduler = available;
 }
 
 std::map<std::string, std::string> os_test_tasks() {
     std::lock_guard<std::mutex> g(machine().lock);
-    return machine().tasks;
+    return state().tasks;
 }

@@ -10,7 +10,7 @@ using namespace sim;
 
 HANDLE CreateMutexA(void*, BOOL, const char* name) {
     std::lock_guard<std::mutex> g(machine().lock);
-    int& count = machine().mutexes[name ? name : ""];
+    int& count = state().mutexes[name ? name : ""];
     last_error = count++ ? ERROR_ALREADY_EXISTS : 0;
     return new Object(kMutex);
 }

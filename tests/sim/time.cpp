@@ -33,12 +33,12 @@ const int64_t kDays1601 = days_from_civil(1601, 1, 1);
 
 void os_test_set_utc(uint64_t filetime) {
     std::lock_guard<std::mutex> g(machine().lock);
-    machine().utc = filetime;
+    state().utc = filetime;
 }
 
 uint64_t os_test_utc() {
     std::lock_guard<std::mutex> g(machine().lock);
-    return machine().utc;
+    return state().utc;
 }
 
 void os_test_set_utc(int year, int month, int day, int hour, int minute, int second, int ms) {
@@ -50,38 +50,38 @@ void os_test_set_utc(int year, int month, int day, int hour, int minute, int sec
 
 void os_test_set_tick(DWORD tick) {
     std::lock_guard<std::mutex> g(machine().lock);
-    machine().tick = tick;
+    state().tick = tick;
 }
 
 void os_test_advance_ms(DWORD ms) {
     std::lock_guard<std::mutex> g(machine().lock);
-    machine().tick += ms;
-    machine().utc += (uint64_t)ms * kTicksPerMs;
+    state().tick += ms;
+    state().utc += (uint64_t)ms * kTicksPerMs;
 }
 
 void os_test_allow_set_time(bool allow) {
     std::lock_guard<std::mutex> g(machine().lock);
-    machine().allow_set_time = allow;
+    state().allow_set_time = allow;
 }
 
 int os_test_set_time_calls() {
     std::lock_guard<std::mutex> g(machine().lock);
-    return machine().set_time_calls;
+    return state().set_time_calls;
 }
 
 SYSTEMTIME os_test_last_set_time() {
     std::lock_guard<std::mutex> g(machine().lock);
-    return machine().last_set_time;
+    return state().last_set_time;
 }
 
 ULONGLONG GetTickCount64() {
     std::lock_guard<std::mutex> g(machine().lock);
-    return machine().tick;
+    return state().tick;
 }
 
 DWORD GetTickCount() {
     std::lock_guard<std::mutex> g(machine().lock);
-    return (DWORD)machine().tick;
+    return (DWORD)state().tick;
 }
 
 void GetSystemTimeAsFileTime(FILETIME* now) {
@@ -105,7 +105,7 @@ BOOL SetSystemTime(const SYSTEMTIME* time) {
     FILETIME ft;
     if (!SystemTimeToFileTime(time, &ft)) return FALSE;
     std::lock_guard<std::mutex> g(machine().lock);
-    Machine& m = machine();
+    State& m = state();
     m.set_time_calls++;
     m.last_set_time = *time;
     if (!m.allow_set_time) {
@@ -155,7 +155,7 @@ BOOL FileTimeToLocalFileTime(const FILETIME* utc, FILETIME* local) {
     LONG bias;
     {
         std::lock_guard<std::mutex> g(machine().lock);
-        bias = machine().bias;
+        bias = state().bias;
     }
     *local = filetime_of_ticks(ticks_of(*utc) - (int64_t)bias * 60 * 10000000);
     return TRUE;
@@ -216,7 +216,7 @@ int GetDateFormatA(LCID, DWORD flags, const SYSTEMTIME* date, const char* format
     std::string long_date;
     {
         std::lock_guard<std::mutex> g(machine().lock);
-        long_date = machine().long_date_format.empty() ? "dddd, MMMM d, yyyy" : machine().long_date_format;
+        long_date = state().long_date_format.empty() ? "dddd, MMMM d, yyyy" : state().long_date_format;
     }
     const char* picture = format ? format : flags & DATE_LONGDATE ? long_date.c_str() : "M/d/yyyy";
     return put_formatted(format_picture(picture, date ? *date : now), out, size);
@@ -224,5 +224,5 @@ int GetDateFormatA(LCID, DWORD flags, const SYSTEMTIME* date, const char* format
 
 void os_test_set_long_date_format(const std::string& picture) {
     std::lock_guard<std::mutex> g(machine().lock);
-    machine().long_date_format = picture;
+    state().long_date_format = picture;
 }

@@ -6,16 +6,23 @@
 
 using namespace sim;
 
+TIME_ZONE_INFORMATION sim::virtual_zone() {
+    TIME_ZONE_INFORMATION zone{};
+    const char* standard = "Virtual Standard Time";
+    for (int i = 0; standard[i]; i++) zone.StandardName[i] = (WCHAR)standard[i];
+    return zone;
+}
+
 DWORD GetTimeZoneInformation(TIME_ZONE_INFORMATION* zone) {
     std::lock_guard<std::mutex> g(machine().lock);
-    *zone = machine().zone;
-    zone->Bias = machine().bias;
-    return machine().zone_result;
+    *zone = state().zone;
+    zone->Bias = state().bias;
+    return state().zone_result;
 }
 
 BOOL SetTimeZoneInformation(const TIME_ZONE_INFORMATION* zone) {
     std::lock_guard<std::mutex> g(machine().lock);
-    Machine& m = machine();
+    State& m = state();
     m.set_zone_calls++;
     if (!m.allow_set_zone || !m.zone_privilege) {
         last_error = 1314;  // ERROR_PRIVILEGE_NOT_HELD
@@ -28,43 +35,43 @@ BOOL SetTimeZoneInformation(const TIME_ZONE_INFORMATION* zone) {
 
 void os_test_set_bias(LONG bias) {
     std::lock_guard<std::mutex> g(machine().lock);
-    machine().bias = bias;
+    state().bias = bias;
 }
 
 void os_test_set_zone_key(const std::string& key) {
     std::lock_guard<std::mutex> g(machine().lock);
-    machine().zone_key = key;
+    state().zone_key = key;
 }
 
 void os_test_set_zone(const TIME_ZONE_INFORMATION& zone, DWORD result) {
     std::lock_guard<std::mutex> g(machine().lock);
-    machine().zone = zone;
-    machine().bias = zone.Bias;
-    machine().zone_result = result;
+    state().zone = zone;
+    state().bias = zone.Bias;
+    state().zone_result = result;
 }
 
 TIME_ZONE_INFORMATION os_test_zone() {
     std::lock_guard<std::mutex> g(machine().lock);
-    TIME_ZONE_INFORMATION zone = machine().zone;
-    zone.Bias = machine().bias;
+    TIME_ZONE_INFORMATION zone = state().zone;
+    zone.Bias = state().bias;
     return zone;
 }
 
 void os_test_allow_set_zone(bool allow) {
     std::lock_guard<std::mutex> g(machine().lock);
-    machine().allow_set_zone = allow;
+    state().allow_set_zone = allow;
 }
 
 int os_test_set_zone_calls() {
     std::lock_guard<std::mutex> g(machine().lock);
-    return machine().set_zone_calls;
+    return state().set_zone_calls;
 }
 
 static DWORD WINAPI get_dynamic_time_zone_information(DYNAMIC_TIME_ZONE_INFORMATION* zone) {
     *zone = DYNAMIC_TIME_ZONE_INFORMATION{};
     DWORD result = GetTimeZoneInformation(zone);
     std::lock_guard<std::mutex> g(machine().lock);
-    const std::string& key = machine().zone_key;
+    const std::string& key = state().zone_key;
     for (size_t i = 0; i < key.size() && i < 127; i++) zone->TimeZoneKeyName[i] = (WCHAR)(unsigned char)key[i];
     return result;
 }

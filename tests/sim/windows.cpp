@@ -7,11 +7,11 @@
 
 using namespace sim;
 
-static Machine::Control& control_at(HWND dialog, int id) { return machine().controls[{dialog, id}]; }
+static State::Control& control_at(HWND dialog, int id) { return state().controls[{dialog, id}]; }
 
-static Machine::Control* control_of(HWND handle) {
-    auto it = machine().control_of_handle.find(handle);
-    if (it == machine().control_of_handle.end()) return nullptr;
+static State::Control* control_of(HWND handle) {
+    auto it = state().control_of_handle.find(handle);
+    if (it == state().control_of_handle.end()) return nullptr;
     return &control_at(it->second.first, it->second.second);
 }
 
@@ -20,27 +20,27 @@ static Machine::Control* control_of(HWND handle) {
 LRESULT SendMessageTimeoutA(HWND window, UINT message, WPARAM, LPARAM, UINT flags, UINT timeout, DWORD_PTR* result) {
     std::lock_guard<std::mutex> g(machine().lock);
     bool bounded = (flags & SMTO_ABORTIFHUNG) && timeout > 0;
-    if (window == HWND_BROADCAST && message == WM_TIMECHANGE && bounded) machine().time_change_broadcasts++;
-    if (window == HWND_BROADCAST && message == WM_WININICHANGE && bounded) machine().setting_change_broadcasts++;
+    if (window == HWND_BROADCAST && message == WM_TIMECHANGE && bounded) state().time_change_broadcasts++;
+    if (window == HWND_BROADCAST && message == WM_WININICHANGE && bounded) state().setting_change_broadcasts++;
     if (result) *result = 0;
     return 1;
 }
 
 int os_test_time_change_broadcasts() {
     std::lock_guard<std::mutex> g(machine().lock);
-    return machine().time_change_broadcasts;
+    return state().time_change_broadcasts;
 }
 
 int os_test_setting_change_broadcasts() {
     std::lock_guard<std::mutex> g(machine().lock);
-    return machine().setting_change_broadcasts;
+    return state().setting_change_broadcasts;
 }
 
 LRESULT SendMessageA(HWND, UINT message, WPARAM, LPARAM lparam) {
     std::lock_guard<std::mutex> g(machine().lock);
     if (message == TTM_ADDTOOLA || message == TTM_DELTOOLA) {
         const TOOLINFOA* tool = (const TOOLINFOA*)lparam;
-        Machine::Control* c = control_of((HWND)tool->uId);
+        State::Control* c = control_of((HWND)tool->uId);
         if (!c) return FALSE;
         if (message == TTM_DELTOOLA) c->tooltip.clear();
         else if (!c->tooltip.empty()) return FALSE;  // a second tool for a control is never shown
@@ -54,20 +54,20 @@ LRESULT SendDlgItemMessageA(HWND dialog, int control, UINT message, WPARAM wpara
     std::lock_guard<std::mutex> g(machine().lock);
     switch (message) {
         case UDM_SETRANGE32:
-            machine().ranges[{dialog, control}] = {(int)wparam, (int)lparam};
+            state().ranges[{dialog, control}] = {(int)wparam, (int)lparam};
             return 0;
         case DTM_SETSYSTEMTIME:
-            machine().dates[{dialog, control}] = *(const SYSTEMTIME*)lparam;
+            state().dates[{dialog, control}] = *(const SYSTEMTIME*)lparam;
             return TRUE;
         case DTM_GETSYSTEMTIME:
-            *(SYSTEMTIME*)lparam = machine().dates[{dialog, control}];
+            *(SYSTEMTIME*)lparam = state().dates[{dialog, control}];
             return GDT_VALID;
     }
-    Machine::Combo& combo = machine().combos[{dialog, control}];
+    State::Combo& combo = state().combos[{dialog, control}];
     int count = (int)combo.items.size();
     switch (message) {
         case CB_RESETCONTENT:
-            combo = Machine::Combo();
+            combo = State::Combo();
             return 0;
         case CB_INSERTSTRING: {
             int at = (int)wparam == -1 ? count : (int)wparam;
@@ -90,44 +90,44 @@ LRESULT SendDlgItemMessageA(HWND dialog, int control, UINT message, WPARAM wpara
 
 std::vector<std::string> os_test_combo_items(HWND dialog, int control) {
     std::lock_guard<std::mutex> g(machine().lock);
-    return machine().combos[{dialog, control}].items;
+    return state().combos[{dialog, control}].items;
 }
 
 int os_test_combo_selection(HWND dialog, int control) {
     std::lock_guard<std::mutex> g(machine().lock);
-    return machine().combos[{dialog, control}].selection;
+    return state().combos[{dialog, control}].selection;
 }
 
 BOOL CheckDlgButton(HWND dialog, int control, UINT state) {
     std::lock_guard<std::mutex> g(machine().lock);
-    machine().checks[{dialog, control}] = state;
+    sim::state().checks[{dialog, control}] = state;
     return TRUE;
 }
 
 BOOL CheckRadioButton(HWND dialog, int first, int last, int checked) {
     std::lock_guard<std::mutex> g(machine().lock);
     for (int control = first; control <= last; control++)
-        machine().checks[{dialog, control}] = control == checked ? BST_CHECKED : BST_UNCHECKED;
+        state().checks[{dialog, control}] = control == checked ? BST_CHECKED : BST_UNCHECKED;
     return TRUE;
 }
 
 UINT IsDlgButtonChecked(HWND dialog, int control) {
     std::lock_guard<std::mutex> g(machine().lock);
-    return machine().checks[{dialog, control}];
+    return state().checks[{dialog, control}];
 }
 
 std::pair<int, int> os_test_updown_range(HWND dialog, int control) {
     std::lock_guard<std::mutex> g(machine().lock);
-    return machine().ranges[{dialog, control}];
+    return state().ranges[{dialog, control}];
 }
 
 HWND GetDlgItem(HWND dialog, int control) {
     std::lock_guard<std::mutex> g(machine().lock);
     Machine& m = machine();
-    for (auto& [handle, place] : m.control_of_handle)
+    for (auto& [handle, place] : m.state.control_of_handle)
         if (place == std::make_pair(dialog, control)) return handle;
     HWND handle = (HWND)(m.next_handle++);
-    m.control_of_handle[handle] = {dialog, control};
+    m.state.control_of_handle[handle] = {dialog, control};
     return handle;
 }
 
@@ -150,14 +150,14 @@ UINT GetDlgItemTextA(HWND dialog, int control, char* text, int size) {
 
 BOOL SetWindowTextA(HWND window, const char* text) {
     std::lock_guard<std::mutex> g(machine().lock);
-    machine().window_texts[window] = text ? text : "";
+    state().window_texts[window] = text ? text : "";
     return TRUE;
 }
 
 // The result is whether the window was disabled before.
 BOOL EnableWindow(HWND window, BOOL enable) {
     std::lock_guard<std::mutex> g(machine().lock);
-    Machine::Control* c = control_of(window);
+    State::Control* c = control_of(window);
     if (!c) return FALSE;
     bool was_disabled = !c->enabled;
     c->enabled = enable != 0;
@@ -166,7 +166,7 @@ BOOL EnableWindow(HWND window, BOOL enable) {
 
 BOOL IsWindowEnabled(HWND window) {
     std::lock_guard<std::mutex> g(machine().lock);
-    Machine::Control* c = control_of(window);
+    State::Control* c = control_of(window);
     return c && c->enabled;
 }
 
@@ -175,19 +175,19 @@ UINT_PTR SetTimer(HWND window, UINT_PTR id, UINT milliseconds, TIMERPROC) {
     // Windows clamps periods to 10 ms .. 0x7FFFFFFF ms.
     if (milliseconds < 10) milliseconds = 10;
     if (milliseconds > 0x7FFFFFFFu) milliseconds = 0x7FFFFFFFu;
-    machine().timers[{window, id}] = milliseconds;
+    state().timers[{window, id}] = milliseconds;
     return id;
 }
 
 BOOL KillTimer(HWND window, UINT_PTR id) {
     std::lock_guard<std::mutex> g(machine().lock);
-    return machine().timers.erase({window, id}) != 0;
+    return state().timers.erase({window, id}) != 0;
 }
 
 UINT os_test_timer(HWND window, UINT_PTR id) {
     std::lock_guard<std::mutex> g(machine().lock);
-    auto it = machine().timers.find({window, id});
-    return it == machine().timers.end() ? 0 : it->second;
+    auto it = state().timers.find({window, id});
+    return it == state().timers.end() ? 0 : it->second;
 }
 
 HWND CreateWindowExA(DWORD, const char*, const char*, DWORD, int, int, int, int, HWND, HMENU, HINSTANCE, void*) {
@@ -197,7 +197,7 @@ HWND CreateWindowExA(DWORD, const char*, const char*, DWORD, int, int, int, int,
 
 BOOL SetWindowPos(HWND window, HWND after, int, int, int, int, UINT) {
     std::lock_guard<std::mutex> g(machine().lock);
-    if (after == HWND_TOPMOST || after == HWND_NOTOPMOST) machine().topmost[window] = after == HWND_TOPMOST;
+    if (after == HWND_TOPMOST || after == HWND_NOTOPMOST) state().topmost[window] = after == HWND_TOPMOST;
     return TRUE;
 }
 
@@ -209,7 +209,7 @@ UINT RegisterWindowMessageA(const char* name) {
 
 void PostQuitMessage(int code) {
     std::lock_guard<std::mutex> g(machine().lock);
-    machine().quit_code = code;
+    state().quit_code = code;
 }
 
 std::string os_test_control_text(HWND dialog, int control) {
@@ -230,30 +230,30 @@ std::string os_test_tooltip(HWND dialog, int control) {
 int os_test_tool_count() {
     std::lock_guard<std::mutex> g(machine().lock);
     int count = 0;
-    for (const auto& entry : machine().controls) count += !entry.second.tooltip.empty();
+    for (const auto& entry : state().controls) count += !entry.second.tooltip.empty();
     return count;
 }
 
 std::string os_test_window_text(HWND window) {
     std::lock_guard<std::mutex> g(machine().lock);
-    return machine().window_texts[window];
+    return state().window_texts[window];
 }
 
 bool os_test_topmost(HWND window) {
     std::lock_guard<std::mutex> g(machine().lock);
-    return machine().topmost[window];
+    return state().topmost[window];
 }
 
 int os_test_quit_code() {
     std::lock_guard<std::mutex> g(machine().lock);
-    return machine().quit_code;
+    return state().quit_code;
 }
 
 INT_PTR DialogBoxParamA(HINSTANCE, const char* name, HWND, DLGPROC procedure, LPARAM param) {
     HWND dialog;
     {
         std::lock_guard<std::mutex> g(machine().lock);
-        machine().dialogs_shown.push_back((int)(uintptr_t)name);
+        state().dialogs_shown.push_back((int)(uintptr_t)name);
         dialog = (HWND)(machine().next_handle++);
     }
     procedure(dialog, WM_INITDIALOG, 0, param);
@@ -264,7 +264,7 @@ BOOL EndDialog(HWND, INT_PTR) { return TRUE; }
 
 BOOL ShowWindow(HWND window, int command) {
     std::lock_guard<std::mutex> g(machine().lock);
-    machine().show_commands[window] = command;
+    state().show_commands[window] = command;
     return TRUE;
 }
 
@@ -272,19 +272,19 @@ BOOL DestroyWindow(HWND) { return TRUE; }
 
 HWND SetFocus(HWND window) {
     std::lock_guard<std::mutex> g(machine().lock);
-    HWND before = machine().focus;
-    machine().focus = window;
+    HWND before = state().focus;
+    state().focus = window;
     return before;
 }
 
 HWND os_test_focus() {
     std::lock_guard<std::mutex> g(machine().lock);
-    return machine().focus;
+    return state().focus;
 }
 
 BOOL PostMessageA(HWND window, UINT message, WPARAM, LPARAM) {
     std::lock_guard<std::mutex> g(machine().lock);
-    machine().posted[window].push_back(message);
+    state().posted[window].push_back(message);
     return TRUE;
 }
 
@@ -293,16 +293,16 @@ BOOL SetForegroundWindow(HWND) { return TRUE; }
 std::vector<UINT> os_test_take_posted(HWND window) {
     std::lock_guard<std::mutex> g(machine().lock);
     std::vector<UINT> taken;
-    taken.swap(machine().posted[window]);
+    taken.swap(state().posted[window]);
     return taken;
 }
 
 std::vector<int> os_test_dialogs_shown() {
     std::lock_guard<std::mutex> g(machine().lock);
-    return machine().dialogs_shown;
+    return state().dialogs_shown;
 }
 
 int os_test_show_command(HWND window) {
     std::lock_guard<std::mutex> g(machine().lock);
-    return machine().show_commands[window];
+    return state().show_commands[window];
 }
