@@ -2,6 +2,7 @@
 if(NOT CMAKE_CXX_COMPILER_ID STREQUAL "Clang")
     message(FATAL_ERROR "the fuzz build needs clang: CC=clang CXX=clang++")
 endif()
+target_compile_options(sim PRIVATE -fsanitize=fuzzer-no-link)
 target_compile_options(core PRIVATE -fsanitize=fuzzer-no-link)
 target_compile_options(program_state PRIVATE -fsanitize=fuzzer-no-link)
 file(GLOB FUZZ_TARGETS CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/fuzz/fuzz_*.cpp)

@@ -1,16 +1,21 @@
-# The native build against the simulated machine of os/, with sanitizers.
+# The native build against the simulated machine of tests/sim/, with sanitizers.
 set(PENDULARK_SANITIZE "address,undefined" CACHE STRING "Sanitizers of the native build")
 if(PENDULARK_SANITIZE)
     add_compile_options(-fsanitize=${PENDULARK_SANITIZE} -fno-omit-frame-pointer -fno-sanitize-recover=all)
     add_link_options(-fsanitize=${PENDULARK_SANITIZE})
 endif()
 
-add_library(core STATIC ${CORE_SOURCES} os/win32_native.cpp)
+# The simulated machine serves the native tests and fuzzers alone, so it lives
+# beside them; the components link it in place of Windows.
+file(GLOB SIM_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/sim/*.cpp)
+add_library(sim STATIC ${SIM_SOURCES})
+add_library(core STATIC ${CORE_SOURCES})
+target_link_libraries(core PUBLIC sim)
 # The tests' one way back to the program's start state.
 add_library(program_state STATIC tests/program_state.cpp)
 target_link_libraries(program_state PUBLIC core)
 find_package(Threads REQUIRED)
-target_link_libraries(core PUBLIC Threads::Threads)
+target_link_libraries(sim PUBLIC Threads::Threads)
 
 option(PENDULARK_FUZZ "Build the libFuzzer targets (clang)" OFF)
 if(PENDULARK_FUZZ)

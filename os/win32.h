@@ -1,6 +1,6 @@
 // The one header for system services. On Windows it is the real API; in the
-// native build it declares a small simulated machine with the same names, so
-// that the components read the same in both builds.
+// native build it declares a small simulated machine (tests/sim/) with the same
+// names, so that the components read the same in both builds.
 #pragma once
 
 #ifdef _WIN32

@@ -5,8 +5,8 @@
 #include <algorithm>
 #include <string>
 
-#include "os/os_test.h"
 #include "shell/command_line.h"
+#include "tests/sim/os_test.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::string line(reinterpret_cast<const char*>(data), size);

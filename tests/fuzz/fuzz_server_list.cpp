@@ -9,10 +9,10 @@
 #include <vector>
 
 #include "program_dir.h"
-#include "os/os_test.h"
 #include "store/directories.h"
 #include "store/server_list.h"
 #include "sync/sync_worker.h"
+#include "tests/sim/os_test.h"
 
 static void collect(const char* entry, void* entries) { ((std::vector<std::string>*)entries)->push_back(entry); }
 

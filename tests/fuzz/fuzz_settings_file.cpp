@@ -7,9 +7,9 @@
 #include <string>
 
 #include "program_dir.h"
-#include "os/os_test.h"
 #include "store/directories.h"
 #include "store/settings_store.h"
+#include "tests/sim/os_test.h"
 
 
 static void check(bool ok, const char* what) {

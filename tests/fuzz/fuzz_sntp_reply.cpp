@@ -4,12 +4,12 @@
 #include <string.h>
 
 #include "base/filetime.h"
-#include "os/os_test.h"
 #include "store/settings_store.h"
 #include "sync/clock_correction.h"
 #include "sync/sync_controller.h"
 #include "sync/sync_worker.h"
 #include "tests/program_state.h"
+#include "tests/sim/os_test.h"
 
 static uint64_t be64(const uint8_t* p) {
     uint64_t v = 0;

@@ -4,8 +4,8 @@
 #include <stdlib.h>
 #include <string.h>
 
-#include "os/os_test.h"
 #include "server/sntp_reply.h"
+#include "tests/sim/os_test.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     unsigned char reply[sntp_reply_size + 16];

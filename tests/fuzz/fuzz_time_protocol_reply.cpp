@@ -4,12 +4,12 @@
 #include <string.h>
 
 #include "base/filetime.h"
-#include "os/os_test.h"
 #include "store/settings_store.h"
 #include "sync/clock_correction.h"
 #include "sync/sync_controller.h"
 #include "sync/sync_worker.h"
 #include "tests/program_state.h"
+#include "tests/sim/os_test.h"
 
 static uint32_t be32(const uint8_t* p) { return (uint32_t)p[0] << 24 | (uint32_t)p[1] << 16 | (uint32_t)p[2] << 8 | p[3]; }
 

@@ -6,9 +6,9 @@
 
 #include <string>
 
-#include "os/os_test.h"
 #include "store/directories.h"
 #include "tests/program_state.h"
+#include "tests/sim/os_test.h"
 
 // The host path of the program directory, made once per run; ends in '/'.
 inline const std::string& fuzz_dir() {

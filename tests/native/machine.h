@@ -8,8 +8,8 @@
 #include <iterator>
 #include <string>
 
-#include "os/os_test.h"
 #include "tests/program_state.h"
+#include "tests/sim/os_test.h"
 
 class Machine : public ::testing::Test {
 protected:

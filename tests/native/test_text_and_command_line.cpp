@@ -4,8 +4,8 @@
 #include <string>
 
 #include "base/text.h"
-#include "os/os_test.h"
 #include "shell/command_line.h"
+#include "tests/sim/os_test.h"
 
 TEST(Text, CopiesAreCutToTheBuffer) {
     char small[4];

@@ -1,0 +1,142 @@
+// The simulated machine's state, shared by its area files in tests/sim/. Only
+// those files include it; tests reach the machine through tests/sim/os_test.h.
+#pragma once
+#include <stdint.h>
+
+#include <atomic>
+#include <condition_variable>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "os/win32.h"
+
+namespace sim {
+
+// The zone a fresh machine is in: UTC, named "Virtual Standard Time".
+TIME_ZONE_INFORMATION virtual_zone();
+
+// Everything a test may change, at its start value. os_test_reset assigns a
+// fresh one, so a field added here needs no reset code of its own.
+struct State {
+    uint64_t utc = 0;
+    uint64_t tick = 0;  // GetTickCount gives its low 32 bits
+    LONG bias = 0;
+    bool allow_set_time = true;
+    int set_time_calls = 0;
+    SYSTEMTIME last_set_time{};
+    std::string program_path;
+    UINT drive_type = DRIVE_FIXED;
+    std::string appdata;
+    std::string command_line;
+    std::string long_date_format;
+    std::string race_path, race_bytes;
+    std::map<std::string, std::map<std::string, std::string>> registry;
+    std::map<std::string, int> mutexes;
+    bool privilege_available = true;
+    int privilege_adjustments = 0;
+    int winsock_users = 0;
+    struct Host {
+        in_addr address;
+        bool held;
+    };
+    std::map<std::string, Host> hosts;
+    // A fresh state ends any look-up still held from the last test.
+    bool lookups_released = true;
+    int time_change_broadcasts = 0;
+    int setting_change_broadcasts = 0;
+    TIME_ZONE_INFORMATION zone = virtual_zone();
+    DWORD zone_result = TIME_ZONE_ID_UNKNOWN;
+    std::string zone_key;  // the registry key of the zone, "" when Windows gives none
+    bool allow_set_zone = true;
+    int set_zone_calls = 0;
+    bool zone_privilege = false;
+    std::map<std::pair<HWND, int>, UINT> checks;
+    std::map<std::pair<HWND, int>, SYSTEMTIME> dates;
+    std::map<std::pair<HWND, int>, std::pair<int, int>> ranges;
+    struct Combo {
+        std::vector<std::string> items;
+        int selection = CB_ERR;
+    };
+    std::map<std::pair<HWND, int>, Combo> combos;
+    struct Control {
+        std::string text;
+        bool enabled = true;
+        std::string tooltip;
+    };
+    std::map<std::pair<HWND, int>, Control> controls;
+    // Control handles stand for their (dialog, id); window texts by handle.
+    std::map<HWND, std::pair<HWND, int>> control_of_handle;
+    std::map<HWND, std::string> window_texts;
+    std::map<std::pair<HWND, UINT_PTR>, UINT> timers;
+    std::map<HWND, bool> topmost;
+    std::string shell_opened;
+    std::string computer_name = "SIMULATED";
+    // The Task Scheduler's tasks by "folder\name": command, a space, arguments.
+    bool task_scheduler = true;
+    std::map<std::string, std::string> tasks;
+    int quit_code = -1;
+    std::vector<int> dialogs_shown;
+    std::map<HWND, std::vector<UINT>> posted;
+    in_addr any_address{htonl(INADDR_LOOPBACK)};
+    int bind_calls = 0;
+    int listen_calls = 0;
+    bool taskbar = true, tray_icon = false;
+    std::string tray_tip;
+    std::map<HMENU, std::vector<std::pair<std::string, UINT_PTR>>> menus;
+    std::vector<std::pair<std::string, UINT_PTR>> last_menu;
+    std::map<HWND, int> show_commands;
+    HWND focus = nullptr;
+};
+
+// The state, and what outlives a reset: a look-up, thread or window a test
+// lets go of may still be at work in the next one.
+struct Machine {
+    std::mutex lock;
+    std::condition_variable lookup_release;
+    int held_lookups = 0;  // look-ups waiting for their release now
+    // Handles keep rising, so that one kept from the last test names nothing new.
+    uintptr_t next_handle = 0x10000;
+    State state;
+};
+
+Machine& machine();
+// The state, under machine().lock.
+inline State& state() { return machine().state; }
+
+// GetLastError's value, one a thread as on Windows.
+extern thread_local DWORD last_error;
+
+// What a handle stands for.
+enum Kind { kFile, kThread, kMutex, kKey, kToken };
+
+struct Thread {
+    std::mutex lock;
+    std::condition_variable done_signal;
+    bool done = false;
+};
+
+// Outlives a reset, as handles a test lets go of may close in the next.
+extern std::atomic<int> open_objects;
+
+struct Object {
+    explicit Object(Kind k) : kind(k) { open_objects++; }
+    ~Object() { open_objects--; }
+    Kind kind;
+    int fd = -1;
+    DWORD access = 0, share = 0;
+    std::string path;
+    std::shared_ptr<Thread> thread;
+};
+
+// Registry keys and host names compare without case.
+inline std::string lower(std::string s) {
+    for (char& c : s)
+        if (c >= 'A' && c <= 'Z') c = (char)(c + 32);
+    return s;
+}
+
+}  // namespace sim

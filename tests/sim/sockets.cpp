@@ -1,0 +1,152 @@
+// Winsock of the simulated machine: real BSD sockets, and a resolver that
+// answers the names tests add.
+#include <stdio.h>
+#include <string.h>
+
+#include <chrono>
+
+#include "tests/sim/machine_state.h"
+#include "tests/sim/os_test.h"
+
+using namespace sim;
+
+int WSAStartup(WORD version, WSADATA* data) {
+    data->wVersion = version;
+    data->wHighVersion = 0x0202;
+    std::lock_guard<std::mutex> g(machine().lock);
+    state().winsock_users++;
+    return 0;
+}
+
+int WSACleanup() {
+    std::lock_guard<std::mutex> g(machine().lock);
+    if (state().winsock_users == 0) return SOCKET_ERROR;
+    state().winsock_users--;
+    return 0;
+}
+
+int os_test_winsock_users() {
+    std::lock_guard<std::mutex> g(machine().lock);
+    return state().winsock_users;
+}
+
+void os_test_add_host(const std::string& name, const std::string& address, bool held) {
+    std::lock_guard<std::mutex> g(machine().lock);
+    State::Host host{};
+    inet_pton(AF_INET, address.c_str(), &host.address);
+    host.held = held;
+    state().hosts[lower(name)] = host;
+    if (held) state().lookups_released = false;
+}
+
+void os_test_release_lookups() {
+    std::lock_guard<std::mutex> g(machine().lock);
+    state().lookups_released = true;
+    machine().lookup_release.notify_all();
+}
+
+int os_test_held_lookups() {
+    std::lock_guard<std::mutex> g(machine().lock);
+    return machine().held_lookups;
+}
+
+// Names the tests did not add go to the host's own resolver.
+#undef gethostbyname
+
+// A slow resolver: the look-up waits for the test's release, 10 s at most.
+static void hold_lookup(std::unique_lock<std::mutex>& g) {
+    Machine& m = machine();
+    m.held_lookups++;
+    m.lookup_release.wait_for(g, std::chrono::seconds(10), [&] { return m.state.lookups_released; });
+    m.held_lookups--;
+}
+
+hostent* os_gethostbyname(const char* name) {
+    thread_local hostent entry;
+    thread_local in_addr address;
+    thread_local char* addresses[2];
+    Machine& m = machine();
+    std::unique_lock<std::mutex> g(m.lock);
+    auto it = m.state.hosts.find(lower(name));
+    if (it == m.state.hosts.end()) {
+        g.unlock();
+        return ::gethostbyname(name);
+    }
+    address = it->second.address;
+    if (it->second.held) hold_lookup(g);
+    addresses[0] = (char*)&address;
+    addresses[1] = nullptr;
+    entry = hostent{};
+    entry.h_addrtype = AF_INET;
+    entry.h_length = 4;
+    entry.h_addr_list = addresses;
+    return &entry;
+}
+
+hostent* os_gethostbyaddr(const char* address, int length, int type) {
+    thread_local hostent entry;
+    thread_local char name[256];
+    if (length != 4 || type != AF_INET) return nullptr;
+    std::unique_lock<std::mutex> g(machine().lock);
+    for (auto& [host, known] : state().hosts) {
+        if (memcmp(&known.address, address, 4) != 0) continue;
+        if (known.held) hold_lookup(g);
+        snprintf(name, sizeof name, "%s", host.c_str());
+        entry = hostent{};
+        entry.h_name = name;
+        entry.h_addrtype = AF_INET;
+        entry.h_length = 4;
+        return &entry;
+    }
+    return nullptr;
+}
+
+void os_test_set_any_address(const std::string& address) {
+    std::lock_guard<std::mutex> g(machine().lock);
+    inet_pton(AF_INET, address.c_str(), &state().any_address);
+}
+
+#undef bind
+int os_test_bind_calls() {
+    std::lock_guard<std::mutex> g(machine().lock);
+    return state().bind_calls;
+}
+
+int os_bind(SOCKET s, const sockaddr* address, socklen_t length) {
+    {
+        std::lock_guard<std::mutex> g(machine().lock);
+        state().bind_calls++;
+    }
+    sockaddr_in at;
+    if (length == sizeof at && address->sa_family == AF_INET) {
+        memcpy(&at, address, sizeof at);
+        if (at.sin_addr.s_addr == htonl(INADDR_ANY)) {
+            std::lock_guard<std::mutex> g(machine().lock);
+            at.sin_addr = state().any_address;
+        }
+        int on = 1;
+        setsockopt((int)s, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+        return ::bind((int)s, (const sockaddr*)&at, sizeof at);
+    }
+    return ::bind((int)s, address, length);
+}
+
+#undef listen
+int os_test_listen_calls() {
+    std::lock_guard<std::mutex> g(machine().lock);
+    return state().listen_calls;
+}
+
+int os_listen(SOCKET s, int backlog) {
+    int result = ::listen((int)s, backlog);
+    std::lock_guard<std::mutex> g(machine().lock);
+    if (result == 0) state().listen_calls++;
+    return result;
+}
+
+// A blocked recv in another thread only wakes on Linux if the socket is shut
+// down first; closesocket on Windows wakes it by itself.
+int closesocket(SOCKET s) {
+    shutdown((int)s, SHUT_RDWR);
+    return close((int)s);
+}
