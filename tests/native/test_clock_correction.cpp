@@ -11,7 +11,6 @@
 
 namespace {
 
-constexpr uint32_t new_year_2006 = 3345062400u;
 constexpr int64_t second = 1ll << 32;  // offset sums are 32.32 fixed point
 
 uint64_t at(int year, int month, int day, int hour, int minute, int second, int ms = 0) {
@@ -39,12 +38,6 @@ protected:
         server_seconds = seconds;
         reply_tick = GetTickCount();
         os_test_advance_ms(elapsed_ms);
-    }
-    uint64_t set_to() {
-        SYSTEMTIME st = os_test_last_set_time();
-        FILETIME ft;
-        SystemTimeToFileTime(&st, &ft);
-        return filetime_of(ft);
     }
     std::string log_text() {
         std::string log = read("dLog.txt");
