@@ -5,6 +5,7 @@
 #include "store/directories.h"
 #include "store/server_list.h"
 #include "store/settings_store.h"
+#include "store/sync_log.h"
 #include "sync/clock_correction.h"
 #include "sync/sync_controller.h"
 #include "sync/sync_worker.h"
@@ -41,7 +42,8 @@ protected:
     }
     std::string log_text() {
         std::string log = read("dLog.txt");
-        return log.size() > 24 + 47 ? log.substr(24 + 47) : "";
+        const size_t stamped = sizeof log_header - 1 + log_stamp_width;
+        return log.size() > stamped ? log.substr(stamped) : "";
     }
 };
 

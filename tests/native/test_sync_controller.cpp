@@ -70,7 +70,7 @@ TEST_F(ThreadedSyncController, OneTextPerTickThenTheFailureAndNoFailOverFromAMan
     run_cycle();
     std::vector<std::string> expected = {"Initialising...", "Creating Socket...", "Unable to sync from not-an-address"};
     EXPECT_EQ(texts, expected);
-    EXPECT_EQ(status_hold_ticks, 40u);  // the failure stays as long as a result
+    EXPECT_EQ(status_hold_ticks, hold_result);  // the failure stays as long as a result
     EXPECT_EQ(unanswered(), std::vector<std::string>{"not-an-address"});
     expect_buttons_back();
 }
@@ -84,7 +84,7 @@ TEST_F(ThreadedSyncController, FailOverAsksEveryEntryOnceThenEnds) {
     run_cycle();
     EXPECT_EQ(unanswered(), (std::vector<std::string>{servers[1], servers[2], servers[0]}));
     EXPECT_EQ(status(), "Unable to sync from " + servers[0]);
-    EXPECT_EQ(status_hold_ticks, 40u);
+    EXPECT_EQ(status_hold_ticks, hold_result);
     EXPECT_EQ(settings.server_index, 0u);  // the last entry tried
     EXPECT_EQ(os_test_set_time_calls(), 0);
     expect_buttons_back();
@@ -96,7 +96,7 @@ TEST_F(ThreadedSyncController, AListWithoutAnEntryEndsTheCycleWithoutAskingAnyon
     start(1);
     EXPECT_EQ(sync_running, 0u);
     EXPECT_EQ(status(), "Unable to sync: no server in ServFile.txt");
-    EXPECT_EQ(status_hold_ticks, 40u);
+    EXPECT_EQ(status_hold_ticks, hold_result);
     EXPECT_NE(read("dLog.txt").find("no server in ServFile.txt"), std::string::npos);
     EXPECT_TRUE(unanswered().empty());
     expect_buttons_back();
@@ -165,7 +165,7 @@ TEST_F(ThreadedSyncController, CorrectionTextsGiveHalfTheOffsetSumToFiveDecimals
         run_cycle();
         EXPECT_EQ(status(), c.text);
         EXPECT_EQ(os_test_control_text(window, IDT_MAIN_SERVER), servers[0]);
-        EXPECT_EQ(status_hold_ticks, 40u);
+        EXPECT_EQ(status_hold_ticks, hold_result);
         int64_t moved_ms = (int64_t)(set_to() - before) / 10000;
         EXPECT_EQ(moved_ms, c.offset_sum / 2 * 1000 / (int64_t)second) << c.text;
         os_test_set_utc(before);
@@ -183,7 +183,7 @@ TEST_F(ThreadedSyncController, TimeProtocolCorrectsWithoutAnAmountAndACheckOnlyS
     start(0);
     run_cycle();
     EXPECT_EQ(status(), "Converting...");  // kept until the display tick shows "Ready"
-    EXPECT_EQ(status_hold_ticks, 20u);
+    EXPECT_EQ(status_hold_ticks, hold_then_ready);
     EXPECT_EQ(server_clock_valid, 1u);
     EXPECT_EQ(os_test_set_time_calls(), 1);
 }
