@@ -1,17 +1,5 @@
 #include "digest/md5.h"
 
-int shiftLeft32(uint32_t value, int count, uint32_t* result) {
-    if (count < 0 || count > 31) return MD5_BAD_SHIFT_COUNT;
-    *result = value << count;
-    return 0;
-}
-
-int shiftRight32(uint32_t value, int count, uint32_t* result) {
-    if (count < 0 || count > 31) return MD5_BAD_SHIFT_COUNT;
-    *result = value >> count;
-    return 0;
-}
-
 std::string toByteString(const std::u16string& text, ansi_code_fn ansi_code) {
     // Sized for the worst case and cut at the end: a megabyte of text is one
     // allocation, not a growing string.

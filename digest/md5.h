@@ -15,9 +15,6 @@
 // every ANSI code page.
 typedef int16_t (*ansi_code_fn)(char16_t unit);
 
-// Error number of a shift count outside 0..31.
-constexpr int MD5_BAD_SHIFT_COUNT = 6;
-
 // 32 lower-case hexadecimal digits of the digest of message's bytes.
 std::string md5(const std::u16string& sMessage, ansi_code_fn ansi_code);
 
@@ -25,11 +22,6 @@ std::string md5(const std::u16string& sMessage, ansi_code_fn ansi_code);
 std::string toByteString(const std::u16string& text, ansi_code_fn ansi_code);
 std::vector<uint32_t> toWordArray(const std::string& bytes);
 std::string hexOfWord(uint32_t word);
-
-// value * 2^count and value / 2^count modulo 2^32. Both return 0, or
-// MD5_BAD_SHIFT_COUNT for a count outside 0..31, leaving *result alone.
-int shiftLeft32(uint32_t value, int count, uint32_t* result);
-int shiftRight32(uint32_t value, int count, uint32_t* result);
 
 // Words are unsigned, so the sum wraps modulo 2^32 without any overflow.
 inline uint32_t addWords(uint32_t x, uint32_t y) { return x + y; }

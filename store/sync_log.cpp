@@ -10,7 +10,6 @@
 #include "store/directories.h"
 #include "store/server_list.h"
 
-static const char log_header[] = "Pendulark v" PROGRAM_VERSION_TEXT " Log\r\n \r\n";
 // Writers of this process take turns; the file itself is still opened without
 // sharing, so another program that holds it makes the entry drop.
 static std::mutex log_lock;
@@ -65,8 +64,8 @@ int write_log(const char* text) {
     }
     SetFilePointer(file, 0, nullptr, FILE_END);
     char stamp[300];
-    put_padded(file, stamp, GetTimeFormatA(0, 0, nullptr, "HH' 'mm' 'ss", stamp, sizeof stamp), 9);
-    put_padded(file, stamp, GetDateFormatA(0, DATE_LONGDATE, nullptr, nullptr, stamp, sizeof stamp), 35);
+    put_padded(file, stamp, GetTimeFormatA(0, 0, nullptr, "HH' 'mm' 'ss", stamp, sizeof stamp), log_time_width);
+    put_padded(file, stamp, GetDateFormatA(0, DATE_LONGDATE, nullptr, nullptr, stamp, sizeof stamp), log_date_width);
     put(file, " : ", 3);
     put(file, text, strlen(text));
     put(file, "\r\n", 2);

@@ -2,6 +2,16 @@
 #pragma once
 #include <stdint.h>
 
+#include "base/program.h"
+
+// The two lines a log starts with.
+constexpr char log_header[] = "Pendulark v" PROGRAM_VERSION_TEXT " Log\r\n \r\n";
+// Every entry starts with its time and long date, each padded or cut to its
+// field, and " : ", so that the texts stand in one column.
+constexpr int log_time_width = 9;
+constexpr int log_date_width = 35;
+constexpr int log_stamp_width = log_time_width + log_date_width + 3;
+
 constexpr uint32_t log_rotate_size = 1000000;
 // A log that cannot be rotated stops growing here: later lines are dropped.
 constexpr uint32_t log_size_limit = 4000000;

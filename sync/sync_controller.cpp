@@ -86,6 +86,9 @@ void start_sync_cycle(HWND window) {
 }
 
 void end_sync_cycle(HWND window) {
+    // The last worker has published by now; its end is waited for here, so
+    // that no thread of this cycle outlives it.
+    stop_sync_worker();
     show_commands_busy(window, 0);
     sync_running = 0;
     sync_step = 0;

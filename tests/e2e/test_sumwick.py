@@ -74,7 +74,6 @@ class SumwickDigest(unittest.TestCase):
         return ctl("get-text", WINDOW, TEXT2)
 
     def test_digest_is_md5_of_the_gbk_bytes(self):
-        self.assertEqual("加密".encode("gbk"), b"\xbc\xd3\xc3\xdc")
         for text in ("abc", "加密", "a加", "  md5加密结果： ", "要加密的字符串 and ASCII 0123456789"):
             with self.subTest(text=text):
                 digest = self.compute(text)

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "program_dir.h"
+#include "base/program.h"
 #include "store/directories.h"
 #include "store/settings_store.h"
 #include "tests/sim/os_test.h"
@@ -35,6 +36,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     char buffer[600];
     size_t saved = fread(buffer, 1, sizeof buffer, f);
     fclose(f);
-    check(saved == 508 && memcmp(buffer, "SYNC1150", 8) == 0, "saved file");
+    check(saved == 508 && memcmp(buffer, "SYNC1" PROGRAM_RELEASE_DIGITS, 8) == 0, "saved file");
     return 0;
 }

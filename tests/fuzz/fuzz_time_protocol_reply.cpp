@@ -1,5 +1,7 @@
 // Any four bytes of a Time Protocol reply are refused when zero and otherwise
-// set the clock to exactly that second, aged and shifted as the settings say.
+// set the clock to that second shifted by the minute offset, aged by whole
+// seconds: never more than the time since the reply, and never short of it by
+// more than the ticks' 1024-ms seconds lose.
 #include <stdlib.h>
 #include <string.h>
 
@@ -27,7 +29,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     reset_program_state();
     reset_settings();
     reply_protocol = protocol_time;
-    settings.offset_minutes = data[4] % 100;
+    settings.offset_minutes = data[4] % (range_of(&settings_record::offset_minutes).high + 1);
     settings.offset_direction = data[4] >> 7;
     uint32_t elapsed_ms = be32(data + 5) & 0xFFFFF;  // up to about 17 minutes after the reply
     os_test_set_utc(2026, 12, 8, 12, 0, 0);
@@ -38,11 +40,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     correct_clock(1);
     if (os_test_set_time_calls() != 1) abort();
 
-    uint64_t expected = protocol_seconds_to_filetime(seconds) + (uint64_t)(elapsed_ms >> 10) * filetime_per_second;
     uint64_t shift = settings.offset_minutes * 60 * filetime_per_second;
-    expected = settings.offset_direction ? expected - shift : expected + shift;
+    uint64_t answer = protocol_seconds_to_filetime(seconds);
+    answer = settings.offset_direction == offset_subtract ? answer - shift : answer + shift;
     SYSTEMTIME st = os_test_last_set_time();
     FILETIME ft;
-    if (!SystemTimeToFileTime(&st, &ft) || filetime_of(ft) != expected) abort();
+    if (!SystemTimeToFileTime(&st, &ft)) abort();
+    int64_t aged_ms = (int64_t)(filetime_of(ft) - answer) / 10000;
+    if (aged_ms % 1000 != 0 || aged_ms > elapsed_ms || aged_ms < (int64_t)elapsed_ms * 1000 / 1024 - 1000) abort();
     return 0;
 }

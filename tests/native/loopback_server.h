@@ -15,6 +15,7 @@
 
 // The same bind in every test: the simulated machine's.
 #include "os/win32.h"
+#include "replies.h"
 
 // 127.a.b.c, unique per test process and n (1..14), so that parallel tests never
 // share a port: the low 20 bits of the pid and four bits of n.
@@ -118,3 +119,16 @@ private:
     std::string request_;
     std::thread thread_;
 };
+
+// The answers the tests' servers give: the Time Protocol's seconds, an SNTP
+// clock `ahead` of the client's by 32.32 seconds, and none at all.
+inline LoopbackServer::Handler time_answer(uint32_t seconds) {
+    return [seconds](const std::string&) { return std::vector<std::string>{be32(seconds)}; };
+}
+inline LoopbackServer::Handler sntp_answer(int64_t ahead = 0) {
+    return [ahead](const std::string& request) {
+        uint64_t t = read64(request, 40) + (uint64_t)ahead;
+        return std::vector<std::string>{sntp_reply(request, t, t)};
+    };
+}
+inline std::vector<std::string> no_answer(const std::string&) { return {}; }

@@ -8,8 +8,12 @@
 #include <iterator>
 #include <string>
 
+#include "base/filetime.h"
 #include "tests/program_state.h"
 #include "tests/sim/os_test.h"
+
+// 2006-01-01 00:00:00 UTC in protocol seconds: the answer the tests' servers give.
+constexpr uint32_t new_year_2006 = 3345062400u;
 
 class Machine : public ::testing::Test {
 protected:
@@ -33,4 +37,11 @@ protected:
         std::ofstream(dir + name, std::ios::binary) << bytes;
     }
     bool exists(const std::string& name) { return std::filesystem::exists(dir + name); }
+    // What the program last set the virtual clock to.
+    uint64_t set_to() {
+        SYSTEMTIME st = os_test_last_set_time();
+        FILETIME ft;
+        SystemTimeToFileTime(&st, &ft);
+        return filetime_of(ft);
+    }
 };

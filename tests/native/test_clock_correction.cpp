@@ -5,13 +5,13 @@
 #include "store/directories.h"
 #include "store/server_list.h"
 #include "store/settings_store.h"
+#include "store/sync_log.h"
 #include "sync/clock_correction.h"
 #include "sync/sync_controller.h"
 #include "sync/sync_worker.h"
 
 namespace {
 
-constexpr uint32_t new_year_2006 = 3345062400u;
 constexpr int64_t second = 1ll << 32;  // offset sums are 32.32 fixed point
 
 uint64_t at(int year, int month, int day, int hour, int minute, int second, int ms = 0) {
@@ -40,15 +40,10 @@ protected:
         reply_tick = GetTickCount();
         os_test_advance_ms(elapsed_ms);
     }
-    uint64_t set_to() {
-        SYSTEMTIME st = os_test_last_set_time();
-        FILETIME ft;
-        SystemTimeToFileTime(&st, &ft);
-        return filetime_of(ft);
-    }
     std::string log_text() {
         std::string log = read("dLog.txt");
-        return log.size() > 24 + 47 ? log.substr(24 + 47) : "";
+        const size_t stamped = sizeof log_header - 1 + log_stamp_width;
+        return log.size() > stamped ? log.substr(stamped) : "";
     }
 };
 

@@ -4,6 +4,7 @@
 #include "machine.h"
 #include "base/controls.h"
 #include "base/filetime.h"
+#include "base/program.h"
 #include "base/status_line.h"
 #include "base/text.h"
 #include "resources/pendulark_ids.h"
@@ -60,7 +61,7 @@ TEST_F(MainWindow, InitialisationSetsUpTheWindow) {
     EXPECT_EQ(os_test_timer(window, TIMER_AUTOSYNC), 4 * hour_ms);
     EXPECT_TRUE(os_test_topmost(window));
     EXPECT_NE(taskbar_created_message, 0u);
-    EXPECT_EQ(status_hold_ticks, 20u);
+    EXPECT_EQ(status_hold_ticks, hold_then_ready);
     EXPECT_EQ(sync_running, 0u);
     // The display tick was put on the next whole second.
     SYSTEMTIME now;
@@ -73,14 +74,14 @@ TEST_F(MainWindow, DisplayTickShowsClocksThenReadyThenTheCountdown) {
     settings.autosync_enabled = 1;
     settings.time_server_enabled = 1;
     arm_autosync();
-    status_hold_ticks = 21;
+    status_hold_ticks = hold_then_ready + 1;
     SetDlgItemTextA(window, IDT_MAIN_STATUS, "Time Corrected");
     display_tick(window);
     EXPECT_EQ(os_test_control_text(window, IDT_MAIN_COMPUTER_CLOCK), "10:05:09 AM\r\nMonday, December 7, 2026");
     EXPECT_EQ(status(), "Time Corrected");
     display_tick(window);
     EXPECT_EQ(status(), "Ready (Server Active)");
-    for (int i = 0; i < 20; i++) display_tick(window);
+    for (uint32_t i = 0; i < hold_then_ready; i++) display_tick(window);
     EXPECT_EQ(status_hold_ticks, 0u);
     // A 4-hour period reads 3 Hrs 59 Mns throughout its first minute.
     os_test_advance_ms(59000);
@@ -232,7 +233,7 @@ TEST_F(ThreadedMainWindow, CheckTurnsIntoAbortAndEscSavesAndEnds) {
     EXPECT_EQ(status(), "Aborting...");
     EXPECT_EQ(sync_running, 0u);
     EXPECT_EQ(sync_aborted, 1u);
-    EXPECT_EQ(status_hold_ticks, 20u);
+    EXPECT_EQ(status_hold_ticks, hold_then_ready);
     EXPECT_EQ(os_test_control_text(window, IDB_MAIN_CHECK), "Check");
     EXPECT_EQ(os_test_timer(window, TIMER_SYNC), 0u);
 
@@ -295,11 +296,11 @@ TEST_F(MainWindow, AboutShowsVersionFoldersAndTheSystem) {
     }
     HWND const about = (HWND)0xAB;
     init_about_window(about);
-    EXPECT_EQ(os_test_control_text(about, IDT_ABOUT_TITLE), "Pendulark 1.15");
+    EXPECT_EQ(os_test_control_text(about, IDT_ABOUT_TITLE), "Pendulark " PROGRAM_VERSION_TEXT);
     EXPECT_NE(os_test_control_text(about, IDT_ABOUT_FOLDERS).find("Data folder: " + std::string(data_dir)),
               std::string::npos);
     std::string diagnostics = os_test_control_text(about, IDE_ABOUT_DIAGNOSTICS);
-    EXPECT_EQ(diagnostics.find("Pendulark 1.15\r\nSystem: Windows 10 Pro\r\n"), 0u);
+    EXPECT_EQ(diagnostics.find("Pendulark " PROGRAM_VERSION_TEXT "\r\nSystem: Windows 10 Pro\r\n"), 0u);
     EXPECT_NE(diagnostics.find("Program folder: "), std::string::npos);
     // Open already (from the tray): nothing more opens.
     about_open = 1;

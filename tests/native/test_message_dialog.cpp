@@ -1,6 +1,7 @@
 // The message dialog's modes on the simulated window: what each shows, what
 // each answers, and the parameters back at their defaults after every closing.
 #include "machine.h"
+#include "base/program.h"
 #include "resources/pendulark_ids.h"
 #include "shell/message_dialog.h"
 
@@ -36,7 +37,7 @@ TEST_F(MessageDialog, ConfirmAnswersContinueOrCancelAndStartsTopmost) {
     EXPECT_TRUE(shown(IDB_MSG_CANCEL));
     EXPECT_EQ(text(IDE_MSG_LINE1), "This will reset all settings to default.");
     EXPECT_EQ(text(IDE_MSG_LINE3), "Are you sure that you want to do this?");
-    EXPECT_EQ(os_test_window_text(dialog), "Pendulark 1.15");
+    EXPECT_EQ(os_test_window_text(dialog), "Pendulark " PROGRAM_VERSION_TEXT);
     EXPECT_TRUE(os_test_topmost(dialog));
     expect_defaults();
     EXPECT_EQ(answer(msg_mode_confirm, IDB_MSG_OK), 1);  // Continue, and Enter

@@ -13,8 +13,6 @@
 
 namespace {
 
-constexpr uint32_t answer = 3345062400u;  // 2006-01-01 00:00:00 UTC
-
 using ThreadedQuietSync = ServerWalk;
 
 TEST_F(ThreadedQuietSync, AllFailingFromTheMiddleTriesEachOnce) {
@@ -42,7 +40,7 @@ TEST_F(ThreadedQuietSync, LevelsWithoutErrorsLogNothing) {
 }
 
 TEST_F(ThreadedQuietSync, FirstAnswerSetsTheClockOnce) {
-    LoopbackServer server(true, servers[1], [](const std::string&) { return std::vector<std::string>{be32(answer)}; });
+    LoopbackServer server(true, servers[1], time_answer(new_year_2006));
     ASSERT_TRUE(server.bound());
     settings.server_index = 1;
     settings.log_level = 3;
@@ -59,8 +57,7 @@ TEST_F(ThreadedQuietSync, AnAnswerAfterTheSecondWrapIsApplied) {
     write("ServFile.txt", servers[0] + "\r\n" + servers[1] + "\r\n");
     int calls = 0;
     LoopbackServer server(
-        true, servers[0],
-        [&](const std::string&) { return std::vector<std::string>{be32(++calls == 1 ? 0 : answer)}; }, 2);
+        true, servers[0], [&](const std::string& r) { return time_answer(++calls == 1 ? 0 : new_year_2006)(r); }, 2);
     ASSERT_TRUE(server.bound());
     settings.server_index = 7;
     quiet_sync_walk();
@@ -70,7 +67,7 @@ TEST_F(ThreadedQuietSync, AnAnswerAfterTheSecondWrapIsApplied) {
 }
 
 TEST_F(ThreadedQuietSync, SilentServerRunsOutOfTimeAndIsStopped) {
-    LoopbackServer silent(false, servers[0], [](const std::string&) { return std::vector<std::string>{}; });
+    LoopbackServer silent(false, servers[0], no_answer);
     ASSERT_TRUE(silent.bound());
     settings.protocol = 1;
     settings.sync_timeout_seconds = 2;

@@ -60,11 +60,13 @@ TEST_F(SettingsDialog, OpensWithItsListsRangesTooltipsAndTheRecord) {
               (std::vector<std::string>{"Do Nothing", "Auto Start", "Auto Start, Sync, then Exit"}));
     EXPECT_EQ(os_test_combo_selection(dialog, IDL_SETTINGS_PROTOCOL), 2);
     EXPECT_EQ(os_test_combo_items(dialog, IDL_SETTINGS_SERVERS).size(), 5u);
-    EXPECT_EQ(os_test_updown_range(dialog, IDU_SETTINGS_OFFSET), std::make_pair(0, 99));
-    EXPECT_EQ(os_test_updown_range(dialog, IDU_SETTINGS_AUTOSYNC_COUNT), std::make_pair(1, 99));
-    EXPECT_EQ(os_test_updown_range(dialog, IDU_SETTINGS_TIMEOUT), std::make_pair(5, 99));
+    for (auto [updown, field] : {std::pair{IDU_SETTINGS_OFFSET, &settings_record::offset_minutes},
+                                 {IDU_SETTINGS_AUTOSYNC_COUNT, &settings_record::autosync_count},
+                                 {IDU_SETTINGS_TIMEOUT, &settings_record::sync_timeout_seconds}})
+        EXPECT_EQ(os_test_updown_range(dialog, updown), std::make_pair((int)range_of(field).low, (int)range_of(field).high));
     EXPECT_EQ(os_test_tooltip(dialog, IDX_SETTINGS_SERVER), "Activate Pendulark's internal time server");
-    EXPECT_EQ(os_test_control_text(dialog, IDE_SETTINGS_TIMEOUT), "15");
+    EXPECT_EQ(os_test_control_text(dialog, IDE_SETTINGS_TIMEOUT),
+              std::to_string(range_of(&settings_record::sync_timeout_seconds).fallback));
     EXPECT_EQ(os_test_control_text(dialog, IDE_SETTINGS_ADDRESS_A), default_address_a);
     EXPECT_EQ(IsDlgButtonChecked(dialog, IDR_SETTINGS_LIST), BST_CHECKED);
     // "Resident" follows "Tray"; the dates and AutoSync are greyed while off.
@@ -74,38 +76,52 @@ TEST_F(SettingsDialog, OpensWithItsListsRangesTooltipsAndTheRecord) {
     EXPECT_FALSE(enabled(IDE_SETTINGS_ADDRESS_A));
 }
 
-TEST_F(SettingsDialog, ShownAndAppliedBackTheRecordIsUnchanged) {
-    settings.server_index = 3;
-    settings.offset_direction = 1;
-    settings.offset_minutes = 42;
-    settings.log_level = 2;
-    settings.autosync_count = 17;
-    settings.autosync_unit = 2;
-    settings.protocol = 0;
-    settings.windows_start_action = 1;
-    settings.program_start_action = 2;
-    settings.sync_timeout_seconds = 33;
-    settings.minutes_seconds_only = 1;
-    settings.resident = 1;
-    settings.date_window_enabled = 1;
-    settings.server_source = 2;
-    text_copy(settings.manual_address_b, sizeof settings.manual_address_b, "10.20.30.40");
-    // The pickers hold whole milliseconds, as a SYSTEMTIME does.
-    SYSTEMTIME start{2026, 11, 0, 3, 4, 5, 6, 7}, end{2027, 12, 0, 8, 9, 10, 11, 12};
-    SystemTimeToFileTime(&start, &settings.date_window_start);
-    SystemTimeToFileTime(&end, &settings.date_window_end);
-    settings_record before = settings;
-    show_settings(dialog);
-    apply_settings_dialog(dialog);
-    for (size_t i = 0; i < sizeof settings; i++)
-        EXPECT_EQ(((const unsigned char*)&settings)[i], ((const unsigned char*)&before)[i]) << "byte " << i;
+TEST_F(SettingsDialog, ShownAndAppliedBackEveryRecordIsUnchanged) {
+    // Each field away from its default in at least one record, and both ends
+    // of every range and list.
+    for (uint32_t variant = 0; variant < 3; variant++) {
+        reset_settings();
+        settings.server_index = variant + 2;
+        settings.server_source = variant;
+        settings.protocol = variant;
+        settings.log_level = variant + 1;
+        settings.offset_direction = variant % 2;
+        settings.offset_minutes = variant == 2 ? 99 : 42 * variant;
+        settings.autosync_count = variant == 0 ? 1 : 99 - variant;
+        settings.autosync_unit = 2 - variant;
+        settings.sync_timeout_seconds = variant == 2 ? 99 : 5 + 28 * variant;
+        settings.windows_start_action = variant;
+        settings.program_start_action = 2 - variant;
+        settings.minutes_seconds_only = variant == 1;
+        settings.multi_site_average = variant == 2;
+        settings.resident = variant != 0;
+        settings.date_window_enabled = variant != 1;
+        settings.on_top = variant == 0;
+        text_copy(settings.manual_address_a, sizeof settings.manual_address_a, "10.0.0.1");
+        text_copy(settings.manual_address_b, sizeof settings.manual_address_b, variant ? "192.168.200.254" : "10.20.30.40");
+        // The pickers hold whole milliseconds, as a SYSTEMTIME does.
+        SYSTEMTIME start{(WORD)(2020 + variant), 2, 0, (WORD)(28 - variant), 23, 59, 58, (WORD)(7 * variant)},
+            end{2030, 12, 0, 31, 0, 0, 1, 12};
+        SystemTimeToFileTime(&start, &settings.date_window_start);
+        SystemTimeToFileTime(&end, &settings.date_window_end);
+        settings_record before = settings;
+        show_settings(dialog);
+        reset_settings();  // so that a field the dialog leaves out shows
+        apply_settings_dialog(dialog);
+        for (size_t i = 0; i < sizeof settings; i++)
+            ASSERT_EQ(((const unsigned char*)&settings)[i], ((const unsigned char*)&before)[i])
+                << "variant " << variant << ", byte " << i;
+    }
 }
 
 TEST_F(SettingsDialog, NumbersAreHeldToTheirRanges) {
+    const setting_range &offset = range_of(&settings_record::offset_minutes),
+                        &count = range_of(&settings_record::autosync_count),
+                        &timeout = range_of(&settings_record::sync_timeout_seconds);
     struct { const char* offset; const char* count; const char* timeout; uint32_t o, c, t; } cases[] = {
-        {"150", "0", "2", 99, 1, 5},
-        {"-5", "500", "500", 99, 99, 99},
-        {"abc", "", "12x", 0, 1, 5},
+        {"150", "0", "2", offset.high, count.low, timeout.low},
+        {"-5", "500", "500", offset.high, count.high, timeout.high},
+        {"abc", "", "12x", offset.low, count.low, timeout.low},
         {"7", "3", "60", 7, 3, 60},
     };
     for (auto& c : cases) {
@@ -223,7 +239,7 @@ TEST_F(ThreadedSettingsDialog, ResetAsksThenRestoresDefaultsAndStopsWhatRuns) {
     EXPECT_EQ(time_server_running, 0u);
     EXPECT_EQ(autosync_armed, 0u);
     EXPECT_EQ(os_test_timer(window, TIMER_AUTOSYNC), 0u);
-    EXPECT_EQ(status_hold_ticks, 20u) << "the countdown gives way to Ready";
+    EXPECT_EQ(status_hold_ticks, hold_then_ready) << "the countdown gives way to Ready";
     EXPECT_FALSE(os_test_topmost(window));
     EXPECT_EQ(os_test_combo_items(dialog, IDL_SETTINGS_LOG).size(), 4u);
     EXPECT_EQ(os_test_combo_items(dialog, IDL_SETTINGS_OFFSET_DIRECTION).size(), 2u);
@@ -270,7 +286,7 @@ TEST_F(SettingsDialog, OkSavesAndFilesOpenOnlyWhenThere) {
     type(IDE_SETTINGS_TIMEOUT, "42");
     on_settings_command(dialog, IDOK);
     EXPECT_TRUE(os_test_topmost(window));
-    EXPECT_EQ(status_hold_ticks, 20u);
+    EXPECT_EQ(status_hold_ticks, hold_then_ready);
     EXPECT_EQ(read("dSync.dat").substr(8 + 140, 1), "\x2A");
 }
 

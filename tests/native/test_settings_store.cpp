@@ -1,6 +1,7 @@
 #include <string.h>
 
 #include "machine.h"
+#include "base/program.h"
 #include "os/task_scheduler.h"
 #include "base/text.h"
 #include "shell/command_line.h"
@@ -10,6 +11,8 @@
 #include "sync/sync_controller.h"
 #include "sync/sync_worker.h"
 
+// The header this release writes.
+static const char current_header[] = "SYNC1" PROGRAM_RELEASE_DIGITS;
 static const std::string run_key = "hkcu\\Software\\Microsoft\\Windows\\CurrentVersion\\Run";
 
 class SettingsStore : public Machine {
@@ -45,10 +48,7 @@ TEST_F(SettingsStore, MissingFileGivesDefaultsAndWritesNothing) {
     os_test_set_bias(-60);
     load_settings();
     EXPECT_FALSE(exists("dSync.dat"));
-    EXPECT_EQ(settings.protocol, 2u);
-    EXPECT_EQ(settings.sync_timeout_seconds, 15u);
-    EXPECT_EQ(settings.autosync_count, 4u);
-    EXPECT_EQ(settings.autosync_unit, 1u);
+    for (const setting_range& r : setting_ranges) EXPECT_EQ(settings.*r.field, r.fallback);
     EXPECT_EQ(settings.minimise_to_tray, 1u);
     EXPECT_EQ(settings.reserved_112, 1u);
     EXPECT_STREQ(settings.manual_address_a, default_address_a);
@@ -88,10 +88,9 @@ TEST_F(SettingsStore, ReleaseRules) {
 }
 
 TEST_F(SettingsStore, ShortAndDamagedFilesAreRepaired) {
-    EXPECT_EQ(sizeof(settings_record), 500u);
     write("dSync.dat", "SYNC");
     load_settings();
-    EXPECT_EQ(settings.protocol, 2u);
+    EXPECT_EQ(settings.protocol, protocol_auto);
 
     settings_record r = sample();
     r.sync_timeout_seconds = 0;
@@ -100,19 +99,18 @@ TEST_F(SettingsStore, ShortAndDamagedFilesAreRepaired) {
     r.server_index = 0xFFFFFFFF;
     r.protocol = 9;
     memset(r.manual_address_b, '9', sizeof r.manual_address_b);
-    write("dSync.dat", image("SYNC1150", r));
+    write("dSync.dat", image(current_header, r));
     load_settings();
-    EXPECT_EQ(settings.sync_timeout_seconds, 15u);
-    EXPECT_EQ(settings.autosync_count, 4u);
-    EXPECT_EQ(settings.log_level, 0u);
+    for (auto field : {&settings_record::sync_timeout_seconds, &settings_record::autosync_count,
+                       &settings_record::log_level, &settings_record::protocol})
+        EXPECT_EQ(settings.*field, range_of(field).fallback);
     EXPECT_EQ(settings.server_index, 0u);
-    EXPECT_EQ(settings.protocol, 2u);
     EXPECT_EQ(strlen(settings.manual_address_b), 31u);
 
     // Only the front of the record arrives; the rest keeps what it held.
     memset(&settings, 0, sizeof settings);
     settings.reserved_164 = 99;
-    write("dSync.dat", image("SYNC1150", sample(), 100));
+    write("dSync.dat", image(current_header, sample(), 100));
     load_settings();
     EXPECT_EQ(settings.server_index, 3u);
     EXPECT_EQ(settings.reserved_164, 99u);
@@ -131,7 +129,7 @@ TEST_F(SettingsStore, SaveWritesTheWholeImageAndLoadsItBack) {
     save_settings_with_sync_state();
     std::string file = read("dSync.dat");
     ASSERT_EQ(file.size(), 508u);
-    EXPECT_EQ(file.substr(0, 8), "SYNC1150");
+    EXPECT_EQ(file.substr(0, 8), current_header);
     EXPECT_FALSE(exists("dSync.new"));
     // Read back by the documented offsets, not by the struct it was written from.
     auto word = [&](size_t offset) {
@@ -141,7 +139,7 @@ TEST_F(SettingsStore, SaveWritesTheWholeImageAndLoadsItBack) {
     };
     EXPECT_EQ(word(0), 2u);
     EXPECT_EQ(word(12), 42u);
-    EXPECT_EQ(word(116), 2u);  // protocol "Auto", the default
+    EXPECT_EQ(word(116), protocol_auto);  // the default
     EXPECT_EQ(word(140), 77u);
     EXPECT_EQ(word(144), 0x11223344u);
     EXPECT_EQ(word(148), 0x55667788u);
@@ -205,7 +203,7 @@ TEST_F(SettingsStore, DateWindowChangesHighWordsOnly) {
 
 TEST_F(SettingsStore, AFileHeldByAnotherProgramIsReadOrNeverSavedOver) {
     settings_record r = sample();
-    write("dSync.dat", image("SYNC1150", r));
+    write("dSync.dat", image(current_header, r));
     const std::string path = os_test_windows_path(dir + "dSync.dat");
     // A reader that shares, like a backup, then one that does not.
     for (DWORD share : {(DWORD)FILE_SHARE_READ, (DWORD)0}) {
@@ -218,7 +216,7 @@ TEST_F(SettingsStore, AFileHeldByAnotherProgramIsReadOrNeverSavedOver) {
         EXPECT_EQ(settings_unreadable, share ? 0u : 1u) << share;
         EXPECT_EQ(settings.server_index, share ? 3u : 0u) << share;
         save_settings();
-        EXPECT_EQ(read("dSync.dat"), image("SYNC1150", r)) << share;
+        EXPECT_EQ(read("dSync.dat"), image(current_header, r)) << share;
     }
 }
 

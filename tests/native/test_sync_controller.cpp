@@ -15,14 +15,8 @@
 
 namespace {
 
-constexpr uint32_t new_year_2006 = 3345062400u;
 constexpr uint64_t second = 1ull << 32;  // 32.32 fixed point
 HWND const window = (HWND)0x4D41;
-
-std::vector<std::string> sntp_answer(const std::string& request, int64_t offset) {
-    uint64_t t = read64(request, 40) + (uint64_t)offset;
-    return {sntp_reply(request, t, t)};
-}
 
 class ThreadedSyncController : public ServerWalk {
 protected:
@@ -61,12 +55,6 @@ protected:
         EXPECT_EQ(os_test_tooltip(window, IDB_MAIN_CHECK), "Check the time but don't change it");
         EXPECT_EQ(os_test_timer(window, TIMER_SYNC), 0u);
     }
-    uint64_t set_to() {
-        SYSTEMTIME st = os_test_last_set_time();
-        FILETIME ft;
-        SystemTimeToFileTime(&st, &ft);
-        return filetime_of(ft);
-    }
 };
 
 TEST_F(ThreadedSyncController, OneTextPerTickThenTheFailureAndNoFailOverFromAManualAddress) {
@@ -82,7 +70,7 @@ TEST_F(ThreadedSyncController, OneTextPerTickThenTheFailureAndNoFailOverFromAMan
     run_cycle();
     std::vector<std::string> expected = {"Initialising...", "Creating Socket...", "Unable to sync from not-an-address"};
     EXPECT_EQ(texts, expected);
-    EXPECT_EQ(status_hold_ticks, 40u);  // the failure stays as long as a result
+    EXPECT_EQ(status_hold_ticks, hold_result);  // the failure stays as long as a result
     EXPECT_EQ(unanswered(), std::vector<std::string>{"not-an-address"});
     expect_buttons_back();
 }
@@ -96,7 +84,7 @@ TEST_F(ThreadedSyncController, FailOverAsksEveryEntryOnceThenEnds) {
     run_cycle();
     EXPECT_EQ(unanswered(), (std::vector<std::string>{servers[1], servers[2], servers[0]}));
     EXPECT_EQ(status(), "Unable to sync from " + servers[0]);
-    EXPECT_EQ(status_hold_ticks, 40u);
+    EXPECT_EQ(status_hold_ticks, hold_result);
     EXPECT_EQ(settings.server_index, 0u);  // the last entry tried
     EXPECT_EQ(os_test_set_time_calls(), 0);
     expect_buttons_back();
@@ -108,7 +96,7 @@ TEST_F(ThreadedSyncController, AListWithoutAnEntryEndsTheCycleWithoutAskingAnyon
     start(1);
     EXPECT_EQ(sync_running, 0u);
     EXPECT_EQ(status(), "Unable to sync: no server in ServFile.txt");
-    EXPECT_EQ(status_hold_ticks, 40u);
+    EXPECT_EQ(status_hold_ticks, hold_result);
     EXPECT_NE(read("dLog.txt").find("no server in ServFile.txt"), std::string::npos);
     EXPECT_TRUE(unanswered().empty());
     expect_buttons_back();
@@ -117,8 +105,8 @@ TEST_F(ThreadedSyncController, AListWithoutAnEntryEndsTheCycleWithoutAskingAnyon
 TEST_F(ThreadedSyncController, AutoAsksEachServerBySntpThenByTheTimeProtocol) {
     write("ServFile.txt", servers[0] + "\r\n" + servers[1] + "\r\n");
     settings.protocol = 2;
-    LoopbackServer udp_a(false, servers[0], [](const std::string&) { return std::vector<std::string>{}; });
-    LoopbackServer udp_b(false, servers[1], [](const std::string&) { return std::vector<std::string>{}; });
+    LoopbackServer udp_a(false, servers[0], no_answer);
+    LoopbackServer udp_b(false, servers[1], no_answer);
     // Silent SNTP servers run out of time: 5 s, 50 ticks after "Initialising...".
     // The request leaves just after step 4, so the ticks wait for it to arrive;
     // the Time Protocol's connect is refused before step 4.
@@ -146,7 +134,7 @@ TEST_F(ThreadedSyncController, TimeOutOnTheTickItsSecondsRunOut) {
     settings.server_source = 1;
     text_copy(settings.manual_address_a, sizeof settings.manual_address_a, servers[0].c_str());
     settings.protocol = 1;
-    LoopbackServer silent(false, servers[0], [](const std::string&) { return std::vector<std::string>{}; });
+    LoopbackServer silent(false, servers[0], no_answer);
     start(0);
     ASSERT_NO_FATAL_FAILURE(wait_for_worker(step_connected));
     int ticks = 0;
@@ -170,14 +158,14 @@ TEST_F(ThreadedSyncController, CorrectionTextsGiveHalfTheOffsetSumToFiveDecimals
         {(int64_t)(second / 3), "Time Corrected by 0.16666 Scs"},
     };
     for (auto& c : cases) {
-        LoopbackServer server(false, servers[0], [&](const std::string& r) { return sntp_answer(r, c.offset_sum / 2); });
+        LoopbackServer server(false, servers[0], sntp_answer(c.offset_sum / 2));
         uint64_t before = os_test_utc();
         settings.server_index = 0;
         start(1);
         run_cycle();
         EXPECT_EQ(status(), c.text);
         EXPECT_EQ(os_test_control_text(window, IDT_MAIN_SERVER), servers[0]);
-        EXPECT_EQ(status_hold_ticks, 40u);
+        EXPECT_EQ(status_hold_ticks, hold_result);
         int64_t moved_ms = (int64_t)(set_to() - before) / 10000;
         EXPECT_EQ(moved_ms, c.offset_sum / 2 * 1000 / (int64_t)second) << c.text;
         os_test_set_utc(before);
@@ -185,7 +173,7 @@ TEST_F(ThreadedSyncController, CorrectionTextsGiveHalfTheOffsetSumToFiveDecimals
 }
 
 TEST_F(ThreadedSyncController, TimeProtocolCorrectsWithoutAnAmountAndACheckOnlyShows) {
-    LoopbackServer tcp(true, servers[0], [](const std::string&) { return std::vector<std::string>{be32(new_year_2006)}; }, 2);
+    LoopbackServer tcp(true, servers[0], time_answer(new_year_2006), 2);
     start(1);
     run_cycle();
     EXPECT_EQ(status(), "Time Corrected");
@@ -195,14 +183,14 @@ TEST_F(ThreadedSyncController, TimeProtocolCorrectsWithoutAnAmountAndACheckOnlyS
     start(0);
     run_cycle();
     EXPECT_EQ(status(), "Converting...");  // kept until the display tick shows "Ready"
-    EXPECT_EQ(status_hold_ticks, 20u);
+    EXPECT_EQ(status_hold_ticks, hold_then_ready);
     EXPECT_EQ(server_clock_valid, 1u);
     EXPECT_EQ(os_test_set_time_calls(), 1);
 }
 
 TEST_F(ThreadedSyncController, RefusedClockShowsThePrivilegeError) {
     os_test_allow_set_time(false);
-    LoopbackServer tcp(true, servers[0], [](const std::string&) { return std::vector<std::string>{be32(new_year_2006)}; });
+    LoopbackServer tcp(true, servers[0], time_answer(new_year_2006));
     start(1);
     run_cycle();
     EXPECT_EQ(status(), "Error setting Time Change Privileges");
@@ -216,9 +204,9 @@ protected:
         std::vector<std::unique_ptr<LoopbackServer>> running;
         for (size_t i = 0; i < answers.size(); i++) {
             uint32_t value = answers[i], wait = i ? apart_ms - 100 : 0;
-            running.push_back(std::make_unique<LoopbackServer>(true, servers[i], [value, wait](const std::string&) {
+            running.push_back(std::make_unique<LoopbackServer>(true, servers[i], [value, wait](const std::string& r) {
                 os_test_advance_ms(wait);
-                return std::vector<std::string>{be32(value)};
+                return time_answer(value)(r);
             }));
         }
         settings.multi_site_average = 1;
@@ -257,8 +245,7 @@ TEST_F(ThreadedAveraging, SntpCorrectionAppliesTheMeanOffset) {
     std::vector<std::unique_ptr<LoopbackServer>> running;
     for (int i = 0; i < 4; i++) {
         int64_t offset = (int64_t)((i + 1) * second);  // 1, 2, 3 and 4 s ahead
-        running.push_back(std::make_unique<LoopbackServer>(
-            false, servers[i], [offset](const std::string& r) { return sntp_answer(r, offset); }));
+        running.push_back(std::make_unique<LoopbackServer>(false, servers[i], sntp_answer(offset)));
     }
     uint64_t before = os_test_utc();
     start(1);

@@ -3,6 +3,7 @@
 #include <thread>
 
 #include "machine.h"
+#include "base/program.h"
 #include "base/text.h"
 #include "store/directories.h"
 #include "store/server_list.h"
@@ -11,7 +12,7 @@
 
 namespace {
 
-const std::string header = "Pendulark v1.15 Log\r\n \r\n";
+const std::string header = "Pendulark v" PROGRAM_VERSION_TEXT " Log\r\n \r\n";
 
 class SyncLog : public Machine {
 protected:
@@ -22,7 +23,7 @@ protected:
     }
     std::string line(const std::string& text) {
         std::string date = "Monday, December 7, 2026";
-        return "10 05 09 " + date + std::string(35 - date.size(), ' ') + " : " + text + "\r\n";
+        return "10 05 09 " + date + std::string(log_date_width - date.size(), ' ') + " : " + text + "\r\n";
     }
 };
 
@@ -40,9 +41,9 @@ TEST_F(SyncLog, LocalTimeAndLongDatesAreCutOrPadded) {
     std::string text = read("dLog.txt").substr(header.size());
     // "Wednesday, September 30, 2026" is 29 characters.
     EXPECT_EQ(text, "09 59 59 Wednesday, September 30, 2026       : x\r\n");
-    EXPECT_EQ(text.find(" : "), 44u);
+    EXPECT_EQ(text.find(" : "), size_t(log_stamp_width - 3));
 
-    // A locale whose long dates run past the field: cut, and the text still at 47.
+    // A locale whose long dates run past the field: cut, and the text still in its column.
     os_test_set_long_date_format("dddd, d MMMM yyyy 'in the common era'");
     write_log("y");
     text = read("dLog.txt").substr(header.size() + text.size());
@@ -118,7 +119,7 @@ TEST_F(ThreadedSyncLog, ConcurrentWritersKeepEveryLine) {
 TEST_F(SyncLog, LongTextWithServerIsCut) {
     set_current_server_name(std::string(599, 's').c_str());
     write_log_with_server("No response from ");
-    std::string text = read("dLog.txt").substr(header.size() + 47);
+    std::string text = read("dLog.txt").substr(header.size() + log_stamp_width);
     EXPECT_EQ(text, "No response from " + std::string(599 - 17, 's') + "\r\n");
 }
 

@@ -14,10 +14,6 @@
 
 namespace {
 
-constexpr uint32_t example_t1 = 3345062400u;  // 2006-01-01 00:00:00 UTC
-
-uint64_t filetime_at_protocol_seconds(uint32_t seconds) { return protocol_seconds_to_filetime(seconds); }
-
 class ThreadedSyncWorker : public Machine {
 protected:
     std::string address = own_loopback_address();
@@ -27,7 +23,7 @@ protected:
         reset_settings();
         settings.sync_timeout_seconds = 15;
         settings.protocol = 1;
-        os_test_set_utc(filetime_at_protocol_seconds(example_t1));
+        os_test_set_utc(protocol_seconds_to_filetime(new_year_2006));
         name(address);
     }
     void TearDown() override {
@@ -51,10 +47,10 @@ protected:
 TEST_F(ThreadedSyncWorker, TimeProtocolGathersSplitRepliesAndRefusesZeroOrShort) {
     settings.protocol = 0;
     struct { std::vector<std::string> pieces; bool ok; } cases[] = {
-        {{be32(example_t1)}, true},
-        {{be32(example_t1).substr(0, 1), be32(example_t1).substr(1)}, true},
+        {{be32(new_year_2006)}, true},
+        {{be32(new_year_2006).substr(0, 1), be32(new_year_2006).substr(1)}, true},
         {{be32(0)}, false},
-        {{be32(example_t1).substr(0, 2)}, false},  // closed early
+        {{be32(new_year_2006).substr(0, 2)}, false},  // closed early
         {{}, false},
     };
     for (auto& c : cases) {
@@ -63,7 +59,7 @@ TEST_F(ThreadedSyncWorker, TimeProtocolGathersSplitRepliesAndRefusesZeroOrShort)
         run();
         if (c.ok) {
             EXPECT_EQ(sync_step, uint32_t(step_valid));
-            EXPECT_EQ(server_seconds, example_t1);
+            EXPECT_EQ(server_seconds, new_year_2006);
         } else {
             expect_failed_at(step_connected);
         }
@@ -73,8 +69,8 @@ TEST_F(ThreadedSyncWorker, TimeProtocolGathersSplitRepliesAndRefusesZeroOrShort)
 
 TEST_F(ThreadedSyncWorker, OffsetKeepsFractionsOfBothLocalReadings) {
     // The clock moves one second between request and reply, as in the worked example.
-    uint64_t t2 = (uint64_t)(example_t1 + 2) << 32 | 0x40000000u;
-    uint64_t t3 = (uint64_t)(example_t1 + 2) << 32 | 0x80000000u;
+    uint64_t t2 = (uint64_t)(new_year_2006 + 2) << 32 | 0x40000000u;
+    uint64_t t3 = (uint64_t)(new_year_2006 + 2) << 32 | 0x80000000u;
     LoopbackServer server(false, address, [&](const std::string& request) {
         os_test_advance_ms(1000);
         return std::vector<std::string>{sntp_reply(request, t2, t3)};
@@ -82,30 +78,24 @@ TEST_F(ThreadedSyncWorker, OffsetKeepsFractionsOfBothLocalReadings) {
     run();
     EXPECT_EQ(sync_step, uint32_t(step_valid));
     EXPECT_EQ(offset_sum, (int64_t)(3ull << 32 | 0xC0000000u));
-    EXPECT_EQ(server_seconds, example_t1 + 2);
+    EXPECT_EQ(server_seconds, new_year_2006 + 2);
     std::string request = server.last_request();
     ASSERT_EQ(request.size(), 48u);
     EXPECT_EQ(request[0], 0x1B);
-    EXPECT_EQ(read64(request, 40), (uint64_t)example_t1 << 32);
+    EXPECT_EQ(read64(request, 40), (uint64_t)new_year_2006 << 32);
 }
 
 TEST_F(ThreadedSyncWorker, FractionalClockReadingsAreNotCutToWholeSeconds) {
-    os_test_set_utc(filetime_at_protocol_seconds(example_t1) + 7500000);  // .75 s
+    os_test_set_utc(protocol_seconds_to_filetime(new_year_2006) + 7500000);  // .75 s
     // A server exactly on our clock: the offset must come out zero, not 1.5 s.
-    LoopbackServer server(false, address, [&](const std::string& request) {
-        uint64_t now = read64(request, 40);
-        return std::vector<std::string>{sntp_reply(request, now, now)};
-    });
+    LoopbackServer server(false, address, sntp_answer());
     run();
-    EXPECT_EQ(read64(server.last_request(), 40), (uint64_t)example_t1 << 32 | 0xC0000000u);
+    EXPECT_EQ(read64(server.last_request(), 40), (uint64_t)new_year_2006 << 32 | 0xC0000000u);
     EXPECT_EQ(offset_sum, 0);
 }
 
 TEST_F(ThreadedSyncWorker, ServerBehindGivesNegativeOffset) {
-    LoopbackServer server(false, address, [&](const std::string& request) {
-        uint64_t behind = ((uint64_t)example_t1 - 10) << 32;
-        return std::vector<std::string>{sntp_reply(request, behind, behind)};
-    });
+    LoopbackServer server(false, address, sntp_answer(-(10ll << 32)));
     run();
     EXPECT_EQ(offset_sum, -(int64_t)(20ll << 32));
 }
@@ -115,15 +105,14 @@ TEST_F(ThreadedSyncWorker, UntrustworthySntpRepliesFailAtStepFour) {
         kod, zero_transmit, client_mode, unsynchronised, stratum_16, wrong_originate, sum_past_64_bits};
     for (auto kind : kinds) {
         LoopbackServer server(false, address, [&](const std::string& request) {
-            uint64_t now = (uint64_t)example_t1 << 32;
-            std::string r = sntp_reply(request, now, now);
+            std::string r = sntp_answer()(request)[0];
             if (kind == kod) r[1] = 0;
             if (kind == zero_transmit) r.replace(40, 8, std::string(8, '\0'));
             if (kind == client_mode) r[0] = 0x23;
             if (kind == unsynchronised) r[0] = char(0xE4);
             if (kind == stratum_16) r[1] = 16;
             if (kind == wrong_originate) r[31] ^= 1;
-            if (kind == sum_past_64_bits) r = sntp_reply(request, now + (0x90000000ull << 32), now + (0x90000000ull << 32));
+            if (kind == sum_past_64_bits) r = sntp_answer((int64_t)(0x90000000ull << 32))(request)[0];
             return std::vector<std::string>{r};
         });
         server_clock_valid = 1;
@@ -138,11 +127,8 @@ TEST_F(ThreadedSyncWorker, ClockOutsideSaneWindowForcesTimeProtocol) {
     for (auto& c : cases) {
         force_time_protocol = 0;
         os_test_set_utc(c.year, 6, 1, 0, 0, 0);
-        LoopbackServer tcp(true, address, [&](const std::string&) { return std::vector<std::string>{be32(example_t1)}; });
-        LoopbackServer udp(false, address, [&](const std::string& request) {
-            uint64_t now = read64(request, 40);
-            return std::vector<std::string>{sntp_reply(request, now, now)};
-        });
+        LoopbackServer tcp(true, address, time_answer(new_year_2006));
+        LoopbackServer udp(false, address, sntp_answer());
         run();
         EXPECT_EQ(force_time_protocol, c.forced ? 1u : 0u) << c.year;
         EXPECT_EQ(tcp.requests(), c.forced ? 1 : 0) << c.year;
@@ -154,10 +140,8 @@ TEST_F(ThreadedSyncWorker, AutoFollowsAutoProtocol) {
     settings.protocol = 2;
     for (uint32_t value : {0u, 1u}) {
         auto_protocol = value;
-        LoopbackServer tcp(true, address, [&](const std::string&) { return std::vector<std::string>{be32(example_t1)}; });
-        LoopbackServer udp(false, address, [&](const std::string& request) {
-            return std::vector<std::string>{sntp_reply(request, read64(request, 40), read64(request, 40))};
-        });
+        LoopbackServer tcp(true, address, time_answer(new_year_2006));
+        LoopbackServer udp(false, address, sntp_answer());
         run();
         EXPECT_EQ(sync_step, uint32_t(step_valid));
         EXPECT_EQ(tcp.requests(), value == 0 ? 1 : 0);
@@ -176,7 +160,7 @@ TEST_F(ThreadedSyncWorker, NamesAndManualAddresses) {
     settings.server_source = 1;
     text_copy(settings.manual_address_a, sizeof settings.manual_address_a, address.c_str());
     name("some.list.entry");
-    LoopbackServer server(true, address, [&](const std::string&) { return std::vector<std::string>{be32(example_t1)}; });
+    LoopbackServer server(true, address, time_answer(new_year_2006));
     run();
     EXPECT_EQ(sync_step, uint32_t(step_valid));
     {
@@ -200,18 +184,18 @@ TEST_F(ThreadedSyncWorker, NobodyListeningFailsAtConnect) {
 TEST_F(ThreadedSyncWorker, DateWindowComparesHighWordsOnly) {
     settings.protocol = 0;
     settings.date_window_enabled = 1;
-    uint64_t reply = protocol_seconds_to_filetime(example_t1);
+    uint64_t reply = protocol_seconds_to_filetime(new_year_2006);
     // A bound a few minutes after the reply but in the same high-word block accepts it.
     uint64_t start = (reply & 0xFFFFFFFF00000000ull) | 0xFFFFFFFFull;
     settings.date_window_start = {DWORD(start), DWORD(start >> 32)};
     settings.date_window_end = {DWORD(-1), DWORD(-1)};
     {
-        LoopbackServer server(true, address, [&](const std::string&) { return std::vector<std::string>{be32(example_t1)}; });
+        LoopbackServer server(true, address, time_answer(new_year_2006));
         run();
         EXPECT_EQ(sync_step, uint32_t(step_valid));
     }
     settings.date_window_start.dwHighDateTime++;
-    LoopbackServer server(true, address, [&](const std::string&) { return std::vector<std::string>{be32(example_t1)}; });
+    LoopbackServer server(true, address, time_answer(new_year_2006));
     run();
     expect_failed_at(step_reply);
 }
@@ -220,16 +204,12 @@ TEST_F(ThreadedSyncWorker, LateWorkerNeverTouchesTheNextAttempt) {
     // Both servers exist before any worker, so the second worker's socket
     // takes the number that the stop freed: the one the late worker still holds.
     std::string late_address = own_loopback_address(2);
-    LoopbackServer late(false, late_address, [](const std::string& request) {
-        uint64_t now = read64(request, 40);
-        return std::vector<std::string>{sntp_reply(request, now, now)};
-    });
+    LoopbackServer late(false, late_address, sntp_answer());
     // The next attempt waits for its answer until the late worker has ended.
     std::atomic<bool> answer_next{false};
     LoopbackServer next(false, address, [&](const std::string& request) {
         wait_until([&] { return answer_next.load(); });
-        uint64_t now = read64(request, 40);
-        return std::vector<std::string>{sntp_reply(request, now + (1ull << 32), now + (1ull << 32))};
+        return sntp_answer(1ll << 32)(request);
     });
     os_test_add_host("slow.example", late_address, true);
     name("slow.example");
@@ -270,9 +250,7 @@ TEST_F(ThreadedSyncWorker, ChangedSettingsReachOnlyTheNextAttempt) {
     settings.protocol = 1;
     os_test_add_host("slow.example", address, true);
     name("slow.example");
-    LoopbackServer udp(false, address, [&](const std::string& request) {
-        return std::vector<std::string>{sntp_reply(request, read64(request, 40), read64(request, 40))};
-    });
+    LoopbackServer udp(false, address, sntp_answer());
     ASSERT_TRUE(start_sync_worker());
     ASSERT_TRUE(wait_until([] { return os_test_held_lookups() == 1; }));
     // The GUI thread changes the record while the worker waits for its look-up.
@@ -296,7 +274,7 @@ TEST(ProtocolTime, ConversionsCrossThe2036Rollover) {
         return os_test_utc();
     };
     struct { uint64_t filetime; uint32_t seconds; } cases[] = {
-        {at(2006, 1, 1, 0, 0, 0), example_t1},
+        {at(2006, 1, 1, 0, 0, 0), new_year_2006},
         {at(2036, 2, 7, 6, 28, 15), 0xFFFFFFFFu},
         {at(2036, 2, 7, 6, 28, 16), 0},
         {at(2036, 2, 7, 6, 28, 17), 1},

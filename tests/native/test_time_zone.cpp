@@ -1,5 +1,6 @@
 // The time-zone guard and window on the simulated machine's zone.
 #include "machine.h"
+#include "base/program.h"
 #include "base/status_line.h"
 #include "dialogs/time_zone_window.h"
 #include "resources/pendulark_ids.h"
@@ -57,19 +58,19 @@ protected:
 };
 
 TEST_F(TimeZone, GuardShowsTheZoneInTheTitleAndFindsItsDisplayName) {
-    EXPECT_EQ(os_test_window_text(window), "Pendulark 1.15 - Eastern Standard Time");
+    EXPECT_EQ(os_test_window_text(window), "Pendulark " PROGRAM_VERSION_TEXT " - Eastern Standard Time");
     EXPECT_STREQ(time_zone_display_name, "(UTC-05:00) Eastern Time (US & Canada)");
     // The name travels in the settings image.
     EXPECT_STREQ(settings.time_zone_display_name, "(UTC-05:00) Eastern Time (US & Canada)");
     os_test_set_zone(eastern(), TIME_ZONE_ID_DAYLIGHT);
     check_time_zone(window);
-    EXPECT_EQ(os_test_window_text(window), "Pendulark 1.15 - Eastern Daylight Time");
+    EXPECT_EQ(os_test_window_text(window), "Pendulark " PROGRAM_VERSION_TEXT " - Eastern Daylight Time");
     EXPECT_EQ(time_zone_in_daylight, 1u);
     // No transitions at all, as Wine answers under UTC: standard time.
     os_test_set_zone(eastern(), TIME_ZONE_ID_UNKNOWN);
     check_time_zone(window);
     EXPECT_EQ(time_zone_in_daylight, 0u);
-    EXPECT_EQ(os_test_window_text(window), "Pendulark 1.15 - Eastern Standard Time");
+    EXPECT_EQ(os_test_window_text(window), "Pendulark " PROGRAM_VERSION_TEXT " - Eastern Standard Time");
 }
 
 // Localised Windows names the zone in its own language; the key stays English.
@@ -109,7 +110,7 @@ TEST_F(TimeZone, LockedZoneIsRestoredWhenItsBiasChanges) {
     // The same bias with other rules: nothing to restore, the new zone is adopted.
     zone_changes_to(300);
     EXPECT_EQ(os_test_set_zone_calls(), 1);
-    EXPECT_EQ(os_test_window_text(window), "Pendulark 1.15 - Other Standard Time");
+    EXPECT_EQ(os_test_window_text(window), "Pendulark " PROGRAM_VERSION_TEXT " - Other Standard Time");
 }
 
 TEST_F(TimeZone, RestoreLogsOnlyAtErrorLevelsAndARefusalIsLoggedAndAdopted) {

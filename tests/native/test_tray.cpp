@@ -1,5 +1,6 @@
 // The tray icon and its menu on the simulated notification area.
 #include "machine.h"
+#include "base/program.h"
 #include "base/status_line.h"
 #include "resources/pendulark_ids.h"
 #include "shell/main_window.h"
@@ -39,7 +40,7 @@ TEST_F(Tray, MinimisingHidesToTheTrayWhenTrayIsOn) {
     on_minimised(window);
     EXPECT_EQ(in_tray, 1u);
     EXPECT_EQ(os_test_show_command(window), SW_HIDE);
-    EXPECT_EQ(tip(), "Pendulark 1.15");
+    EXPECT_EQ(tip(), "Pendulark " PROGRAM_VERSION_TEXT);
 
     // Hidden, the clocks are not drawn, but the server clock runs on.
     settings.server_clock = FILETIME{0, 0x01D00000};
@@ -93,7 +94,7 @@ TEST_F(Tray, WithoutATaskbarTheIconWaitsForIt) {
     EXPECT_EQ(defer_tray_icon, 1u);
     os_test_set_taskbar(true);
     on_taskbar_created();
-    EXPECT_EQ(tip(), "Pendulark 1.15");
+    EXPECT_EQ(tip(), "Pendulark " PROGRAM_VERSION_TEXT);
     EXPECT_EQ(defer_tray_icon, 0u);
     // A "/s" start with the taskbar there already: the icon comes at once.
     on_tray_callback(window, 0, WM_LBUTTONDBLCLK);

@@ -11,11 +11,13 @@
 const char* const server_address = "127.0.0.1";
 
 // A one-shot server on port 37 (stream) or 123 (datagram) of server_address.
+// The stream one sends its reply in two pieces, so that the client must gather
+// it from more than one read.
 struct Server {
     SOCKET s;
     std::thread thread;
     bool bound = false;
-    Server(bool tcp, std::string reply, bool split) {
+    explicit Server(bool tcp, std::string reply = "") {
         // Our own start-up: the worker's cleanup must not pull Winsock from under us.
         WSADATA data;
         WSAStartup(MAKEWORD(2, 2), &data);
@@ -28,17 +30,13 @@ struct Server {
         at.sin_addr.s_addr = inet_addr(server_address);
         bound = bind(s, (sockaddr*)&at, sizeof at) == 0 && (!tcp || listen(s, 2) == 0);
         if (!bound) return;
-        thread = std::thread([this, tcp, reply, split] {
+        thread = std::thread([this, tcp, reply] {
             if (tcp) {
                 SOCKET peer = accept(s, nullptr, nullptr);
                 if (peer == INVALID_SOCKET) return;
-                if (split) {
-                    send(peer, reply.data(), 1, 0);
-                    Sleep(50);
-                    send(peer, reply.data() + 1, (int)reply.size() - 1, 0);
-                } else {
-                    send(peer, reply.data(), (int)reply.size(), 0);
-                }
+                send(peer, reply.data(), 1, 0);
+                Sleep(50);
+                send(peer, reply.data() + 1, (int)reply.size() - 1, 0);
                 Sleep(50);
                 closesocket(peer);
                 return;

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "scratch_dir.h"
+#include "base/program.h"
 #include "store/settings_store.h"
 #include "store/start_at_logon.h"
 
@@ -36,7 +37,7 @@ TEST_F(RealFiles, SaveWritesTheWholeRecordAndLoadsItBack) {
     save_settings();
     std::string bytes = read("dSync.dat");
     ASSERT_EQ(bytes.size(), 508u);
-    EXPECT_EQ(bytes.substr(0, 8), "SYNC1150");
+    EXPECT_EQ(bytes.substr(0, 8), "SYNC1" PROGRAM_RELEASE_DIGITS);
     EXPECT_EQ(read("dSync.new"), "<missing>");
 
     reset_settings();

@@ -2,6 +2,7 @@
 #include <string>
 
 #include "scratch_dir.h"
+#include "base/program.h"
 #include "store/server_list.h"
 #include "store/sync_log.h"
 #include "sync/sync_worker.h"
@@ -14,10 +15,11 @@ TEST_F(LogAndList, LinesKeepTheirLayoutWithTheRealFormats) {
     write_log("first");
     write_log("second");
     std::string log = read("dLog.txt");
-    ASSERT_EQ(log.substr(0, 24), "Pendulark v1.15 Log\r\n \r\n");
-    std::string line = log.substr(24, log.find("\r\n", 24) - 24);
-    ASSERT_EQ(line.size(), 47u + 5);
-    EXPECT_EQ(line.substr(44), " : first");
+    const std::string header = "Pendulark v" PROGRAM_VERSION_TEXT " Log\r\n \r\n";
+    ASSERT_EQ(log.substr(0, header.size()), header);
+    std::string line = log.substr(header.size(), log.find("\r\n", header.size()) - header.size());
+    ASSERT_EQ(line.size(), log_stamp_width + 5u);
+    EXPECT_EQ(line.substr(log_stamp_width - 3), " : first");
     EXPECT_EQ(line[2], ' ');
     EXPECT_EQ(line[5], ' ');
     EXPECT_EQ(line[8], ' ');

@@ -69,7 +69,7 @@ TEST_F(RealMainWindow, InitialisesChecksAndSavesOnEsc) {
     EXPECT_EQ(text(IDT_MAIN_STATUS), "Ready");
 
     settings.protocol = 1;
-    Server server(false, "", false);
+    Server server(false);
     ASSERT_TRUE(server.bound);
     command(IDB_MAIN_CHECK);
     EXPECT_EQ(text(IDB_MAIN_CHECK), "Abort");
