@@ -25,12 +25,10 @@ or user namespaces), so that the program's servers on ports 37 and 123 take no
 one else's ports and answer no one else's clients, however long the soak.
 """
 import argparse
-import fcntl
 import os
 import re
 import shutil
 import socket
-import struct
 import subprocess
 import sys
 import threading
@@ -290,18 +288,10 @@ def draw(samples, series, path):
     subprocess.run(args + [path], check=True, timeout=60)
 
 
-def loopback_up():
-    siocgifflags, siocsifflags, iff_up = 0x8913, 0x8914, 0x1
-    with socket.socket(socket.AF_INET, socket.SOCK_DGRAM) as s:
-        flags = struct.unpack("16sh14x", fcntl.ioctl(s, siocgifflags, struct.pack("16sh14x", b"lo", 0)))[1]
-        fcntl.ioctl(s, siocsifflags, struct.pack("16sh14x", b"lo", flags | iff_up))
-
-
 def main():
     if os.environ.get("SOAK_OWN_NETWORK") != "1":
         os.environ["SOAK_OWN_NETWORK"] = "1"
         os.execvp("unshare", ["unshare", "--map-root-user", "--net", sys.executable, *sys.argv])
-    loopback_up()
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("bin_dir")
     parser.add_argument("--minutes", type=int, default=int(os.environ.get("SOAK_MINUTES", 30)))
@@ -314,6 +304,7 @@ def main():
     os.environ["PENDULARK_BIN"] = os.path.abspath(args.bin_dir)
     os.environ["WINE_ROOT"] = os.path.abspath(os.environ.get("WINE_ROOT", os.path.join(ROOT, "build", "wine-soak")))
     import harness
+    harness.loopback_up()
     directory = os.path.join(os.path.abspath(args.out), "program")
     shutil.rmtree(directory, ignore_errors=True)
     os.makedirs(directory)
