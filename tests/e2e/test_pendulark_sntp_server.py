@@ -15,14 +15,19 @@ SCRATCH = os.path.join(harness.SCRATCH, "chrony")
 MEASURED = re.compile(rb"System clock wrong by (-?\d+\.\d+) seconds")
 
 
+LAST_OUTPUT = [b""]
+
+
 def chrony_offset(seconds):
     """The offset chronyd -Q measures against port 123 of loopback within the
-    given seconds, or None when it finds no server to follow."""
+    given seconds, or None when it finds no server to follow. It ends as soon as
+    it has measured."""
     os.makedirs(SCRATCH, exist_ok=True)
     done = subprocess.run([CHRONYD, "-Q", "-t", str(seconds), "-u", "root", "-f", "/dev/null",
                            f"pidfile {SCRATCH}/chronyd.pid", "server 127.0.0.1 iburst maxsamples 1"],
                           capture_output=True, timeout=seconds + 30)
-    found = MEASURED.search(done.stdout + done.stderr)
+    LAST_OUTPUT[0] = done.stdout + done.stderr
+    found = MEASURED.search(LAST_OUTPUT[0])
     return float(found.group(1)) if found else None
 
 
@@ -46,8 +51,10 @@ class PendularkSntpServer(unittest.TestCase):
                                    settings=dict(time_server_enabled=1, protocol=harness.PROTOCOL_SNTP,
                                                  program_start_action=2, sync_timeout_seconds=10))
             harness.wait_for_text(harness.WINDOW, ids.IDT_MAIN_STATUS, lambda t: t.startswith("Time Corrected"))
-        measured = harness.wait_until(lambda: [offset for offset in [chrony_offset(3)] if offset is not None], 60,
-                                      "chrony never followed the corrected clock")
+        # Several seconds a try, so that a busy host still gets chrony its samples
+        # at a pace the server's rate limit allows.
+        measured = harness.wait_until(lambda: [offset for offset in [chrony_offset(8)] if offset is not None], 90,
+                                      lambda: f"chrony never followed the corrected clock: {LAST_OUTPUT[0]!r}")
         self.assertLess(abs(measured[0]), 0.001)
 
 
