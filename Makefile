@@ -92,14 +92,14 @@ wine-build: $(WINE_BUILD_FIRST) $(WINE_DIR)/Makefile
 	cp -p docs/ReadMe.htm $(HELP_PICTURES) $(WINE_DIR)/bin/
 
 run: wine-build
-	tests/run-pendulark.sh $(WINE_DIR)/bin
+	tools/run-pendulark.sh $(WINE_DIR)/bin
 
 # Pictures of every window for the README and the help document, into docs/,
 # of the copy that the setup installs; and the main window and Options at 150 %.
 screenshots: wine-build release
 	$(MAKE) $(WINE_SETUP)
-	tests/screenshots.sh $(WINE_DIR)/bin $(WINE_SETUP)
-	tests/screenshots.sh --dpi 144 $(WINE_DIR)/bin $(WINE_SETUP)
+	tools/screenshots.sh $(WINE_DIR)/bin $(WINE_SETUP)
+	tools/screenshots.sh --dpi 144 $(WINE_DIR)/bin $(WINE_SETUP)
 	cp build/shots-144/pendulark.png docs/pendulark-150.png
 	cp build/shots-144/options.png docs/options-150.png
 
@@ -108,10 +108,10 @@ screenshots: wine-build release
 DPI ?= 144
 screenshots-dpi: wine-build release
 	$(MAKE) $(WINE_SETUP)
-	tests/screenshots.sh --dpi $(DPI) $(WINE_DIR)/bin $(WINE_SETUP)
+	tools/screenshots.sh --dpi $(DPI) $(WINE_DIR)/bin $(WINE_SETUP)
 
 run-sumwick: wine-build
-	tests/run-sumwick.sh $(WINE_DIR)/bin
+	tools/run-sumwick.sh $(WINE_DIR)/bin
 
 # The programs and the help document in one zip, and the Windows installer.
 # Each is packed again only when what it holds changed; `build` runs first.

@@ -1,6 +1,6 @@
 ; The Windows installer of Pendulark: per machine, into Program Files\Pendulark,
 ; with "DefSet.txt" beside the program so that each user's data goes to their
-; application-data folder. makensis -DVERSION=1.15 -DBIN=<programs> -DOUT=<setup.exe>
+; application-data folder. makensis -DVERSION=<version of base/program.h> -DBIN=<programs> -DOUT=<setup.exe>
 Unicode true
 !include LogicLib.nsh
 !include FileFunc.nsh

@@ -13,8 +13,9 @@ if [ $# -lt 1 ] || [ ! -f "$1/Sumwick.exe" ] || [ ! -f "$1/winctl.exe" ]; then
     exit 2
 fi
 here=$(cd "$(dirname "$0")" && pwd)
+root=$(cd "$here/.." && pwd)
 bin=$(cd "$1" && pwd)
-output=${2:-$(cd "$here/.." && pwd)/docs/sumwick.png}
+output=${2:-$root/docs/sumwick.png}
 width=$((640 * dpi / 96))
 height=$((400 * dpi / 96))
 
@@ -26,8 +27,8 @@ fi
 export LC_ALL=zh_CN.UTF-8 WINE_GRAPHICS=x11
 # A prefix of its own, whose default desktop is a virtual one: there Wine draws
 # the window's frame and caption itself, with no window manager needed.
-export WINE_ROOT=$here/../build/wine-shot-$dpi
-run() { "$here/wine/wine-run.sh" "$@"; }
+export WINE_ROOT=$root/build/wine-shot-$dpi
+run() { "$root/tests/wine/wine-run.sh" "$@"; }
 run reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d Default /f >/dev/null 2>&1
 run reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /d "${width}x${height}" /f >/dev/null 2>&1
 run reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d "$dpi" /f >/dev/null 2>&1

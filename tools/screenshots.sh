@@ -41,7 +41,7 @@ export WINE_GRAPHICS=x11 TZ=America/New_York
 # into "Program Files" as on 32-bit Windows.
 export WINE_ROOT=$root/build/wine-shots-$dpi
 case "$(file -b "$setup")" in PE32+*) ;; *) export WINEARCH=win32 ;; esac
-run() { "$here/wine/wine-run.sh" "$@"; }
+run() { "$root/tests/wine/wine-run.sh" "$@"; }
 winctl() { run "$bin/winctl.exe" "$@" 2>/dev/null | tr -d '\r'; }
 run reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d Default /f >/dev/null 2>&1
 run reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /d "${width}x${height}" /f >/dev/null 2>&1
@@ -55,7 +55,7 @@ data=$(run winepath -u "$(run cmd /c echo %APPDATA% | tr -d '\r')\Brenlo\Pendula
 rm -rf "$data" && mkdir -p "$data"
 address=127.0.0.124
 printf '%s\r\n' "$address" > "$data/ServFile.txt"
-python3 "$here/reference_server.py" --address "$address" --offset 0.25 >/dev/null &
+python3 "$root/tests/reference_server.py" --address "$address" --offset 0.25 >/dev/null &
 server=$!
 run "$installed\Pendulark.exe" &
 program=$!
@@ -101,9 +101,11 @@ winctl click "#32770:About Pendulark" 1 >/dev/null
 
 open PENDULARK 101 "#32770:Options"
 shoot "#32770:Options" options.png
-open "#32770:Options" 7 "#32770:Pendulark 1.15"
-shoot "#32770:Pendulark 1.15" message.png
-winctl click "#32770:Pendulark 1.15" 2 >/dev/null
+# The message's title names the version, which base/program.h keeps.
+message="#32770:Pendulark $(sed -n 's/^#define PROGRAM_VERSION_TEXT "\(.*\)"/\1/p' "$root/base/program.h")"
+open "#32770:Options" 7 "$message"
+shoot "$message" message.png
+winctl click "$message" 2 >/dev/null
 sleep 1
 winctl click "#32770:Options" 2 >/dev/null
 
