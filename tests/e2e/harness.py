@@ -56,7 +56,22 @@ def _defines(*paths):
     return SimpleNamespace(**known)
 
 
+def constants(path):
+    """`constexpr` integers of a header, each worked out from the numbers and the
+    names before it (`+`, `-` and `*` only)."""
+    known = {}
+    for name, value in re.findall(r"^constexpr\s+[\w:]+\s+(\w+)\s*=\s*([\w\s+*()-]+?);", _header(path), re.M):
+        expression = re.sub(r"(\d+)u?l{0,2}\b", r"\1", value)
+        if re.fullmatch(r"[\w\s+*()-]+", expression):
+            try:
+                known[name] = eval(expression, {"__builtins__": {}}, dict(known))  # names and numbers only
+            except NameError:
+                pass
+    return SimpleNamespace(**known)
+
+
 ids = _defines("resources/pendulark_ids.h", "resources/sumwick_ids.h")
+log = constants("store/sync_log.h")
 program = _defines("base/program.h")
 WINDOW = program.PROGRAM_CLASS_NAME
 
@@ -265,7 +280,7 @@ def log_entries(directory):
         return []
     with open(path, "rb") as f:
         lines = f.read().split(b"\r\n")
-    return [line[47:].decode("latin-1") for line in lines[2:] if line]
+    return [line[log.log_stamp_width:].decode("latin-1") for line in lines[2:] if line]
 
 
 def control_text(window_class, control):

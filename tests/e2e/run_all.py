@@ -23,7 +23,6 @@ BESIDE = (
     "test_soak.",
     "test_pendulark_options.PendularkOptions.test_autosync_due_under_options_starts_when_it_closes",
     "test_pendulark_options.PendularkOptions.test_a_reset_autosync_leaves_no_countdown_behind",
-    "test_pendulark_window.PendularkWindow.test_armed_autosync_counts_down_after_ready",
 )
 BESIDE_SWITCH = "--beside"
 

@@ -37,6 +37,7 @@ import time
 HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.dirname(os.path.dirname(HERE))
 sys.path[:0] = [os.path.join(ROOT, "tests", "e2e"), os.path.join(ROOT, "tests", "bench")]
+import harness  # noqa: E402  (reads the environment only when it starts something)
 
 # Never 127.0.0.1: the program's own server takes ports 37 and 123 on every
 # address. Bound before the program starts, this one keeps its 123 all along:
@@ -65,17 +66,9 @@ WM_SYSCOMMAND, SC_MINIMIZE, WM_LBUTTONDBLCLK = 0x112, 0xF020, 0x203
 SUCCESS = ("Pendularked: Old time was ", "Error setting Time Change Privileges")
 FAILURE = "No response from "
 SERVED = "Server Pendularked "
-STAMP = 47  # time, long date and " : " in front of every log entry
-
-
-def constant(path, name):
-    with open(os.path.join(ROOT, path), encoding="utf-8") as f:
-        return int(re.search(rf"\b{name} = (\d+);", f.read()).group(1))
-
-
 # The log rotates once it has passed this size, so each file ends at most one line beyond it.
-LOG_BOUND = constant("store/sync_log.h", "log_rotate_size") + STAMP + constant("store/server_list.h",
-                                                                                "server_name_size") + 1
+STAMP = harness.log.log_stamp_width  # time, long date and " : " in front of every log entry
+LOG_BOUND = harness.log.log_rotate_size + STAMP + harness.constants("store/server_list.h").server_name_size + 1
 
 
 class Clients:
@@ -303,7 +296,6 @@ def main():
     seconds = args.smoke if args.smoke is not None else args.minutes * 60
     os.environ["PENDULARK_BIN"] = os.path.abspath(args.bin_dir)
     os.environ["WINE_ROOT"] = os.path.abspath(os.environ.get("WINE_ROOT", os.path.join(ROOT, "build", "wine-soak")))
-    import harness
     harness.loopback_up()
     directory = os.path.join(os.path.abspath(args.out), "program")
     shutil.rmtree(directory, ignore_errors=True)
