@@ -12,6 +12,7 @@ std::mutex upstream_lock;
 sntp_upstream upstream;
 bool corrected;
 uint64_t corrected_tick;    // GetTickCount64 at the correction
+uint32_t corrected_month;   // year * 12 + month, UTC, of the correction
 uint64_t corrected_stamp;   // and the clock then, 32.32: the reference time
 
 // Each request takes two seconds of a client address's allowance; a client
@@ -73,6 +74,14 @@ uint32_t grown_dispersion(uint32_t root_dispersion, uint64_t elapsed_ms) {
     return grown > 0xFFFFFFFFu ? 0xFFFFFFFFu : (uint32_t)grown;
 }
 
+// A leap second comes at the end of the month it was announced in.
+uint32_t utc_month() {
+    FILETIME now = filetime_from(clock_now());
+    SYSTEMTIME utc;
+    if (!FileTimeToSystemTime(&now, &utc)) return 0;
+    return utc.wYear * 12u + utc.wMonth;
+}
+
 }  // namespace
 
 void set_sntp_upstream(const sntp_upstream& from) {
@@ -81,11 +90,15 @@ void set_sntp_upstream(const sntp_upstream& from) {
     corrected = true;
     corrected_tick = GetTickCount64();
     corrected_stamp = filetime_to_timestamp(clock_now());
+    corrected_month = utc_month();
 }
 
 void forget_sntp_upstream() {
     std::lock_guard<std::mutex> g(upstream_lock);
     corrected = false;
+}
+
+void forget_sntp_clients() {
     std::lock_guard<std::mutex> r(rate_lock);
     memset(rates, 0, sizeof rates);
 }
@@ -113,13 +126,16 @@ int build_sntp_reply(const unsigned char* request, int length, uint32_t client, 
         memcpy(reply + 12, "RATE", 4);
     } else {
         std::lock_guard<std::mutex> g(upstream_lock);
-        // A clock nobody set, or set too long ago, is not one to follow.
+        // A clock nobody set, set too long ago, or set from a server at the
+        // last stratum that counts, is not one to follow.
         uint64_t since = now - corrected_tick;
-        if (!corrected || since > upstream_trusted_ms) {
+        if (!corrected || since > upstream_trusted_ms || upstream.stratum >= 15) {
             leap = leap_unsynchronised;
             stratum = stratum_unsynchronised;
         } else {
-            stratum = (unsigned char)(upstream.stratum < 15 ? upstream.stratum + 1 : 15);
+            stratum = (unsigned char)(upstream.stratum + 1);
+            // The upstream's warning of a leap second holds until its month ends.
+            if (upstream.leap < leap_unsynchronised && utc_month() == corrected_month) leap = (unsigned char)upstream.leap;
             put32(reply + 4, upstream.root_delay);
             put32(reply + 8, grown_dispersion(upstream.root_dispersion, since));
             memcpy(reply + 12, &upstream.reference_id, 4);

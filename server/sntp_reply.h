@@ -21,11 +21,14 @@ struct sntp_upstream {
     uint32_t root_delay;       // seconds, 16.16
     uint32_t root_dispersion;  // seconds, 16.16
     uint32_t reference_id;     // the upstream's IPv4 address, network order
+    uint32_t leap = 0;         // its leap indicator: 1 or 2 warn of a leap second at the month's end
 };
 // A correction has just set the clock from this upstream.
 void set_sntp_upstream(const sntp_upstream& upstream);
-// This run has corrected nothing yet (the start of a run, and the tests).
+// The clock is no longer one to follow: it was set apart from true time on purpose.
 void forget_sntp_upstream();
+// Every client starts with its whole allowance again (the start of a run, and the tests).
+void forget_sntp_clients();
 
 // The reply to one request from client (its IPv4 address, network order),
 // which arrived at received (a 32.32 timestamp): its size, or 0 when the

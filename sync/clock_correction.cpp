@@ -92,7 +92,8 @@ void correct_clock(int apply) {
         target_time = settings.offset_direction == offset_add ? server_time + shift : server_time - shift;
     }
     if (settings.minutes_seconds_only) target_time = within_the_hour(target_time);
-    FILETIME target_ft = filetime_from(target_time);
+    // A SYSTEMTIME holds whole milliseconds: rounded, not cut, it is at most half of one off.
+    FILETIME target_ft = filetime_from(target_time + filetime_per_second / 2000);
     SYSTEMTIME target;
     FileTimeToSystemTime(&target_ft, &target);
     char old_time[server_name_size] = "";
@@ -105,8 +106,12 @@ void correct_clock(int apply) {
     // A clock that refused the change does not show the server's time; the
     // server clock then keeps the time taken from the answer.
     if (settings.offset_minutes == 0 && !sync_failed) settings.server_clock = filetime_from(clock_now());
-    // A clock set apart from the server's time on purpose is not served as true.
-    if (!sync_failed && settings.offset_minutes == 0 && !settings.minutes_seconds_only) serve_from_this_correction();
+    // A clock set apart from the server's time on purpose is not served as
+    // true, whatever an earlier correction learnt.
+    if (!sync_failed) {
+        if (settings.offset_minutes == 0 && !settings.minutes_seconds_only) serve_from_this_correction();
+        else forget_sntp_upstream();
+    }
     server_clock_valid = 1;
     log_correction(old_time);
 }

@@ -2,6 +2,7 @@
 
 #include <string.h>
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 
@@ -154,6 +155,8 @@ uint32_t read_be32(const unsigned char* p) {
 
 uint64_t read_be64(const unsigned char* p) { return (uint64_t)read_be32(p) << 32 | read_be32(p + 4); }
 
+uint32_t saturating_add(uint32_t a, uint32_t b) { return a > UINT32_MAX - b ? UINT32_MAX : a + b; }
+
 void write_be64(unsigned char* p, uint64_t v) {
     for (int i = 7; i >= 0; i--, v >>= 8) p[i] = (unsigned char)v;
 }
@@ -178,8 +181,8 @@ bool exchange_time_protocol(attempt& a) {
     unsigned char reply[time_protocol_reply_size];
     uint32_t seconds;
     if (!receive_exactly(a, reply, sizeof reply) || !read_time_protocol_reply(reply, &seconds)) return false;
-    // Whole seconds: the answer may be half a second off either way.
-    publish_upstream(a, {time_protocol_upstream_stratum, 0, 0x8000, a.address});
+    // Whole seconds, and the clock is set from them: up to a second off.
+    publish_upstream(a, {time_protocol_upstream_stratum, 0, 0x10000, a.address});
     publish_reply(a);
     a.seconds = seconds;
     publish(a, [&] { server_seconds = seconds; });
@@ -202,8 +205,10 @@ bool exchange_sntp(attempt& a) {
     // This exchange's round trip adds to the server's own distance from its
     // reference, in delay and, half of it, in dispersion (16.16 seconds).
     int64_t round_trip = (int64_t)(t4 - t1) - (int64_t)(t3 - read_be64(reply + 32));
-    uint32_t trip = round_trip > 0 ? (uint32_t)(round_trip >> 16) : 0;
-    publish_upstream(a, {reply[1], read_be32(reply + 4) + trip, read_be32(reply + 8) + trip / 2, a.address});
+    uint32_t trip = round_trip > 0 ? (uint32_t)std::min<int64_t>(round_trip >> 16, UINT32_MAX) : 0;
+    // Added without wrapping: a distance near the limit must not turn into a small one.
+    publish_upstream(a, {reply[1], saturating_add(read_be32(reply + 4), trip),
+                         saturating_add(read_be32(reply + 8), trip / 2), a.address, (uint32_t)reply[0] >> 6});
     publish_reply(a);
     publish(a, [&] {
         server_seconds = a.seconds;

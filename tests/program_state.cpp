@@ -74,5 +74,6 @@ void reset_program_state() {
     server_clock_tick = 0;
     wrap_count = 0;
     forget_sntp_upstream();
+    forget_sntp_clients();
     cycle_start_index = 0;
 }

@@ -80,6 +80,13 @@ TEST_F(ClockCorrection, SntpMovesTheClockByHalfTheOffsetSum) {
     offset_sum = second / 4;
     correct_clock(1);
     EXPECT_EQ(set_to(), at(2026, 12, 7, 11, 59, 59, 125));
+
+    // Below the millisecond the clock is rounded, not cut: 0.9 ms is one.
+    correct_mode = 1;
+    uint64_t before = os_test_utc();
+    offset_sum = second / 1000 * 18 / 10;
+    correct_clock(1);
+    EXPECT_EQ(set_to(), before / 10000 * 10000 + 10000);
 }
 
 TEST_F(ClockCorrection, LargeOffsetsFallBackToTheWholeSeconds) {

@@ -94,22 +94,43 @@ TEST_F(SntpReply, AClientAskingTooOftenHearsRateNowAndThenAndOthersKeepTheirAnsw
     EXPECT_EQ((unsigned char)ask(request(0x23))[1], 16);
 }
 
-// A correction from an SNTP server serves its stratum and address; a clock set
-// apart from the server on purpose is not served as synchronised.
-TEST_F(SntpReply, TheLastCorrectionIsWhatIsServed) {
-    for (uint32_t offset : {0u, 5u}) {
-        forget_sntp_upstream();
-        settings.offset_minutes = offset;
+// Each correction decides what is served from then on: a plain one serves its
+// upstream; one that sets the clock apart from it on purpose (Offset, Minor)
+// stops serving a synchronised clock at once, whatever came before; an
+// upstream at stratum 15 would make this computer 16, unsynchronised.
+TEST_F(SntpReply, EachCorrectionDecidesWhatIsServed) {
+    struct {
+        uint32_t offset_minutes, minutes_seconds_only, upstream_stratum;
+        int served_stratum;
+    } corrections[] = {{0, 0, 2, 3}, {5, 0, 2, 16}, {0, 0, 2, 3}, {0, 1, 2, 16}, {0, 0, 14, 15}, {0, 0, 15, 16}};
+    for (const auto& c : corrections) {
+        settings.offset_minutes = c.offset_minutes;
+        settings.minutes_seconds_only = c.minutes_seconds_only;
         reply_protocol = protocol_sntp;
         correct_mode = 1;
         {
             std::lock_guard<std::mutex> g(sync_text_lock);
             reply_upstream = upstream;
+            reply_upstream.stratum = c.upstream_stratum;
         }
         correct_clock(1);
         std::string reply = ask(request(0x23));
-        EXPECT_EQ(reply[1], offset ? 16 : 3) << offset;
+        EXPECT_EQ(reply[1], c.served_stratum) << c.offset_minutes << " " << c.minutes_seconds_only;
+        EXPECT_EQ((unsigned char)reply[0] >> 6, c.served_stratum == 16 ? 3u : 0u);
     }
+}
+
+// A leap second comes at the end of the month its warning was heard in.
+TEST_F(SntpReply, AnUpstreamsLeapWarningIsServedUntilItsMonthEnds) {
+    os_test_set_utc(2026, 12, 31, 12, 0, 0);
+    sntp_upstream warned = upstream;
+    warned.leap = 1;
+    set_sntp_upstream(warned);
+    EXPECT_EQ((unsigned char)ask(request(0x23))[0] >> 6, 1u);
+    os_test_set_utc(2027, 1, 1, 0, 0, 1);
+    std::string reply = ask(request(0x23));
+    EXPECT_EQ((unsigned char)reply[0] >> 6, 0u);
+    EXPECT_EQ(reply[1], 3);
 }
 
 }  // namespace

@@ -152,10 +152,11 @@ TEST_F(ThreadedSyncController, TimeOutOnTheTickItsSecondsRunOut) {
 
 TEST_F(ThreadedSyncController, CorrectionTextsGiveHalfTheOffsetSumToFiveDecimals) {
     settings.protocol = 1;
-    struct { int64_t offset_sum; const char* text; } cases[] = {
-        {-(int64_t)(3 * second), "Time Corrected by -1.50000 Scs"},
-        {(int64_t)(second / 2), "Time Corrected by 0.25000 Scs"},
-        {(int64_t)(second / 3), "Time Corrected by 0.16666 Scs"},
+    // The text cuts to five decimals; the clock moves to the nearest millisecond.
+    struct { int64_t offset_sum; const char* text; int64_t moved_ms; } cases[] = {
+        {-(int64_t)(3 * second), "Time Corrected by -1.50000 Scs", -1500},
+        {(int64_t)(second / 2), "Time Corrected by 0.25000 Scs", 250},
+        {(int64_t)(second / 3), "Time Corrected by 0.16666 Scs", 167},
     };
     for (auto& c : cases) {
         LoopbackServer server(false, servers[0], sntp_answer(c.offset_sum / 2));
@@ -167,7 +168,7 @@ TEST_F(ThreadedSyncController, CorrectionTextsGiveHalfTheOffsetSumToFiveDecimals
         EXPECT_EQ(os_test_control_text(window, IDT_MAIN_SERVER), servers[0]);
         EXPECT_EQ(status_hold_ticks, hold_result);
         int64_t moved_ms = (int64_t)(set_to() - before) / 10000;
-        EXPECT_EQ(moved_ms, c.offset_sum / 2 * 1000 / (int64_t)second) << c.text;
+        EXPECT_EQ(moved_ms, c.moved_ms) << c.text;
         os_test_set_utc(before);
     }
 }

@@ -85,6 +85,35 @@ TEST_F(ThreadedSyncWorker, OffsetKeepsFractionsOfBothLocalReadings) {
     EXPECT_EQ(read64(request, 40), (uint64_t)new_year_2006 << 32);
 }
 
+// What the time server will serve of this upstream: its leap warning, and its
+// distance plus this exchange's, never wrapped round to a small one; a Time
+// Protocol answer leaves the clock up to a second off.
+TEST_F(ThreadedSyncWorker, TheUpstreamsDistanceAndLeapWarningAreKept) {
+    LoopbackServer sntp(false, address, [](const std::string& request) {
+        os_test_advance_ms(1000);
+        std::string r = sntp_reply(request, read64(request, 40), read64(request, 40), 0x64);  // leap 1
+        r.replace(4, 8, be32(0xFFFFFF00u) + be32(0xFFFFFFF0u));
+        return std::vector<std::string>{r};
+    });
+    run();
+    ASSERT_EQ(sync_step, uint32_t(step_valid));
+    sntp_upstream got;
+    {
+        std::lock_guard<std::mutex> g(sync_text_lock);
+        got = reply_upstream;
+    }
+    EXPECT_EQ(got.leap, 1u);
+    EXPECT_EQ(got.root_delay, UINT32_MAX);
+    EXPECT_EQ(got.root_dispersion, UINT32_MAX);
+
+    settings.protocol = protocol_time;
+    LoopbackServer time(true, address, time_answer(new_year_2006));
+    run();
+    std::lock_guard<std::mutex> g(sync_text_lock);
+    EXPECT_EQ(reply_upstream.root_dispersion, 0x10000u);
+    EXPECT_EQ(reply_upstream.leap, 0u);
+}
+
 TEST_F(ThreadedSyncWorker, FractionalClockReadingsAreNotCutToWholeSeconds) {
     os_test_set_utc(protocol_seconds_to_filetime(new_year_2006) + 7500000);  // .75 s
     // A server exactly on our clock: the offset must come out zero, not 1.5 s.
