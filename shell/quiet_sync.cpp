@@ -25,12 +25,12 @@ static void quiet_attempt() {
     load_next_server();
     uint32_t countdown = settings.sync_timeout_seconds;
     if (!start_sync_worker()) sync_failed = 1;
-    while (!sync_failed) {
+    while (!sync_failed && sync_step != step_valid && countdown > 0) {
         wait_for_sync_result(1000);
         countdown--;
-        if (sync_step == step_valid || sync_failed || countdown == 0) break;
     }
-    if (countdown == 0) {
+    // A reply that came in the last second counts, as it does for Check.
+    if (!sync_failed && sync_step != step_valid) {
         abort_sync_attempt();
         sync_failed = 1;
     }

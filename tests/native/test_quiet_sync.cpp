@@ -1,5 +1,8 @@
 // The unattended walk over the server list, against loopback addresses where
 // nobody listens (refused at once) and one-shot servers of the test's own.
+#include <chrono>
+#include <thread>
+
 #include "replies.h"
 #include "server_walk.h"
 #include "base/filetime.h"
@@ -77,6 +80,20 @@ TEST_F(ThreadedQuietSync, SilentServerRunsOutOfTimeAndIsStopped) {
     EXPECT_EQ(silent.requests(), 1);
     EXPECT_EQ(sync_aborted, 1u);
     EXPECT_EQ(unanswered(), in_order({0, 1, 2, 3, 4}));
+}
+
+TEST_F(ThreadedQuietSync, AReplyInTheLastSecondIsTaken) {
+    LoopbackServer late(true, servers[0], [](const std::string& r) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+        return time_answer(new_year_2006)(r);
+    });
+    ASSERT_TRUE(late.bound());
+    settings.protocol = protocol_time;
+    settings.sync_timeout_seconds = 2;
+    settings.server_index = 5;
+    quiet_sync_walk();
+    EXPECT_EQ(os_test_set_time_calls(), 1);
+    EXPECT_EQ(sync_failed, 0u);
 }
 
 TEST_F(ThreadedQuietSync, ManualAddressGetsOneAttempt) {
