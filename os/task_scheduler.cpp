@@ -122,7 +122,9 @@ std::wstring logon_task_xml(const std::wstring& user, const std::wstring& comman
            L"<Settings><MultipleInstancesPolicy>IgnoreNew</MultipleInstancesPolicy>"
            L"<DisallowStartIfOnBatteries>false</DisallowStartIfOnBatteries>"
            L"<StopIfGoingOnBatteries>false</StopIfGoingOnBatteries>"
-           L"<ExecutionTimeLimit>PT0S</ExecutionTimeLimit><Enabled>true</Enabled></Settings>"
+           // Normal priority: the scheduler's own default, 7, would run the program and its
+           // time server below normal for the whole session.
+           L"<ExecutionTimeLimit>PT0S</ExecutionTimeLimit><Priority>5</Priority><Enabled>true</Enabled></Settings>"
            L"<Actions Context=\"Author\"><Exec><Command>" + start + L"</Command>"
            L"<Arguments>" + switches + L"</Arguments></Exec></Actions></Task>";
 }

@@ -303,18 +303,28 @@ def title(window_class):
 
 
 _TASK_DESCRIPTION = re.compile(r"<Description>Starts (.*) at the logon of [^<]*</Description>")
+_TASK_PRIORITY = re.compile(r"<Priority>(\d+)</Priority>")
+
+
+def logon_tasks():
+    """The texts of the logon tasks of the "Pendulark" folder as Wine keeps them."""
+    folder = os.path.join(wine_prefix(), "drive_c", "windows", "system32", "tasks", "Pendulark")
+    texts = []
+    for name in sorted(os.listdir(folder)) if os.path.isdir(folder) else []:
+        with open(os.path.join(folder, name), encoding="utf-8-sig") as f:
+            texts.append(f.read())
+    return texts
 
 
 def logon_task_commands():
-    """What the logon tasks of the "Pendulark" folder start, from their
-    descriptions: Wine keeps a task's description but none of its actions."""
-    folder = os.path.join(wine_prefix(), "drive_c", "windows", "system32", "tasks", "Pendulark")
-    commands = []
-    for name in sorted(os.listdir(folder)) if os.path.isdir(folder) else []:
-        with open(os.path.join(folder, name), encoding="utf-8-sig") as f:
-            found = _TASK_DESCRIPTION.search(f.read())
-        commands.append(html.unescape(found.group(1)) if found else "")
-    return commands
+    """What the logon tasks start, from their descriptions: Wine keeps a task's
+    description and settings but none of its actions."""
+    return [html.unescape(found.group(1)) if (found := _TASK_DESCRIPTION.search(text)) else ""
+            for text in logon_tasks()]
+
+
+def logon_task_priorities():
+    return [int(found.group(1)) if (found := _TASK_PRIORITY.search(text)) else None for text in logon_tasks()]
 
 
 def clock_seconds_pass(count):

@@ -140,6 +140,8 @@ class PendularkOptions(unittest.TestCase):
             self.close_options(harness.IDOK)
             harness.wait_until(lambda: harness.logon_task_commands() == commands, 30,
                                lambda: f"choice {choice} left the tasks {harness.logon_task_commands()}")
+            # Normal priority, not the scheduler's below-normal default of 7.
+            self.assertEqual(harness.logon_task_priorities(), [5] * len(commands))
 
     def test_ticking_server_answers_on_port_37_at_once(self):
         self.start()
