@@ -160,6 +160,8 @@ void SetLastError(DWORD code);
 #define WAIT_OBJECT_0 0u
 #define WAIT_TIMEOUT 258u
 HANDLE CreateMutexA(void* security, BOOL initial_owner, const char* name);
+HANDLE CreateEventA(void* security, BOOL manual_reset, BOOL initial_state, const char* name);
+BOOL SetEvent(HANDLE event);
 HANDLE CreateThread(void* security, size_t stack, LPTHREAD_START_ROUTINE start, LPVOID param,
                     DWORD flags, DWORD* thread_id);
 DWORD WaitForSingleObject(HANDLE object, DWORD milliseconds);

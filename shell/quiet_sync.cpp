@@ -10,6 +10,9 @@
 
 uint32_t wrap_count;
 uint32_t cycle_start_index;
+HANDLE quiet_stop_event;
+
+static bool stop_asked() { return quiet_stop_event && WaitForSingleObject(quiet_stop_event, 0) == WAIT_OBJECT_0; }
 
 // Loads the next entry of the list; server_index then names the entry after it.
 static void load_next_server() {
@@ -25,7 +28,7 @@ static void quiet_attempt() {
     load_next_server();
     uint32_t countdown = settings.sync_timeout_seconds;
     if (!start_sync_worker()) sync_failed = 1;
-    while (!sync_failed && sync_step != step_valid && countdown > 0) {
+    while (!sync_failed && sync_step != step_valid && countdown > 0 && !stop_asked()) {
         wait_for_sync_result(1000);
         countdown--;
     }
@@ -34,7 +37,7 @@ static void quiet_attempt() {
         abort_sync_attempt();
         sync_failed = 1;
     }
-    if (sync_failed && log_errors()) write_log_with_server("No response from ");
+    if (sync_failed && log_errors() && !stop_asked()) write_log_with_server("No response from ");
 }
 
 void quiet_sync_walk() {
@@ -45,12 +48,13 @@ void quiet_sync_walk() {
     do {
         quiet_attempt();
     } while (sync_failed && settings.server_index != cycle_start_index && effective_server_source() == source_list &&
-             wrap_count <= 1);
+             wrap_count <= 1 && !stop_asked());
     // Every success is the answer of the attempt just made, after a second wrap too.
     if (!sync_failed) correct_clock(1);
 }
 
 void run_quiet_sync() {
+    quiet_stop_event = CreateEventA(nullptr, TRUE, FALSE, quiet_stop_event_name);
     quiet_sync_walk();
     stop_sync_worker();
     ExitProcess(0);

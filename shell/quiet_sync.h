@@ -2,8 +2,14 @@
 #pragma once
 #include <stdint.h>
 
+#include "os/win32.h"
+
 extern uint32_t wrap_count;
 extern uint32_t cycle_start_index;
+// Set by a start of the program's window, which the run at logon would keep
+// waiting: the walk then ends at once, without a correction.
+extern HANDLE quiet_stop_event;
+constexpr char quiet_stop_event_name[] = "Pendulark.exe: end the run at logon";
 
 // Walks the server list until an attempt succeeds and corrects the clock with it.
 void quiet_sync_walk();

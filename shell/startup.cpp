@@ -29,10 +29,10 @@ static void run_message_loop() {
 }
 
 // The running copy's window, or none; a copy that is just ending still holds
-// the mutex for a moment, so a start that finds no window looks again a
-// little later. Returns with the mutex ours when no other copy runs.
-static bool another_copy_runs(HWND* running) {
-    for (int look = 0; look < 20; look++) {
+// the mutex for a moment, so a start that finds no window looks again every
+// tenth of a second. Returns with the mutex ours when no other copy runs.
+static bool another_copy_runs(HWND* running, int looks) {
+    for (int look = 0; look < looks; look++) {
         HANDLE mutex = CreateMutexA(nullptr, FALSE, PROGRAM_FILE_NAME);
         if (GetLastError() != ERROR_ALREADY_EXISTS) return false;
         CloseHandle(mutex);
@@ -40,6 +40,14 @@ static bool another_copy_runs(HWND* running) {
         if (*running) return true;
         Sleep(100);
     }
+    return true;
+}
+
+static bool stop_quiet_run() {
+    HANDLE stop = OpenEventA(EVENT_MODIFY_STATE, FALSE, quiet_stop_event_name);
+    if (!stop) return false;
+    SetEvent(stop);
+    CloseHandle(stop);
     return true;
 }
 
@@ -51,11 +59,21 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
         ExitProcess(0);
     }
     HWND running = nullptr;
-    if (another_copy_runs(&running)) {
+    bool user_start = command_switch() != switch_quiet;
+    bool other = another_copy_runs(&running, 20);
+    // The run at logon has no window and may wait minutes for its servers; a
+    // user who starts the program wants it now, so the run is told to end.
+    bool told = other && !running && user_start && stop_quiet_run();
+    if (told) other = another_copy_runs(&running, 100);
+    if (other) {
         // A user who starts the program again wants to see it; the unattended run ends unseen.
-        if (running && command_switch() != switch_quiet) {
+        if (running && user_start) {
             AllowSetForegroundWindow(ASFW_ANY);
             PostMessageA(running, WM_SHOW_RUNNING, 0, 0);
+        } else if (told) {
+            // The run at logon did not end when told: never end with nothing shown.
+            MessageBoxA(nullptr, "Pendulark is still setting the clock at logon. Please start it again in a minute.",
+                        "Pendulark " PROGRAM_VERSION_TEXT, MB_OK | MB_ICONINFORMATION);
         }
         ExitProcess(0);
     }

@@ -73,6 +73,7 @@ void reset_program_state() {
     time_zone_display_name[0] = 0;
     server_clock_tick = 0;
     wrap_count = 0;
+    quiet_stop_event = nullptr;
     forget_sntp_upstream();
     forget_sntp_clients();
     cycle_start_index = 0;

@@ -61,6 +61,20 @@ class PendularkQuietRun(unittest.TestCase):
         self.assertEqual(reference.count("sntp"), 1)
         self.assertEqual(log, ["No response from 127.0.9.23"])
 
+    def test_a_start_of_the_window_ends_a_run_at_logon_that_waits(self):
+        directory = harness.scratch_dir("quiet-then-window")
+        address = "127.0.9.25"
+        harness.write_servers(directory, [address])
+        harness.write_settings(directory, server_index=1, log_level=3, protocol=PROTOCOL_SNTP, sync_timeout_seconds=90)
+        with harness.ReferenceServer(address, mode="silent") as reference:
+            quiet = harness.start(directory, "Pendulark.exe", "/q")
+            self.addCleanup(harness.finish, quiet, 10)
+            harness.wait_until(lambda: reference.count("sntp") == 1, 30, "the run at logon asked nobody")
+            # The user's start: the window comes, and the run at logon is gone.
+            harness.open_pendulark(self, directory=directory, initialised=False)
+            self.assertEqual(harness.finish(quiet, 30), 0, "the run at logon did not end when told")
+        self.assertEqual(harness.log_entries(directory), [], "a stop is no failure to log")
+
     def test_a_renamed_copy_keeps_its_files_and_its_logon_task_starts_its_quiet_run(self):
         # A path with a space and a copy renamed as a browser names a second
         # download: the cases an unquoted value or the usual name got wrong.

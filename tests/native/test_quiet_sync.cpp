@@ -5,6 +5,7 @@
 
 #include "replies.h"
 #include "server_walk.h"
+#include "tests/wait_until.h"
 #include "base/filetime.h"
 #include "base/text.h"
 #include "shell/quiet_sync.h"
@@ -94,6 +95,32 @@ TEST_F(ThreadedQuietSync, AReplyInTheLastSecondIsTaken) {
     quiet_sync_walk();
     EXPECT_EQ(os_test_set_time_calls(), 1);
     EXPECT_EQ(sync_failed, 0u);
+}
+
+// A start of the program's window tells the run at logon to end: it ends
+// within about a second, with the entries after the one it asked untried.
+TEST_F(ThreadedQuietSync, AStopEndsTheWalkAtOnce) {
+    LoopbackServer silent(false, servers[0], no_answer);
+    ASSERT_TRUE(silent.bound());
+    quiet_stop_event = CreateEventA(nullptr, TRUE, FALSE, quiet_stop_event_name);
+    settings.protocol = protocol_sntp;
+    settings.sync_timeout_seconds = 60;
+    settings.server_index = 5;
+    settings.log_level = 3;
+    std::thread starter([] {
+        wait_until([] { return sync_step >= step_connected; });
+        HANDLE stop = CreateEventA(nullptr, TRUE, FALSE, quiet_stop_event_name);  // another process's handle
+        SetEvent(stop);
+        CloseHandle(stop);
+    });
+    auto started = std::chrono::steady_clock::now();
+    quiet_sync_walk();
+    starter.join();
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(10));
+    EXPECT_EQ(silent.requests(), 1);
+    EXPECT_EQ(os_test_set_time_calls(), 0);
+    EXPECT_FALSE(exists("dLog.txt")) << "a stop is no failure to log";
+    CloseHandle(quiet_stop_event);
 }
 
 TEST_F(ThreadedQuietSync, ManualAddressGetsOneAttempt) {

@@ -36,6 +36,8 @@ struct State {
     std::string race_path, race_bytes;
     std::map<std::string, std::map<std::string, std::string>> registry;
     std::map<std::string, int> mutexes;
+    // Named events share their state, as two processes' handles to one event do.
+    std::map<std::string, std::shared_ptr<std::atomic<bool>>> events;
     bool privilege_available = true;
     int privilege_adjustments = 0;
     int winsock_users = 0;
@@ -111,7 +113,7 @@ inline State& state() { return machine().state; }
 extern thread_local DWORD last_error;
 
 // What a handle stands for.
-enum Kind { kFile, kThread, kMutex, kKey, kToken };
+enum Kind { kFile, kThread, kMutex, kEvent, kKey, kToken };
 
 struct Thread {
     std::mutex lock;
@@ -130,6 +132,7 @@ struct Object {
     DWORD access = 0, share = 0;
     std::string path;
     std::shared_ptr<Thread> thread;
+    std::shared_ptr<std::atomic<bool>> signaled;  // an event's
 };
 
 // Registry keys and host names compare without case.

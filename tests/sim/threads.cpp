@@ -15,6 +15,22 @@ HANDLE CreateMutexA(void*, BOOL, const char* name) {
     return new Object(kMutex);
 }
 
+// Manual-reset events, as the program uses them.
+HANDLE CreateEventA(void*, BOOL, BOOL initial_state, const char* name) {
+    std::lock_guard<std::mutex> g(machine().lock);
+    Object* o = new Object(kEvent);
+    std::shared_ptr<std::atomic<bool>>& shared = state().events[name ? name : ""];
+    if (!name || !shared) o->signaled = std::make_shared<std::atomic<bool>>(initial_state);
+    if (name && !shared) shared = o->signaled;
+    if (name) o->signaled = shared;
+    return o;
+}
+
+BOOL SetEvent(HANDLE event) {
+    ((Object*)event)->signaled->store(true);
+    return TRUE;
+}
+
 // Outlives a reset: a thread let go of by one test may still end in the next.
 static std::atomic<int> live_threads;
 
@@ -38,6 +54,14 @@ HANDLE CreateThread(void*, size_t, LPTHREAD_START_ROUTINE start, LPVOID param, D
 
 DWORD WaitForSingleObject(HANDLE object, DWORD milliseconds) {
     Object* o = (Object*)object;
+    if (o->kind == kEvent) {
+        auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
+        while (!o->signaled->load()) {
+            if (milliseconds != INFINITE && std::chrono::steady_clock::now() >= until) return WAIT_TIMEOUT;
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        return WAIT_OBJECT_0;
+    }
     if (o->kind != kThread) return WAIT_OBJECT_0;
     std::unique_lock<std::mutex> g(o->thread->lock);
     auto done = [&] { return o->thread->done; };
