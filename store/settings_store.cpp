@@ -3,21 +3,24 @@
 #include <string.h>
 
 #include "base/program.h"
+#include "base/status_line.h"
 #include "base/text.h"
 #include "store/directories.h"
 #include "store/server_list.h"
 #include "store/start_at_logon.h"
+#include "store/sync_log.h"
 
 settings_record settings;
 uint32_t settings_unreadable;
+uint32_t save_failures_told;
 
 static void settings_path(const char* name, char* out) { path_in(data_dir, name, out); }
 
 uint32_t read_settings_header(HANDLE file) {
     char magic[5], digits[3];
     DWORD got_magic = 0, got_digits = 0;
-    ReadFile(file, magic, 5, &got_magic, nullptr);
-    ReadFile(file, digits, 3, &got_digits, nullptr);
+    if (!ReadFile(file, magic, 5, &got_magic, nullptr) || !ReadFile(file, digits, 3, &got_digits, nullptr))
+        return header_unreadable;
     if (got_magic != 5 || got_digits != 3 || memcmp(magic, "SYNC1", 5) != 0) return header_not_sync1;
     if (memcmp(digits, settings_release, 3) == 0) return header_current;
     return int_of_text(digits, 3);
@@ -83,12 +86,17 @@ static void read_settings_file() {
     uint32_t release = read_settings_header(file);
     if (release == header_not_sync1 || release < 113) {
         reset_settings();
-    } else {
+    } else if (release != header_unreadable) {
         // A short file fills the front of the record; the rest keeps what it held.
         DWORD got = 0;
-        ReadFile(file, &settings, sizeof settings, &got, nullptr);
-        if (release == 113) reset_time_settings();
+        if (!ReadFile(file, &settings, sizeof settings, &got, nullptr)) release = header_unreadable;
+        else if (release == 113) reset_time_settings();
         repair_settings();
+    }
+    // A locked range or a failing disk is the user's file all the same: never saved over.
+    if (release == header_unreadable) {
+        settings_unreadable = 1;
+        reset_settings();
     }
     CloseHandle(file);
 }
@@ -119,9 +127,18 @@ static bool write_settings_file() {
     return ok;
 }
 
+// Once a run for each kind of failure, on the status line and in the log.
+static void tell_save_failure(uint32_t failure, const char* text) {
+    if (save_failures_told & failure) return;
+    save_failures_told |= failure;
+    show_status(text);
+    status_hold_ticks = hold_result;
+    write_log(text);
+}
+
 void save_settings() {
     // Defaults saved over a file we could not read would lose the user's settings.
     if (settings_unreadable) return;
-    write_settings_file();
-    update_start_at_logon();
+    if (!write_settings_file()) tell_save_failure(save_failure_file, settings_unsaved_text);
+    if (!update_start_at_logon()) tell_save_failure(save_failure_logon, start_at_logon_unsaved_text);
 }

@@ -132,6 +132,9 @@ constexpr const setting_range& range_of(uint32_t settings_record::*field) {
 // 1 when "dSync.dat" exists but could not be read: this run then runs on
 // defaults and never saves over it.
 extern uint32_t settings_unreadable;
+// The failures of saving that this run has told the user of, once each (save_failure_ bits).
+extern uint32_t save_failures_told;
+enum { save_failure_file = 1, save_failure_logon = 2 };
 constexpr const char* settings_unreadable_text = "dSync.dat could not be read: defaults this run, nothing saved";
 
 // Release digits this program writes after "SYNC1".
@@ -140,7 +143,11 @@ constexpr const char* settings_release = PROGRAM_RELEASE_DIGITS;
 constexpr const char* default_address_a = "129.6.15.28";
 constexpr const char* default_address_b = "129.6.15.29";
 
+constexpr const char* settings_unsaved_text = "dSync.dat could not be written: this run's changes are not kept";
+constexpr const char* start_at_logon_unsaved_text = "The start at logon could not be registered";
+
 constexpr uint32_t header_not_sync1 = 1001;
+constexpr uint32_t header_unreadable = 1002;  // the file opened, but reading it failed
 constexpr uint32_t header_current = 1000;
 
 // The longest start-with-Windows value: the quoted program path and " /q".

@@ -28,7 +28,7 @@ static void quoted_program(char (&out)[run_command_size]) {
     text_append(out, sizeof out, "\"");
 }
 
-static void write_run_value() {
+static bool write_run_value() {
     // Quoted, so that Windows finds the program whatever its path holds, and the
     // switch apart from it, where start-up reads the first argument.
     char command[run_command_size];
@@ -40,10 +40,12 @@ static void write_run_value() {
     HKEY key;
     if (RegCreateKeyExA(HKEY_CURRENT_USER, run_key, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_WRITE, nullptr, &key,
                         nullptr) != ERROR_SUCCESS)
-        return;
+        return false;
     // A REG_SZ's size counts its terminating zero.
-    RegSetValueExA(key, run_value, 0, REG_SZ, (const BYTE*)command, (DWORD)text_length(command, sizeof command) + 1);
+    LONG written = RegSetValueExA(key, run_value, 0, REG_SZ, (const BYTE*)command,
+                                  (DWORD)text_length(command, sizeof command) + 1);
     RegCloseKey(key);
+    return written == ERROR_SUCCESS;
 }
 
 // One task per user, since every user of the machine may choose differently.
@@ -63,21 +65,22 @@ static bool register_user_task(const char* name) {
     return register_logon_task(task_folder, name, command, arguments);
 }
 
-void update_start_at_logon() {
+bool update_start_at_logon() {
     char name[task_name_size];
     bool named = user_task_name(name);
     if (settings.windows_start_action == windows_start_nothing) {
         if (named) delete_scheduled_task(task_folder, name);
         delete_run_value();
-        return;
+        return true;
     }
     // Without the program's path there is nothing true to write; what is there stays.
-    if (!program_path[0]) return;
+    if (!program_path[0]) return true;
     // Windows does not start a Run value that asks for elevation: the task is the
     // way there, and an older release's Run value gives way to it. Windows XP,
     // which has no such scheduler, keeps the Run value.
-    if (named && register_user_task(name)) delete_run_value();
-    else write_run_value();
+    if (!named || !register_user_task(name)) return write_run_value();
+    delete_run_value();
+    return true;
 }
 
 void remove_start_at_logon() {

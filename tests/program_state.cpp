@@ -25,6 +25,7 @@ void reset_program_state() {
     stop_sync_worker();
     memset(&settings, 0, sizeof settings);
     settings_unreadable = 0;
+    save_failures_told = 0;
     program_path[0] = 0;
     program_dir[0] = 0;
     data_dir[0] = 0;

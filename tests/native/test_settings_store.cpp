@@ -2,6 +2,8 @@
 
 #include "machine.h"
 #include "base/program.h"
+#include "base/status_line.h"
+#include "resources/pendulark_ids.h"
 #include "os/task_scheduler.h"
 #include "base/text.h"
 #include "shell/command_line.h"
@@ -160,7 +162,10 @@ TEST_F(SettingsStore, SaveWritesTheWholeImageAndLoadsItBack) {
     EXPECT_EQ(sync_aborted, 1u);
 }
 
-TEST_F(SettingsStore, FailedSaveKeepsTheOldFile) {
+// A save that cannot write keeps the old file whole and says so, once a run,
+// on the status line and in the log.
+TEST_F(SettingsStore, FailedSaveKeepsTheOldFileAndSaysSoOnce) {
+    main_window = (HWND)0x5354;
     load_settings();
     save_settings();
     std::string before = read("dSync.dat");
@@ -170,11 +175,37 @@ TEST_F(SettingsStore, FailedSaveKeepsTheOldFile) {
     ASSERT_NE(held, INVALID_HANDLE_VALUE);
     settings.server_index = 4;
     save_settings();
+    EXPECT_EQ(os_test_control_text(main_window, IDT_MAIN_STATUS), settings_unsaved_text);
+    save_settings();
     CloseHandle(held);
     EXPECT_EQ(read("dSync.dat"), before);
     EXPECT_FALSE(exists("dSync.new"));
+    std::string log = read("dLog.txt");
+    EXPECT_NE(log.find(settings_unsaved_text), std::string::npos);
+    EXPECT_EQ(log.find(settings_unsaved_text), log.rfind(settings_unsaved_text)) << "told once";
     save_settings();
     EXPECT_EQ(read("dSync.dat").substr(8, 4), std::string("\4\0\0\0", 4));
+}
+
+// A file that opens but cannot be read is the user's all the same: defaults
+// this run, and neither the file nor the logon task is saved over.
+TEST_F(SettingsStore, AReadErrorIsUnreadableNotForeign) {
+    os_test_set_program_path(os_test_windows_path(dir + "Pendulark.exe"));
+    set_up_directories(0);
+    load_settings();
+    settings.server_index = 4;
+    settings.windows_start_action = windows_start_program;
+    save_settings();
+    std::string before = read("dSync.dat");
+    auto tasks = os_test_tasks();
+    ASSERT_EQ(tasks.size(), 1u);
+    os_test_fail_reads(dir + "dSync.dat");
+    load_settings();
+    EXPECT_EQ(settings_unreadable, 1u);
+    EXPECT_EQ(settings.server_index, 0u);
+    save_settings();
+    EXPECT_EQ(read("dSync.dat"), before);
+    EXPECT_EQ(os_test_tasks(), tasks);
 }
 
 TEST_F(SettingsStore, ResetKeepsReservedWords) {

@@ -102,8 +102,21 @@ HANDLE CreateFileA(const char* name, DWORD access, DWORD share, void*, DWORD dis
     return o;
 }
 
+void os_test_fail_reads(const std::string& host_path) {
+    std::lock_guard<std::mutex> g(machine().lock);
+    state().failing_reads = host_path;
+}
+
 BOOL ReadFile(HANDLE file, void* buffer, DWORD size, DWORD* done, void*) {
     Object* o = (Object*)file;
+    {
+        std::lock_guard<std::mutex> g(machine().lock);
+        if (!state().failing_reads.empty() && o->path == state().failing_reads) {
+            if (done) *done = 0;
+            last_error = ERROR_LOCK_VIOLATION;
+            return FALSE;
+        }
+    }
     ssize_t n = read(o->fd, buffer, size);
     if (done) *done = n > 0 ? (DWORD)n : 0;
     return n >= 0;

@@ -36,6 +36,7 @@ struct State {
     std::string race_path, race_bytes;
     std::map<std::string, std::map<std::string, std::string>> registry;
     std::map<std::string, int> mutexes;
+    std::string failing_reads;  // host path of a file whose reads fail once it is open
     // Named events share their state, as two processes' handles to one event do.
     std::map<std::string, std::shared_ptr<std::atomic<bool>>> events;
     bool privilege_available = true;

@@ -43,6 +43,8 @@ void os_test_set_command_line(const std::string& line);
 // Another program writes bytes to a file (host path) just before the next call
 // that may create a file: the race between looking for a file and making it.
 void os_test_write_before_next_create(const std::string& host_path, const std::string& bytes);
+// Reads of this file fail once it is open, as a locked range or a failing disk makes them.
+void os_test_fail_reads(const std::string& host_path);
 // The long-date picture of the simulated user's locale ("" = the standard one).
 void os_test_set_long_date_format(const std::string& picture);
 
