@@ -59,8 +59,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     correct_clock(1);
     if (os_test_set_time_calls() != 1) abort();
     if (force_time_protocol) return 0;  // too far off: the whole seconds were taken instead
-    // Half the sum in 100 ns units, cut toward zero, then cut to the millisecond.
+    // Half the sum in 100 ns units, cut toward zero, then rounded to the nearest millisecond.
     int64_t shift = (int64_t)((__int128)sum * (int64_t)filetime_per_second / ((__int128)1 << 33));
-    if (set_time() != (now + (uint64_t)shift) / 10000 * 10000) abort();
+    if (set_time() != (now + (uint64_t)shift + 5000) / 10000 * 10000) abort();
     return 0;
 }
