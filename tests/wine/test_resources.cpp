@@ -40,15 +40,18 @@ std::set<int> icon_sizes(HMODULE module, int id) {
     return sizes;
 }
 
-TEST(Resources, PendularkRunsDpiAware) {
-    EXPECT_TRUE(IsProcessDPIAware());
-}
-
-TEST(Resources, SumwickDeclaresDpiAwareness) {
+// The manifests themselves: this Wine treats a program without one as DPI
+// aware too, so asking the running process proves nothing. This test program
+// carries Pendulark's resources.
+TEST(Resources, BothProgramsDeclareDpiAwareness) {
     HMODULE sumwick = sumwick_resources();
     ASSERT_NE(sumwick, nullptr);
-    std::string manifest = resource_bytes(sumwick, MAKEINTRESOURCEA(1), RT_MANIFEST);
-    EXPECT_NE(manifest.find(">true</dpiAware>"), std::string::npos) << manifest;
+    for (HMODULE program : {GetModuleHandleA(nullptr), sumwick}) {
+        std::string manifest = resource_bytes(program, MAKEINTRESOURCEA(1), RT_MANIFEST);
+        EXPECT_NE(manifest.find(">true</dpiAware>"), std::string::npos) << manifest;
+    }
+    std::string pendulark = resource_bytes(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(1), RT_MANIFEST);
+    EXPECT_NE(pendulark.find(">PerMonitorV2, System</dpiAwareness>"), std::string::npos) << pendulark;
     FreeLibrary(sumwick);
 }
 
