@@ -201,7 +201,7 @@ _winctl = _Winctl()
 # that ends up in COM inside a message sent by a thread that lives on can hang
 # under Wine, while a sender that has ended leaves nothing behind, as a user's
 # click leaves nothing.
-LOOKS = ("wait", "gone", "get-text", "checked", "visible", "enabled", "title", "rect", "census")
+LOOKS = ("wait", "gone", "get-text", "checked", "selected", "visible", "enabled", "title", "rect", "census")
 
 
 def winctl(*args, env=None, timeout=START_TIMEOUT):

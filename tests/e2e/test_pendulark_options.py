@@ -28,6 +28,16 @@ class PendularkOptions(unittest.TestCase):
         self.command(WINDOW, ids.IDB_MAIN_OPTIONS)
         self.assertEqual(harness.winctl("wait", OPTIONS, 10000).returncode, 0)
 
+    def choose(self, control, index):
+        """Selects an item of a list of Options and waits until the list shows it,
+        selecting again meanwhile: a dialog that is still starting may not have
+        taken the first selection."""
+        def chosen():
+            harness.winctl("select", OPTIONS, control, index)
+            return harness.winctl("selected", OPTIONS, control).stdout.strip() == str(index).encode()
+
+        harness.wait_until(chosen, 15, f"list {control} of Options never showed item {index}")
+
     def press(self, window, button):
         harness.winctl("click", window, button, timeout=10)
 
@@ -56,7 +66,7 @@ class PendularkOptions(unittest.TestCase):
         self.start()
         before = harness.saved_settings(self.directory)
         self.open_options()
-        harness.winctl("select", OPTIONS, ids.IDL_SETTINGS_LOG, 2)                # a list
+        self.choose(ids.IDL_SETTINGS_LOG, 2)                                      # a list
         self.press(OPTIONS, ids.IDX_SETTINGS_ON_TOP)                              # a check box
         harness.winctl("set-text", OPTIONS, ids.IDE_SETTINGS_TIMEOUT, "42")       # a number
         harness.winctl("set-text", OPTIONS, ids.IDE_SETTINGS_ADDRESS_A, "10.1.2.3")  # an address
@@ -136,7 +146,7 @@ class PendularkOptions(unittest.TestCase):
         program = '"Z:' + os.path.join(self.directory, "Pendulark.exe").replace("/", "\\") + '"'
         for choice, commands in ((1, [program]), (2, [program + " /q"]), (0, [])):
             self.open_options()
-            harness.winctl("select", OPTIONS, ids.IDL_SETTINGS_WINDOWS_START, choice)
+            self.choose(ids.IDL_SETTINGS_WINDOWS_START, choice)
             self.close_options(harness.IDOK)
             harness.wait_until(lambda: harness.logon_task_commands() == commands, 30,
                                lambda: f"choice {choice} left the tasks {harness.logon_task_commands()}")

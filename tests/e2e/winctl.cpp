@@ -10,6 +10,7 @@
 //   winctl get-text CLASS ID        print the text of child ID in UTF-8
 //   winctl checked CLASS ID         print the check state of button ID: 0, 1 or 2
 //   winctl select CLASS ID INDEX    select item INDEX of the drop-down list ID
+//   winctl selected CLASS ID        print the index of the drop-down list's selection (-1: none)
 //   winctl keyto CLASS ID VK        press and release a key in child control ID
 // CLASS may be CLASS:TITLE to tell windows of one class apart.
 //   winctl visible CLASS            exit 0 when the window is visible, 1 when hidden
@@ -112,6 +113,12 @@ static int control_command(const wchar_t* verb, HWND control, int argc, wchar_t*
         return PostMessageW(control, WM_KEYDOWN, key, 1) && PostMessageW(control, WM_KEYUP, key, 0xC0000001) ? 0 : 1;
     }
     if (!wcscmp(verb, L"post") && argc == 7) return post(control, argv + 4);
+    if (!wcscmp(verb, L"selected") && argc == 4) {
+        DWORD_PTR index = 0;
+        if (!send(control, CB_GETCURSEL, 0, 0, &index)) return 1;
+        print_utf8(std::to_wstring(static_cast<long>(static_cast<LRESULT>(index))));
+        return 0;
+    }
     if (!wcscmp(verb, L"checked") && argc == 4) {
         DWORD_PTR state = 0;
         if (!send(control, BM_GETCHECK, 0, 0, &state)) return 1;
