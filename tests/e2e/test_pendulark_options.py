@@ -39,7 +39,7 @@ class PendularkOptions(unittest.TestCase):
         harness.wait_until(chosen, 15, f"list {control} of Options never showed item {index}")
 
     def press(self, window, button):
-        harness.winctl("click", window, button, timeout=10)
+        harness.winctl("click", window, button, timeout=30)
 
     def close_options(self, button):
         self.press(OPTIONS, button)

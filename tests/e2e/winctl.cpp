@@ -46,7 +46,9 @@
 #include <string>
 #include <vector>
 
-static const DWORD message_timeout_ms = 5000;
+// Generous: a loaded two-core host running two Wine prefixes at once can keep
+// a window from its queue for seconds; a hung window still fails at once.
+static const DWORD message_timeout_ms = 15000;
 
 // CLASS, or CLASS:TITLE where two windows share a class (dialogs are all "#32770").
 static HWND find_window(const wchar_t* window_class) {
