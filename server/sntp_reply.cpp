@@ -135,7 +135,8 @@ int build_sntp_reply(const unsigned char* request, int length, uint32_t client, 
         } else {
             stratum = (unsigned char)(upstream.stratum + 1);
             // The upstream's warning of a leap second holds until its month ends.
-            if (upstream.leap < leap_unsynchronised && utc_month() == corrected_month) leap = (unsigned char)upstream.leap;
+            if (upstream.leap != 0 && upstream.leap < leap_unsynchronised && utc_month() == corrected_month)
+                leap = (unsigned char)upstream.leap;
             put32(reply + 4, upstream.root_delay);
             put32(reply + 8, grown_dispersion(upstream.root_dispersion, since));
             memcpy(reply + 12, &upstream.reference_id, 4);
