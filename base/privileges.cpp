@@ -1,20 +1,33 @@
 #include "base/privileges.h"
 
-int enable_privilege(const char* name) {
+#include "base/text.h"
+
+bool enable_privilege(const char* name) {
     OSVERSIONINFOA version{};
     version.dwOSVersionInfoSize = sizeof version;
     GetVersionExA(&version);
-    if (version.dwPlatformId != VER_PLATFORM_WIN32_NT) return 1;
+    // Windows 9x has no privileges: nothing stands in the way.
+    if (version.dwPlatformId != VER_PLATFORM_WIN32_NT) return true;
     HANDLE token;
-    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, &token)) return 1;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, &token)) return false;
     TOKEN_PRIVILEGES privileges{};
     privileges.PrivilegeCount = 1;
     privileges.Privileges[0].Attributes = SE_PRIVILEGE_ENABLED;
-    if (!LookupPrivilegeValueA(nullptr, name, &privileges.Privileges[0].Luid)) {
-        CloseHandle(token);
-        return 1;
-    }
-    AdjustTokenPrivileges(token, FALSE, &privileges, 0, nullptr, nullptr);
+    bool enabled = LookupPrivilegeValueA(nullptr, name, &privileges.Privileges[0].Luid) &&
+                   AdjustTokenPrivileges(token, FALSE, &privileges, 0, nullptr, nullptr) &&
+                   // A token without the privilege "succeeds" and says so only here.
+                   GetLastError() != ERROR_NOT_ALL_ASSIGNED;
     CloseHandle(token);
-    return 0;
+    return enabled;
+}
+
+void refusal_text(DWORD error, char (&out)[refusal_text_size]) {
+    if (error == ERROR_PRIVILEGE_NOT_HELD) {
+        text_copy(out, sizeof out, "privilege not held");
+        return;
+    }
+    char number[12];
+    text_of_int((int32_t)error, number);
+    text_copy(out, sizeof out, "error ");
+    text_append(out, sizeof out, number);
 }

@@ -41,7 +41,9 @@ void restore_time_zone() {
     enable_privilege("SeTimeZonePrivilege");
     if (!SetTimeZoneInformation(&settings.saved_time_zone)) {
         // The user asked for the zone to be guarded: a refusal is not kept quiet.
-        if (log_errors()) write_log("Time Zone Restore Failed");
+        char why[refusal_text_size];
+        refusal_text(GetLastError(), why);
+        if (log_errors()) write_log("Time Zone Restore Failed", why);
         return;
     }
     broadcast_change(WM_WININICHANGE);

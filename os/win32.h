@@ -107,6 +107,8 @@ typedef DWORD(WINAPI* LPTHREAD_START_ROUTINE)(LPVOID);
 #define ERROR_SHARING_VIOLATION 32L
 #define ERROR_INSUFFICIENT_BUFFER 122L
 #define ERROR_ALREADY_EXISTS 183L
+#define ERROR_NOT_ALL_ASSIGNED 1300L
+#define ERROR_PRIVILEGE_NOT_HELD 1314L
 #define INVALID_HANDLE_VALUE ((HANDLE)(intptr_t)-1)
 
 // Files
@@ -364,8 +366,15 @@ BOOL AdjustTokenPrivileges(HANDLE token, BOOL disable_all, TOKEN_PRIVILEGES* sta
 #ifndef SOMAXCONN
 #define SOMAXCONN 4096
 #endif
+#define WSAENETDOWN 10050
+#define WSAENETUNREACH 10051
+#define WSAECONNRESET 10054
+#define WSAECONNREFUSED 10061
+#define WSAEHOSTUNREACH 10065
 int WSAStartup(WORD version, WSADATA* data);
 int WSACleanup();
+// The last socket call's errno under its Winsock number.
+int WSAGetLastError();
 int closesocket(SOCKET s);
 // Name look-ups go through the simulated machine, so that a test can name its
 // own hosts and hold a look-up as long as a slow resolver would.

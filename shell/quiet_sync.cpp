@@ -27,7 +27,7 @@ static void quiet_attempt() {
     sync_failed = 0;
     load_next_server();
     uint32_t countdown = settings.sync_timeout_seconds;
-    if (!start_sync_worker()) sync_failed = 1;
+    if (!start_sync_worker()) fail_attempt(failure_no_worker);
     while (!sync_failed && sync_step != step_valid && countdown > 0 && !stop_asked()) {
         wait_for_sync_result(1000);
         countdown--;
@@ -35,9 +35,9 @@ static void quiet_attempt() {
     // A reply that came in the last second counts, as it does for Check.
     if (!sync_failed && sync_step != step_valid) {
         abort_sync_attempt();
-        sync_failed = 1;
+        fail_attempt(failure_timed_out);
     }
-    if (sync_failed && log_errors() && !stop_asked()) write_log_with_server("No response from ");
+    if (sync_failed && log_errors() && !stop_asked()) log_no_response();
 }
 
 void quiet_sync_walk() {

@@ -78,7 +78,7 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
         ExitProcess(0);
     }
     // A failure shows only when setting the clock fails; later users reset the flag.
-    sync_failed = enable_time_privilege();
+    sync_failed = enable_time_privilege() ? 0 : 1;
     // The date picker and address box of the settings, and the tooltips of every window.
     INITCOMMONCONTROLSEX controls{sizeof controls, ICC_DATE_CLASSES | ICC_INTERNET_CLASSES | ICC_BAR_CLASSES};
     InitCommonControlsEx(&controls);

@@ -16,8 +16,8 @@ constexpr uint32_t log_rotate_size = 1000000;
 // A log that cannot be rotated stops growing here: later lines are dropped.
 constexpr uint32_t log_size_limit = 4000000;
 
-// Appends one line; 0 only when the log could not be made again after a rotation.
-// Callers decide by log_level whether to call.
-int write_log(const char* text);
-// The text followed by current_server_name.
-int write_log_with_server(const char* text);
+// Appends one line, the text followed by " (why)" when why is given; false
+// when it could not be written. Callers decide by log_level whether to call.
+bool write_log(const char* text, const char* why = "");
+// The text followed by current_server_name, then as write_log.
+bool write_log_with_server(const char* text, const char* why = "");

@@ -54,9 +54,11 @@ static uint64_t within_the_hour(uint64_t target) {
     return best;
 }
 
-static void log_correction(const char* old_time) {
+static void log_correction(const char* old_time, DWORD refusal) {
     if (sync_failed && log_errors()) {
-        write_log("Error setting Time Change Privileges");
+        char why[refusal_text_size];
+        refusal_text(refusal, why);
+        write_log("Error setting Time Change Privileges", why);
     } else if (!sync_failed && settings.log_level == log_level_all) {
         char line[server_name_size] = "Pendularked: Old time was ";
         text_append(line, sizeof line, old_time);
@@ -98,8 +100,13 @@ void correct_clock(int apply) {
     FileTimeToSystemTime(&target_ft, &target);
     char old_time[server_name_size] = "";
     GetTimeFormatA(0, 0, nullptr, nullptr, old_time, sizeof old_time);
-    if (SetSystemTime(&target)) broadcast_change(WM_TIMECHANGE);
-    else sync_failed = 1;
+    DWORD refusal = ERROR_SUCCESS;
+    if (SetSystemTime(&target)) {
+        broadcast_change(WM_TIMECHANGE);
+    } else {
+        refusal = GetLastError();
+        sync_failed = 1;
+    }
 
     correct_mode = 0;
     server_clock_tick = GetTickCount();
@@ -113,7 +120,7 @@ void correct_clock(int apply) {
         else forget_sntp_upstream();
     }
     server_clock_valid = 1;
-    log_correction(old_time);
+    log_correction(old_time, refusal);
 }
 
-int enable_time_privilege() { return enable_privilege("SeSystemtimePrivilege"); }
+bool enable_time_privilege() { return enable_privilege("SeSystemtimePrivilege"); }

@@ -9,5 +9,5 @@ extern uint32_t server_clock_tick;
 // server_clock and, with apply 1, sets the clock. A clock that cannot be set
 // leaves sync_failed set.
 void correct_clock(int apply);
-// Enables the system-time privilege of the process: 0 when adjusted, 1 otherwise.
-int enable_time_privilege();
+// Enables the system-time privilege of the process; false when the account lacks it.
+bool enable_time_privilege();

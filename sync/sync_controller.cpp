@@ -44,7 +44,19 @@ static void show_address_status(const char* text) {
 
 static void start_attempt() {
     // A worker that cannot be made is a failure the next tick handles.
-    if (!start_sync_worker()) sync_failed = 1;
+    if (!start_sync_worker()) fail_attempt(failure_no_worker);
+}
+
+void fail_attempt(uint32_t reason) {
+    sync_failure = reason;
+    sync_failure_detail = 0;
+    sync_failed = 1;
+}
+
+void log_no_response() {
+    char reason[failure_text_size];
+    sync_failure_text(sync_failure, sync_failure_detail, reason);
+    write_log_with_server("No response from ", reason);
 }
 
 // A list without one usable entry has no server to ask: the cycle ends as a
@@ -186,7 +198,7 @@ static void count_time_out() {
     if (timeout_ticks != 0) return;
     show_name_status("Time out on ");
     abort_sync_attempt();
-    sync_failed = 1;
+    fail_attempt(failure_timed_out);
     sync_step = 0;
     shown_step = 0;
     if (effective_server_source() == source_list && settings.default_server_only == 0) sync_aborted = 0;
@@ -197,7 +209,7 @@ static void handle_failure(HWND window) {
     sync_failed = 0;
     sync_step = 0;
     shown_step = 0;
-    if (log_errors()) write_log_with_server("No response from ");
+    if (log_errors()) log_no_response();
     if (settings.default_server_only || effective_server_source() != source_list || sync_aborted) {
         KillTimer(window, TIMER_SYNC);
         end_sync_cycle(window);

@@ -42,3 +42,7 @@ uint32_t load_list_entry();
 
 // Stops the running worker: its socket is closed and it has a second to end.
 void abort_sync_attempt();
+// Fails the attempt on this side (a time-out, no worker) for the given reason.
+void fail_attempt(uint32_t reason);
+// "No response from <server> (why)".
+void log_no_response();

@@ -23,6 +23,8 @@ std::atomic<uint32_t> force_time_protocol;
 std::atomic<uint32_t> auto_protocol{1};
 std::atomic<uint32_t> reply_protocol;
 std::atomic<uint32_t> server_clock_valid;
+std::atomic<uint32_t> sync_failure;
+std::atomic<uint32_t> sync_failure_detail;
 
 std::mutex sync_text_lock;
 char server_address_text[server_address_size];
@@ -62,7 +64,28 @@ struct attempt {
     bool time_protocol = false;
     uint32_t seconds = 0;
     uint32_t address = 0;  // the server's IPv4 address, network order
+    uint32_t failure = failure_none, detail = 0;
 };
+
+bool fail(attempt& a, uint32_t why, uint32_t detail = 0) {
+    a.failure = why;
+    a.detail = detail;
+    return false;
+}
+
+// What the last socket call's error says of the server.
+bool socket_failed(attempt& a) {
+    int error = WSAGetLastError();
+    switch (error) {
+        // A UDP port nobody listens on comes back as a reset of the "connection".
+        case WSAECONNREFUSED:
+        case WSAECONNRESET: return fail(a, failure_refused);
+        case WSAENETUNREACH:
+        case WSAEHOSTUNREACH:
+        case WSAENETDOWN: return fail(a, failure_unreachable);
+        default: return fail(a, failure_network, (uint32_t)error);
+    }
+}
 
 // Runs f under the attempt lock if this attempt is still the current one.
 template <typename F>
@@ -84,7 +107,11 @@ void publish_step(const attempt& a, uint32_t step) {
 }
 
 void publish_failure(const attempt& a) {
-    publish(a, [] { sync_failed = 1; });
+    publish(a, [&] {
+        sync_failure = a.failure;
+        sync_failure_detail = a.detail;
+        sync_failed = 1;
+    });
 }
 
 attempt_settings take_settings() {
@@ -112,7 +139,7 @@ bool choose_time_protocol(const attempt& a) {
 
 bool open_socket(attempt& a) {
     a.socket = a.time_protocol ? socket(AF_INET, SOCK_STREAM, IPPROTO_TCP) : socket(AF_INET, SOCK_DGRAM, 0);
-    if (a.socket == INVALID_SOCKET) return false;
+    if (a.socket == INVALID_SOCKET) return fail(a, failure_no_socket);
     if (!publish(a, [&] { sync_socket = a.socket; })) {
         // Stopped already: nobody else will close it.
         closesocket(a.socket);
@@ -122,27 +149,29 @@ bool open_socket(attempt& a) {
     return true;
 }
 
-bool resolve_server(const attempt& a, in_addr* address) {
+bool resolve_server(attempt& a, in_addr* address) {
     const char* name = a.given.server_name;
     bool manual = a.given.server_source != source_list;
     if (manual) publish(a, [&] { set_current_server_name(name); });
     address->s_addr = inet_addr(name);
     if (address->s_addr != INADDR_NONE) return true;
     // Manual addresses are dotted text only; they are never looked up.
-    if (manual) return false;
+    if (manual) return fail(a, failure_not_an_address);
     hostent* host = gethostbyname(name);
-    if (!host || host->h_addrtype != AF_INET || host->h_length != 4 || !host->h_addr_list[0]) return false;
+    if (!host || host->h_addrtype != AF_INET || host->h_length != 4 || !host->h_addr_list[0])
+        return fail(a, failure_name_not_found);
     memcpy(&address->s_addr, host->h_addr_list[0], 4);
     return true;
 }
 
 // Reads exactly count bytes; a closed connection, an error or a stop fails at once.
-bool receive_exactly(const attempt& a, unsigned char* buffer, int count) {
+bool receive_exactly(attempt& a, unsigned char* buffer, int count) {
     int at = 0;
     while (count > 0) {
         if (!still_current(a)) return false;
         int got = recv(a.socket, (char*)buffer + at, count, 0);
-        if (got == SOCKET_ERROR || got <= 0) return false;
+        if (got == SOCKET_ERROR) return socket_failed(a);
+        if (got <= 0) return fail(a, failure_closed);
         at += got;
         count -= got;
     }
@@ -180,7 +209,8 @@ void publish_upstream(const attempt& a, const sntp_upstream& upstream) {
 bool exchange_time_protocol(attempt& a) {
     unsigned char reply[time_protocol_reply_size];
     uint32_t seconds;
-    if (!receive_exactly(a, reply, sizeof reply) || !read_time_protocol_reply(reply, &seconds)) return false;
+    if (!receive_exactly(a, reply, sizeof reply)) return false;
+    if (!read_time_protocol_reply(reply, &seconds)) return fail(a, failure_no_time);
     // Whole seconds, and the clock is set from them: up to a second off.
     publish_upstream(a, {time_protocol_upstream_stratum, 0, 0x10000, a.address});
     publish_reply(a);
@@ -200,7 +230,8 @@ bool exchange_sntp(attempt& a) {
     uint64_t t4 = filetime_to_timestamp(clock_now());
     int64_t sum;
     uint64_t t3;
-    if (!read_sntp_reply(reply, t1, t4, &t3, &sum)) return false;
+    uint32_t fault = sntp_reply_fault(reply, t1, t4, &t3, &sum, &a.detail);
+    if (fault != failure_none) return fail(a, fault, a.detail);
     a.seconds = (uint32_t)(t3 >> 32);
     // This exchange's round trip adds to the server's own distance from its
     // reference, in delay and, half of it, in dispersion (16.16 seconds).
@@ -220,7 +251,7 @@ bool exchange_sntp(attempt& a) {
 
 bool exchange(attempt& a) {
     WSADATA data;
-    if (WSAStartup(0x0101, &data) != 0) return false;
+    if (WSAStartup(0x0101, &data) != 0) return fail(a, failure_no_socket);
     a.winsock = true;
     publish_step(a, step_sockets);
     if (!open_socket(a)) return false;
@@ -238,7 +269,8 @@ bool exchange(attempt& a) {
     peer.sin_port = htons(a.time_protocol ? time_protocol_port : sntp_port);
     peer.sin_addr = address;
     a.address = address.s_addr;
-    if (!still_current(a) || connect(a.socket, (const sockaddr*)&peer, sizeof peer) == SOCKET_ERROR) return false;
+    if (!still_current(a)) return false;
+    if (connect(a.socket, (const sockaddr*)&peer, sizeof peer) == SOCKET_ERROR) return socket_failed(a);
     publish_step(a, step_connected);
     return a.time_protocol ? exchange_time_protocol(a) : exchange_sntp(a);
 }
@@ -271,7 +303,7 @@ DWORD WINAPI sync_worker(LPVOID param) {
     release_socket(*a);
     // Its own reference: the next attempt and the time server hold theirs.
     if (a->winsock) WSACleanup();
-    if (ok && !date_window_accepts(*a)) ok = false;
+    if (ok && !date_window_accepts(*a)) ok = fail(*a, failure_date_window);
     if (!ok) publish_failure(*a);
     else publish_step(*a, step_valid);
     attempt_ended.notify_all();
@@ -288,19 +320,63 @@ bool read_time_protocol_reply(const unsigned char (&reply)[time_protocol_reply_s
     return *seconds != 0;
 }
 
-bool read_sntp_reply(const unsigned char (&reply)[sntp_packet_size], uint64_t t1, uint64_t t4, uint64_t* transmit,
-                     int64_t* sum) {
+uint32_t sntp_reply_fault(const unsigned char (&reply)[sntp_packet_size], uint64_t t1, uint64_t t4,
+                          uint64_t* transmit, int64_t* sum, uint32_t* detail) {
     unsigned leap = reply[0] >> 6, mode = reply[0] & 7, stratum = reply[1];
-    if (mode != 4 || leap == 3 || stratum == 0 || stratum > 15) return false;
+    if (mode != 4) return failure_not_a_reply;
+    if (stratum == 0) {
+        *detail = read_be32(reply + 12);
+        return failure_kiss_of_death;
+    }
+    if (leap == 3 || stratum > 15) return failure_unsynchronised;
+    if (read_be64(reply + 24) != t1) return failure_not_our_request;
     uint64_t t2 = read_be64(reply + 32), t3 = read_be64(reply + 40);
-    if (t3 == 0 || read_be64(reply + 24) != t1) return false;
+    if (t3 == 0) return failure_no_time;
     *transmit = t3;
     // A sum past 64 bits means a server some 34 years away from us: no answer
     // to believe, and a wrapped sum would move the clock by a wrong amount.
-    return !__builtin_add_overflow((int64_t)(t2 - t1), (int64_t)(t3 - t4), sum);
+    if (__builtin_add_overflow((int64_t)(t2 - t1), (int64_t)(t3 - t4), sum)) return failure_out_of_reach;
+    return failure_none;
 }
 
-int start_sync_worker() {
+void sync_failure_text(uint32_t reason, uint32_t detail, char (&out)[failure_text_size]) {
+    static const char* const texts[] = {
+        "",
+        "no thread for the attempt",
+        "no socket",
+        "name not found",
+        "not an IPv4 address",
+        "refused",
+        "unreachable",
+        "network error ",
+        "connection closed early",
+        "timed out",
+        "not a server's reply",
+        "server not synchronised",
+        "kiss-o'-death ",
+        "not an answer to our request",
+        "server without the time",
+        "time out of reach",
+        "outside the date window",
+    };
+    text_copy(out, sizeof out, reason < sizeof texts / sizeof *texts ? texts[reason] : "");
+    if (reason == failure_network) {
+        char number[12];
+        text_of_int((int32_t)detail, number);
+        text_append(out, sizeof out, number);
+    } else if (reason == failure_kiss_of_death) {
+        // The server's own four letters ("RATE", "DENY"), whatever bytes it sent.
+        char code[5];
+        for (int i = 0; i < 4; i++) {
+            unsigned char c = (unsigned char)(detail >> (24 - 8 * i));
+            code[i] = c >= ' ' && c < 127 ? (char)c : '?';
+        }
+        code[4] = 0;
+        text_append(out, sizeof out, code);
+    }
+}
+
+bool start_sync_worker() {
     attempt* a = new attempt;
     a->given = take_settings();
     std::lock_guard<std::mutex> g(attempt_lock);
@@ -309,14 +385,15 @@ int start_sync_worker() {
     current_attempt = a->id = last_attempt;
     sync_step = 0;
     sync_failed = 0;
+    sync_failure = failure_none;
     // The last worker's handle stays here until now, so that a stop can wait for its end.
     if (sync_thread) CloseHandle(sync_thread);
     DWORD id;
     sync_thread = CreateThread(nullptr, 0, sync_worker, a, 0, &id);
-    if (sync_thread) return 1;
+    if (sync_thread) return true;
     current_attempt = 0;
     delete a;
-    return 0;
+    return false;
 }
 
 void wait_for_sync_result(DWORD ms) {

@@ -25,6 +25,32 @@ extern std::atomic<uint32_t> auto_protocol;   // under "Auto": 1 SNTP, 0 Time Pr
 extern std::atomic<uint32_t> reply_protocol;
 extern std::atomic<uint32_t> server_clock_valid;
 
+// Why the last attempt failed, set with sync_failed: what the log tells after
+// "No response from <server>".
+enum sync_failure_reason : uint32_t {
+    failure_none,
+    failure_no_worker,
+    failure_no_socket,
+    failure_name_not_found,
+    failure_not_an_address,
+    failure_refused,
+    failure_unreachable,
+    failure_network,  // detail: the Winsock error
+    failure_closed,
+    failure_timed_out,
+    failure_not_a_reply,
+    failure_unsynchronised,
+    failure_kiss_of_death,  // detail: the server's four-letter code
+    failure_not_our_request,
+    failure_no_time,
+    failure_out_of_reach,
+    failure_date_window,
+};
+extern std::atomic<uint32_t> sync_failure;
+extern std::atomic<uint32_t> sync_failure_detail;
+constexpr int failure_text_size = 48;
+void sync_failure_text(uint32_t reason, uint32_t detail, char (&out)[failure_text_size]);
+
 // The address of the server being asked, as text, and what its reply told of
 // its distance from true time; read and write both under sync_text_lock.
 extern std::mutex sync_text_lock;
@@ -41,8 +67,8 @@ constexpr int time_protocol_reply_size = 4;
 constexpr int sntp_packet_size = 48;
 
 // Starts a worker for a new attempt with a copy of the settings it needs,
-// taken now; returns 0 when no thread could be made.
-int start_sync_worker();
+// taken now; false when no thread could be made.
+bool start_sync_worker();
 // Waits up to ms for the running attempt's result or failure.
 void wait_for_sync_result(DWORD ms);
 // Closes the running attempt's socket, gives its worker 1000 ms to end and
@@ -57,6 +83,7 @@ uint32_t effective_protocol();
 bool read_time_protocol_reply(const unsigned char (&reply)[time_protocol_reply_size], uint32_t* seconds);
 // An SNTP reply is believed only from a synchronised server answering our own
 // request (t1, 32.32); t4 is our clock at its arrival. Gives the server's
-// transmit time T3 (32.32) and the offset sum (T2 - T1) + (T3 - T4).
-bool read_sntp_reply(const unsigned char (&reply)[sntp_packet_size], uint64_t t1, uint64_t t4, uint64_t* transmit,
-                     int64_t* sum);
+// transmit time T3 (32.32) and the offset sum (T2 - T1) + (T3 - T4) and
+// answers failure_none, or why it is not believed (a kiss code in *detail).
+uint32_t sntp_reply_fault(const unsigned char (&reply)[sntp_packet_size], uint64_t t1, uint64_t t4,
+                          uint64_t* transmit, int64_t* sum, uint32_t* detail);

@@ -88,7 +88,7 @@ class ReferenceServer:
         if answer == "zero":
             return bytes(48)
         stratum = 0 if answer == "kod" else 1
-        header = struct.pack("!BBbb", 0x24, stratum, 6, -20) + bytes(8) + b"LOOP"
+        header = struct.pack("!BBbb", 0x24, stratum, 6, -20) + bytes(8) + (b"RATE" if answer == "kod" else b"LOOP")
         received = ntp_timestamp(self.now() if arrived is None else arrived)
         reference = ntp_timestamp(self.now() - 16)
         originate = request[40:48]

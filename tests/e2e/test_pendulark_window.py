@@ -84,7 +84,7 @@ class PendularkWindow(unittest.TestCase):
         self.press(ids.IDB_MAIN_CORRECT)
         failure = self.reads(ids.IDT_MAIN_STATUS, "Unable to sync from " + re.escape(servers[0]))
         self.reads(ids.IDB_MAIN_CHECK, "Check")
-        expected = ["No response from " + servers[i] for i in (1, 2, 0)]
+        expected = ["No response from " + servers[i] + " (refused)" for i in (1, 2, 0)]
         harness.wait_until(lambda: len(harness.log_entries(directory)) >= len(expected), 10,
                            "the log never had an entry for every server")
         self.assertEqual(harness.log_entries(directory), expected)

@@ -42,7 +42,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     uint64_t transmit = 0;
     int64_t sum = 0;
-    if (!read_sntp_reply(reply, t1, t4, &transmit, &sum)) return 0;
+    uint32_t detail = 0;
+    if (sntp_reply_fault(reply, t1, t4, &transmit, &sum, &detail) != failure_none) return 0;
     uint64_t t2 = be64(reply + 32), t3 = be64(reply + 40);
     __int128 exact = (__int128)(int64_t)(t2 - t1) + (int64_t)(t3 - t4);
     if (be64(reply + 24) != t1 || transmit != t3 || sum != exact) abort();

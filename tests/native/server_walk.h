@@ -36,15 +36,21 @@ protected:
         stop_sync_worker();
         Machine::TearDown();
     }
-    // The servers named by the "No response from " lines, in order.
-    std::vector<std::string> unanswered() {
-        std::vector<std::string> names;
+    // What the "No response from " lines say, in order: "server (why)".
+    std::vector<std::string> no_responses() {
+        std::vector<std::string> lines;
         std::string log = read("dLog.txt");
         const std::string mark = " : No response from ";
         for (size_t at = log.find(mark); at != std::string::npos; at = log.find(mark, at + 1)) {
             size_t start = at + mark.size();
-            names.push_back(log.substr(start, log.find("\r\n", start) - start));
+            lines.push_back(log.substr(start, log.find("\r\n", start) - start));
         }
+        return lines;
+    }
+    // The servers of those lines.
+    std::vector<std::string> unanswered() {
+        std::vector<std::string> names;
+        for (const std::string& line : no_responses()) names.push_back(line.substr(0, line.find(" (")));
         return names;
     }
     std::vector<std::string> in_order(std::initializer_list<int> indexes) {

@@ -151,7 +151,9 @@ TEST_F(ClockCorrection, MinuteOffsetAndMinutesSecondsOnly) {
 
 TEST_F(ClockCorrection, RefusedClockAndTheLogLevels) {
     os_test_set_utc(2026, 12, 7, 12, 0, 0);
+    EXPECT_TRUE(enable_time_privilege());
     os_test_allow_set_time(false);
+    EXPECT_FALSE(enable_time_privilege()) << "an account without the privilege";
     for (uint32_t level : {0u, 2u}) {
         settings.log_level = level;
         correct_mode = 1;
@@ -171,7 +173,7 @@ TEST_F(ClockCorrection, RefusedClockAndTheLogLevels) {
     correct_mode = 1;
     sync_failed = 0;
     correct_clock(1);
-    EXPECT_EQ(log_text(), "Error setting Time Change Privileges\r\n");
+    EXPECT_EQ(log_text(), "Error setting Time Change Privileges (privilege not held)\r\n");
 
     std::remove((dir + "dLog.txt").c_str());
     os_test_allow_set_time(true);

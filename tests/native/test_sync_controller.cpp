@@ -71,7 +71,7 @@ TEST_F(ThreadedSyncController, OneTextPerTickThenTheFailureAndNoFailOverFromAMan
     std::vector<std::string> expected = {"Initialising...", "Creating Socket...", "Unable to sync from not-an-address"};
     EXPECT_EQ(texts, expected);
     EXPECT_EQ(status_hold_ticks, hold_result);  // the failure stays as long as a result
-    EXPECT_EQ(unanswered(), std::vector<std::string>{"not-an-address"});
+    EXPECT_EQ(no_responses(), std::vector<std::string>{"not-an-address (not an IPv4 address)"});
     expect_buttons_back();
 }
 

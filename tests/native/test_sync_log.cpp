@@ -29,7 +29,7 @@ protected:
 
 TEST_F(SyncLog, FirstEntryMakesTheFileWithItsHeader) {
     set_current_server_name("time.example");
-    EXPECT_EQ(write_log("Time Zone Restored"), 1);
+    EXPECT_TRUE(write_log("Time Zone Restored"));
     EXPECT_EQ(write_log_with_server("No response from "), 1);
     EXPECT_EQ(read("dLog.txt"), header + line("Time Zone Restored") + line("No response from time.example"));
 }
@@ -97,7 +97,7 @@ TEST_F(SyncLog, AnotherProgramHoldingTheLogDropsTheEntry) {
     HANDLE held = CreateFileA(os_test_windows_path(dir + "dLog.txt").c_str(), GENERIC_READ, 0, nullptr,
                               OPEN_EXISTING, 0, nullptr);
     ASSERT_NE(held, INVALID_HANDLE_VALUE);
-    EXPECT_EQ(write_log("dropped"), 1);
+    EXPECT_FALSE(write_log("dropped"));
     CloseHandle(held);
     EXPECT_EQ(read("dLog.txt"), header + line("first"));
 }

@@ -38,30 +38,31 @@ protected:
         // The worker cleans up after publishing; the next attempt starts after it.
         ASSERT_TRUE(wait_until([] { return os_test_live_threads() == 0; }));
     }
-    void expect_failed_at(uint32_t step) {
+    void expect_failed_at(uint32_t step, uint32_t reason) {
         EXPECT_EQ(sync_failed, 1u);
         EXPECT_EQ(sync_step, step);
+        EXPECT_EQ(sync_failure, reason);
     }
 };
 
 TEST_F(ThreadedSyncWorker, TimeProtocolGathersSplitRepliesAndRefusesZeroOrShort) {
     settings.protocol = 0;
-    struct { std::vector<std::string> pieces; bool ok; } cases[] = {
-        {{be32(new_year_2006)}, true},
-        {{be32(new_year_2006).substr(0, 1), be32(new_year_2006).substr(1)}, true},
-        {{be32(0)}, false},
-        {{be32(new_year_2006).substr(0, 2)}, false},  // closed early
-        {{}, false},
+    struct { std::vector<std::string> pieces; uint32_t failure; } cases[] = {
+        {{be32(new_year_2006)}, failure_none},
+        {{be32(new_year_2006).substr(0, 1), be32(new_year_2006).substr(1)}, failure_none},
+        {{be32(0)}, failure_no_time},
+        {{be32(new_year_2006).substr(0, 2)}, failure_closed},
+        {{}, failure_closed},
     };
     for (auto& c : cases) {
         LoopbackServer server(true, address, [&](const std::string&) { return c.pieces; });
         ASSERT_TRUE(server.bound());
         run();
-        if (c.ok) {
+        if (c.failure == failure_none) {
             EXPECT_EQ(sync_step, uint32_t(step_valid));
             EXPECT_EQ(server_seconds, new_year_2006);
         } else {
-            expect_failed_at(step_connected);
+            expect_failed_at(step_connected, c.failure);
         }
         EXPECT_EQ(server.requests(), 1);
     }
@@ -130,12 +131,17 @@ TEST_F(ThreadedSyncWorker, ServerBehindGivesNegativeOffset) {
 }
 
 TEST_F(ThreadedSyncWorker, UntrustworthySntpRepliesFailAtStepFour) {
-    enum { kod, zero_transmit, client_mode, unsynchronised, stratum_16, wrong_originate, sum_past_64_bits } kinds[] = {
-        kod, zero_transmit, client_mode, unsynchronised, stratum_16, wrong_originate, sum_past_64_bits};
-    for (auto kind : kinds) {
+    enum fault { kod, zero_transmit, client_mode, unsynchronised, stratum_16, wrong_originate, sum_past_64_bits };
+    struct { fault kind; uint32_t failure; } cases[] = {
+        {kod, failure_kiss_of_death},          {zero_transmit, failure_no_time},
+        {client_mode, failure_not_a_reply},    {unsynchronised, failure_unsynchronised},
+        {stratum_16, failure_unsynchronised},  {wrong_originate, failure_not_our_request},
+        {sum_past_64_bits, failure_out_of_reach},
+    };
+    for (auto [kind, failure] : cases) {
         LoopbackServer server(false, address, [&](const std::string& request) {
             std::string r = sntp_answer()(request)[0];
-            if (kind == kod) r[1] = 0;
+            if (kind == kod) r.replace(0, 16, "\xE4" + std::string(11, '\0') + "RATE");
             if (kind == zero_transmit) r.replace(40, 8, std::string(8, '\0'));
             if (kind == client_mode) r[0] = 0x23;
             if (kind == unsynchronised) r[0] = char(0xE4);
@@ -146,9 +152,19 @@ TEST_F(ThreadedSyncWorker, UntrustworthySntpRepliesFailAtStepFour) {
         });
         server_clock_valid = 1;
         run();
-        expect_failed_at(step_connected);
+        expect_failed_at(step_connected, failure);
         EXPECT_EQ(server_clock_valid, 1u) << "a refused answer keeps the last good server clock";
     }
+    // What the log says of them, a kiss code as the server spelt it.
+    char text[failure_text_size];
+    sync_failure_text(sync_failure, sync_failure_detail, text);
+    EXPECT_STREQ(text, "time out of reach");
+    sync_failure_text(failure_kiss_of_death, 0x52415445, text);
+    EXPECT_STREQ(text, "kiss-o'-death RATE");
+    sync_failure_text(failure_kiss_of_death, 0x0A000041, text);
+    EXPECT_STREQ(text, "kiss-o'-death ???A");
+    sync_failure_text(failure_network, 10050 + 10, text);
+    EXPECT_STREQ(text, "network error 10060");
 }
 
 TEST_F(ThreadedSyncWorker, ClockOutsideSaneWindowForcesTimeProtocol) {
@@ -183,7 +199,7 @@ TEST_F(ThreadedSyncWorker, NamesAndManualAddresses) {
     // Unresolvable list entry: fails while looking up, before any connect.
     name("no-such-host.invalid");
     run();
-    expect_failed_at(step_sockets);
+    expect_failed_at(step_sockets, failure_name_not_found);
 
     // Manual address: used as it stands, whatever the list entry was.
     settings.server_source = 1;
@@ -201,13 +217,16 @@ TEST_F(ThreadedSyncWorker, NamesAndManualAddresses) {
     settings.server_source = 2;
     text_copy(settings.manual_address_b, sizeof settings.manual_address_b, "localhost");
     run();
-    expect_failed_at(step_sockets);
+    expect_failed_at(step_sockets, failure_not_an_address);
 }
 
-TEST_F(ThreadedSyncWorker, NobodyListeningFailsAtConnect) {
-    settings.protocol = 0;
-    run();
-    expect_failed_at(step_address);
+TEST_F(ThreadedSyncWorker, NobodyListeningIsRefused) {
+    for (uint32_t protocol : {protocol_time, protocol_sntp}) {
+        settings.protocol = protocol;
+        run();
+        // TCP is refused at the connect, UDP when the reply is read.
+        expect_failed_at(protocol == protocol_time ? step_address : step_connected, failure_refused);
+    }
 }
 
 TEST_F(ThreadedSyncWorker, DateWindowComparesHighWordsOnly) {
@@ -226,7 +245,7 @@ TEST_F(ThreadedSyncWorker, DateWindowComparesHighWordsOnly) {
     settings.date_window_start.dwHighDateTime++;
     LoopbackServer server(true, address, time_answer(new_year_2006));
     run();
-    expect_failed_at(step_reply);
+    expect_failed_at(step_reply, failure_date_window);
 }
 
 TEST_F(ThreadedSyncWorker, LateWorkerNeverTouchesTheNextAttempt) {

@@ -125,7 +125,7 @@ TEST_F(TimeZone, RestoreLogsOnlyAtErrorLevelsAndARefusalIsLoggedAndAdopted) {
     zone_changes_to(-120);
     EXPECT_EQ(settings.saved_time_zone.Bias, -120);
     EXPECT_EQ(os_test_setting_change_broadcasts(), 1);
-    EXPECT_NE(log().find(" : Time Zone Restore Failed\r\n"), std::string::npos);
+    EXPECT_NE(log().find(" : Time Zone Restore Failed (privilege not held)\r\n"), std::string::npos);
 }
 
 TEST_F(TimeZone, UnlockedZoneIsAlwaysAdopted) {

@@ -39,8 +39,6 @@ struct State {
     std::string failing_reads;  // host path of a file whose reads fail once it is open
     // Named events share their state, as two processes' handles to one event do.
     std::map<std::string, std::shared_ptr<std::atomic<bool>>> events;
-    bool privilege_available = true;
-    int privilege_adjustments = 0;
     int winsock_users = 0;
     struct Host {
         in_addr address;

@@ -16,7 +16,8 @@ uint64_t os_test_utc();
 void os_test_set_utc(int year, int month, int day, int hour, int minute, int second, int ms = 0);
 void os_test_set_tick(DWORD tick);
 void os_test_advance_ms(DWORD ms);
-// Set to false to make SetSystemTime fail the way an unprivileged process sees it.
+// Set to false to make SetSystemTime fail the way an unprivileged process sees
+// it; the account then does not hold the system-time privilege either.
 void os_test_allow_set_time(bool allow);
 int os_test_set_time_calls();
 SYSTEMTIME os_test_last_set_time();
@@ -50,8 +51,6 @@ void os_test_set_long_date_format(const std::string& picture);
 
 // Registry values of the simulated user, "" when missing.
 std::string os_test_registry_value(const std::string& key, const std::string& name, bool* exists);
-void os_test_set_privilege_available(bool available);
-int os_test_privilege_adjustments();
 
 // Name look-ups: a host added here resolves to its dotted address, and its
 // address back to its name, after the test releases it when held (or after

@@ -7,8 +7,6 @@
 using namespace sim;
 
 BOOL OpenProcessToken(HANDLE, DWORD, HANDLE* token) {
-    std::lock_guard<std::mutex> g(machine().lock);
-    if (!state().privilege_available) return FALSE;
     *token = new Object(kToken);
     return TRUE;
 }
@@ -24,21 +22,15 @@ BOOL LookupPrivilegeValueA(const char*, const char* name, LUID* luid) {
     return TRUE;
 }
 
+// As on Windows, a privilege the account does not hold is not an error of the
+// call: only the last error tells.
 BOOL AdjustTokenPrivileges(HANDLE, BOOL, TOKEN_PRIVILEGES* state, DWORD, TOKEN_PRIVILEGES*, DWORD*) {
     std::lock_guard<std::mutex> g(machine().lock);
+    last_error = ERROR_SUCCESS;
     if (state->PrivilegeCount == 1 && state->Privileges[0].Attributes == SE_PRIVILEGE_ENABLED) {
-        sim::state().privilege_adjustments++;
-        if (state->Privileges[0].Luid.LowPart == time_zone_luid) sim::state().zone_privilege = true;
+        DWORD luid = state->Privileges[0].Luid.LowPart;
+        if (luid == time_zone_luid) sim::state().zone_privilege = true;
+        if (luid == system_time_luid && !sim::state().allow_set_time) last_error = ERROR_NOT_ALL_ASSIGNED;
     }
     return TRUE;
-}
-
-void os_test_set_privilege_available(bool available) {
-    std::lock_guard<std::mutex> g(machine().lock);
-    state().privilege_available = available;
-}
-
-int os_test_privilege_adjustments() {
-    std::lock_guard<std::mutex> g(machine().lock);
-    return state().privilege_adjustments;
 }

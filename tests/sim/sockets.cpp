@@ -1,5 +1,6 @@
 // Winsock of the simulated machine: real BSD sockets, and a resolver that
 // answers the names tests add.
+#include <errno.h>
 #include <stdio.h>
 #include <string.h>
 
@@ -23,6 +24,17 @@ int WSACleanup() {
     if (state().winsock_users == 0) return SOCKET_ERROR;
     state().winsock_users--;
     return 0;
+}
+
+int WSAGetLastError() {
+    switch (errno) {
+        case ENETDOWN: return WSAENETDOWN;
+        case ENETUNREACH: return WSAENETUNREACH;
+        case ECONNRESET: return WSAECONNRESET;
+        case ECONNREFUSED: return WSAECONNREFUSED;
+        case EHOSTUNREACH: return WSAEHOSTUNREACH;
+        default: return 10000 + errno;
+    }
 }
 
 int os_test_winsock_users() {

@@ -109,7 +109,7 @@ BOOL SetSystemTime(const SYSTEMTIME* time) {
     m.set_time_calls++;
     m.last_set_time = *time;
     if (!m.allow_set_time) {
-        last_error = 1314;  // ERROR_PRIVILEGE_NOT_HELD
+        last_error = ERROR_PRIVILEGE_NOT_HELD;
         return FALSE;
     }
     m.utc = ticks_of(ft);

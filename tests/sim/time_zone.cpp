@@ -25,7 +25,7 @@ BOOL SetTimeZoneInformation(const TIME_ZONE_INFORMATION* zone) {
     State& m = state();
     m.set_zone_calls++;
     if (!m.allow_set_zone || !m.zone_privilege) {
-        last_error = 1314;  // ERROR_PRIVILEGE_NOT_HELD
+        last_error = ERROR_PRIVILEGE_NOT_HELD;
         return FALSE;
     }
     m.zone = *zone;

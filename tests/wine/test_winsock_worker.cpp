@@ -40,6 +40,15 @@ TEST_F(WinsockWorker, TimeProtocolReplyGatheredFromTwoReads) {
     EXPECT_EQ(server_seconds, 0xE9612C00u);
 }
 
+// Winsock's own error numbers reach the log's reason.
+TEST_F(WinsockWorker, NobodyListeningIsRefused) {
+    settings.protocol = 0;
+    set_current_server_name("127.0.0.78");
+    run_attempt();
+    EXPECT_EQ(sync_failed, 1u);
+    EXPECT_EQ(sync_failure, uint32_t(failure_refused));
+}
+
 // Wine gives no way to hold a look-up, so the late worker here is one blocked
 // in recv: the stop wakes it by closing its socket, and the next attempt starts
 // at once, while the first may still be on its way out.
