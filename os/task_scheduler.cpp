@@ -1,6 +1,8 @@
 // The Task Scheduler 2.0 COM interfaces, for the Windows build only.
 #include "os/task_scheduler.h"
 
+#include "os/logon_task.h"
+
 #include <windows.h>
 #include <oleauto.h>
 // The scheduler's class and interface ids are defined here, the one user.
@@ -21,10 +23,15 @@ std::wstring wide(const char* text) {
     return out;
 }
 
-// "DOMAIN\user" of this process: the trigger fires at this user's logon only.
-std::wstring current_user() {
+struct account {
+    std::wstring domain, user;
+};
+
+// The account of this process, from its token: the wide name, which GetUserNameA
+// would turn into "?" outside the ANSI code page, and its domain.
+bool current_account(account* out) {
     HANDLE token = nullptr;
-    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return std::wstring();
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return false;
     union {
         TOKEN_USER user;
         BYTE bytes[512];
@@ -36,7 +43,8 @@ std::wstring current_user() {
     bool found = GetTokenInformation(token, TokenUser, &owner, sizeof owner, &size) &&
                  LookupAccountSidW(nullptr, owner.user.User.Sid, name, &name_size, domain, &domain_size, &use);
     CloseHandle(token);
-    return found ? std::wstring(domain) + L"\\" + name : std::wstring();
+    if (found) *out = {domain, name};
+    return found;
 }
 
 template <class T>
@@ -92,52 +100,16 @@ class Scheduler {
 
 std::wstring folder_path(const char* folder) { return L"\\" + wide(folder); }
 
-std::wstring xml_escaped(const std::wstring& text) {
-    std::wstring out;
-    for (wchar_t c : text) {
-        switch (c) {
-            case L'&': out += L"&amp;"; break;
-            case L'<': out += L"&lt;"; break;
-            case L'>': out += L"&gt;"; break;
-            case L'"': out += L"&quot;"; break;
-            default: out += c;
-        }
-    }
-    return out;
-}
-
-// At this user's logon only (without the trigger's user it would start at
-// anybody's), as this user, with the highest rights the user has; on battery
-// too, and for as long as the user keeps the program. The description says
-// what starts, for the user who looks in the Task Scheduler.
-std::wstring logon_task_xml(const std::wstring& user, const std::wstring& command, const std::wstring& arguments) {
-    std::wstring id = xml_escaped(user), start = xml_escaped(command), switches = xml_escaped(arguments);
-    return L"<?xml version=\"1.0\" encoding=\"UTF-16\"?>"
-           L"<Task version=\"1.2\" xmlns=\"http://schemas.microsoft.com/windows/2004/02/mit/task\">"
-           L"<RegistrationInfo><Description>Starts " + start + (switches.empty() ? L"" : L" " + switches) +
-           L" at the logon of " + id + L"</Description></RegistrationInfo>"
-           L"<Triggers><LogonTrigger><Enabled>true</Enabled><UserId>" + id + L"</UserId></LogonTrigger></Triggers>"
-           L"<Principals><Principal id=\"Author\"><UserId>" + id + L"</UserId>"
-           L"<LogonType>InteractiveToken</LogonType><RunLevel>HighestAvailable</RunLevel></Principal></Principals>"
-           L"<Settings><MultipleInstancesPolicy>IgnoreNew</MultipleInstancesPolicy>"
-           L"<DisallowStartIfOnBatteries>false</DisallowStartIfOnBatteries>"
-           L"<StopIfGoingOnBatteries>false</StopIfGoingOnBatteries>"
-           // Normal priority: the scheduler's own default, 7, would run the program and its
-           // time server below normal for the whole session.
-           L"<ExecutionTimeLimit>PT0S</ExecutionTimeLimit><Priority>5</Priority><Enabled>true</Enabled></Settings>"
-           L"<Actions Context=\"Author\"><Exec><Command>" + start + L"</Command>"
-           L"<Arguments>" + switches + L"</Arguments></Exec></Actions></Task>";
-}
-
 }  // namespace
 
-bool register_logon_task(const char* folder_name, const char* name, const char* command, const char* arguments) {
+bool register_logon_task(const char* folder_name, const char* command, const char* arguments) {
     Scheduler scheduler;
-    std::wstring user = current_user();
-    ITaskFolder* folder = user.empty() ? nullptr : scheduler.folder_made(folder_path(folder_name));
+    account user;
+    ITaskFolder* folder = current_account(&user) ? scheduler.folder_made(folder_path(folder_name)) : nullptr;
     if (!folder) return false;
-    BSTR task_name = SysAllocString(wide(name).c_str());
-    BSTR xml = SysAllocString(logon_task_xml(user, wide(command), wide(arguments)).c_str());
+    BSTR task_name = SysAllocString(logon_task_name(user.domain, user.user).c_str());
+    BSTR xml = SysAllocString(
+        logon_task_xml(user.domain + L"\\" + user.user, wide(command), wide(arguments)).c_str());
     VARIANT empty;
     VariantInit(&empty);
     IRegisteredTask* task = nullptr;
@@ -150,16 +122,27 @@ bool register_logon_task(const char* folder_name, const char* name, const char* 
     return SUCCEEDED(registered);
 }
 
-bool delete_scheduled_task(const char* folder_name, const char* name) {
+namespace {
+
+bool delete_task(const char* folder_name, const std::wstring& name) {
     Scheduler scheduler;
     ITaskFolder* folder = scheduler.folder(folder_path(folder_name));
     if (!folder) return false;
-    BSTR task_name = SysAllocString(wide(name).c_str());
+    BSTR task_name = SysAllocString(name.c_str());
     HRESULT deleted = folder->DeleteTask(task_name, 0);
     SysFreeString(task_name);
     release(folder);
     return SUCCEEDED(deleted);
 }
+
+}  // namespace
+
+bool delete_logon_task(const char* folder_name) {
+    account user;
+    return current_account(&user) && delete_task(folder_name, logon_task_name(user.domain, user.user));
+}
+
+bool delete_scheduled_task(const char* folder_name, const char* name) { return delete_task(folder_name, wide(name)); }
 
 bool delete_task_folder(const char* folder_name) {
     Scheduler scheduler;

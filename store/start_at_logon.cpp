@@ -12,8 +12,8 @@ static const char run_value[] = PROGRAM_FILE_NAME;
 static const char task_folder[] = "Pendulark";
 static const char quiet_switch[] = "/q";
 // A user name has at most 256 characters.
-static const int user_name_size = 257;
-static const int task_name_size = user_name_size + 16;
+static const DWORD user_name_size = 257;
+static const int task_name_size = user_name_size + 12;
 
 static void delete_run_value() {
     HKEY key;
@@ -48,28 +48,25 @@ static bool write_run_value() {
     return written == ERROR_SUCCESS;
 }
 
-// One task per user, since every user of the machine may choose differently.
-static bool user_task_name(char (&out)[task_name_size]) {
-    char user[user_name_size];
-    DWORD size = sizeof user;
-    if (!GetUserNameA(user, &size)) return false;
-    text_copy(out, sizeof out, "At logon of ");
-    text_append(out, sizeof out, user);
-    return true;
+// An older release named the task by GetUserNameA alone; it goes whenever this
+// user's task changes, so that Windows never starts two copies.
+static void delete_older_task() {
+    char name[task_name_size] = "At logon of ";
+    DWORD size = user_name_size;
+    if (GetUserNameA(name + 12, &size)) delete_scheduled_task(task_folder, name);
 }
 
-static bool register_user_task(const char* name) {
+static bool register_user_task() {
     char command[run_command_size];
     quoted_program(command);
     const char* arguments = settings.windows_start_action == windows_start_quiet ? quiet_switch : "";
-    return register_logon_task(task_folder, name, command, arguments);
+    return register_logon_task(task_folder, command, arguments);
 }
 
 bool update_start_at_logon() {
-    char name[task_name_size];
-    bool named = user_task_name(name);
     if (settings.windows_start_action == windows_start_nothing) {
-        if (named) delete_scheduled_task(task_folder, name);
+        delete_logon_task(task_folder);
+        delete_older_task();
         delete_run_value();
         return true;
     }
@@ -78,15 +75,16 @@ bool update_start_at_logon() {
     // Windows does not start a Run value that asks for elevation: the task is the
     // way there, and an older release's Run value gives way to it. Windows XP,
     // which has no such scheduler, keeps the Run value.
-    if (!named || !register_user_task(name)) return write_run_value();
+    if (!register_user_task()) return write_run_value();
+    delete_older_task();
     delete_run_value();
     return true;
 }
 
 void remove_start_at_logon() {
     // This user's by name, where the scheduler cannot list the folder's tasks.
-    char name[task_name_size];
-    if (user_task_name(name)) delete_scheduled_task(task_folder, name);
+    delete_logon_task(task_folder);
+    delete_older_task();
     delete_task_folder(task_folder);
     delete_run_value();
 }

@@ -4,6 +4,7 @@
 #include "base/program.h"
 #include "base/status_line.h"
 #include "resources/pendulark_ids.h"
+#include "os/logon_task.h"
 #include "os/task_scheduler.h"
 #include "base/text.h"
 #include "shell/command_line.h"
@@ -16,6 +17,14 @@
 // The header this release writes.
 static const char current_header[] = "SYNC1" PROGRAM_RELEASE_DIGITS;
 static const std::string run_key = "hkcu\\Software\\Microsoft\\Windows\\CurrentVersion\\Run";
+
+// The text of the first element of that tag in the XML, "?" when there is none.
+static std::string element(const std::string& xml, const std::string& tag) {
+    size_t at = xml.find("<" + tag), end = xml.find("</" + tag + ">");
+    if (at == std::string::npos || end == std::string::npos) return "?";
+    at = xml.find('>', at) + 1;
+    return xml.substr(at, end - at);
+}
 
 class SettingsStore : public Machine {
 protected:
@@ -257,7 +266,8 @@ TEST_F(SettingsStore, AFileHeldByAnotherProgramIsReadOrNeverSavedOver) {
 // when the scheduler refuses.
 TEST_F(SettingsStore, StartAtLogonFollowsTheStartAction) {
     std::string program = os_test_windows_path(dir + "Pendulark (1).exe");
-    const std::string task = "Pendulark\\At logon of Sim User.1";
+    const std::string task = "Pendulark\\At logon of Sim User.1 (SIMULATED)";
+    auto started = [](const std::string& xml) { return element(xml, "Command") + "|" + element(xml, "Arguments"); };
     os_test_set_program_path(program);
     set_up_directories(0);
     load_settings();
@@ -274,6 +284,7 @@ TEST_F(SettingsStore, StartAtLogonFollowsTheStartAction) {
             settings.windows_start_action = action;
             save_settings();
             std::string command = action == 0 ? "" : "\"" + program + "\"" + (action == 2 ? " /q" : "");
+            std::string quoted = "&quot;" + program + "&quot;";
             bool present;
             std::string value = os_test_registry_value(run_key, "Pendulark.exe", &present);
             EXPECT_EQ(present, !scheduler && action != 0) << action;
@@ -283,7 +294,7 @@ TEST_F(SettingsStore, StartAtLogonFollowsTheStartAction) {
             auto tasks = os_test_tasks();
             EXPECT_EQ(tasks.size(), scheduler && action != 0 ? 1u : 0u) << action;
             if (!tasks.empty()) {
-                EXPECT_EQ(tasks[task], command + (action == 1 ? " " : "")) << action;
+                EXPECT_EQ(started(tasks[task]), quoted + (action == 2 ? "|/q" : "|")) << action;
             }
         }
     }
@@ -292,12 +303,62 @@ TEST_F(SettingsStore, StartAtLogonFollowsTheStartAction) {
     save_settings();  // a Run value: the scheduler is still away
     os_test_set_task_scheduler(true);
     save_settings();
-    register_logon_task("Pendulark", "At logon of another", "x", "");
+    os_test_add_task("Pendulark\\At logon of another (SIMULATED)");
     remove_start_at_logon();
     EXPECT_TRUE(os_test_tasks().empty());
     bool present;
     os_test_registry_value(run_key, "Pendulark.exe", &present);
     EXPECT_FALSE(present);
+}
+
+// Bob of a domain and bob of this PC are two users with a task each, whatever
+// letters their names have; an older release's task of this user goes.
+TEST_F(SettingsStore, EveryAccountHasItsOwnLogonTask) {
+    os_test_set_program_path(os_test_windows_path(dir + "Pendulark.exe"));
+    set_up_directories(0);
+    load_settings();
+    os_test_add_task("Pendulark\\At logon of Sim User.1");
+    struct { std::wstring domain, user; } accounts[] = {{L"PC", L"bob"}, {L"DOMAIN", L"bob"}, {L"PC", L"Zo\u00EB"}};
+    settings.windows_start_action = windows_start_program;
+    for (auto& a : accounts) {
+        os_test_set_account(a.domain, a.user);
+        save_settings();
+    }
+    auto tasks = os_test_tasks();
+    std::vector<std::string> names;
+    for (auto& [name, xml] : tasks) names.push_back(name);
+    EXPECT_EQ(names, (std::vector<std::string>{"Pendulark\\At logon of Zo\u00EB (PC)", "Pendulark\\At logon of bob (DOMAIN)",
+                                               "Pendulark\\At logon of bob (PC)"}));
+    EXPECT_EQ(element(element(tasks["Pendulark\\At logon of bob (DOMAIN)"], "LogonTrigger"), "UserId"), "DOMAIN\\bob");
+    settings.windows_start_action = windows_start_nothing;
+    save_settings();
+    EXPECT_EQ(os_test_tasks().count("Pendulark\\At logon of Zo\u00EB (PC)"), 0u);
+    EXPECT_EQ(os_test_tasks().size(), 2u);
+}
+
+// What the scheduler is given: the program for this user only, as this user,
+// with the highest rights the user has, at normal priority.
+TEST(LogonTask, DefinitionStartsTheProgramForThisUserAtNormalPriority) {
+    std::wstring wide = logon_task_xml(L"PC\\b&b", L"\"C:\\R&D <1>\\Pendulark.exe\"", L"/q");
+    std::string xml(wide.begin(), wide.end());
+    EXPECT_EQ(element(element(xml, "LogonTrigger"), "UserId"), "PC\\b&amp;b");
+    std::string principal = element(xml, "Principal");
+    EXPECT_EQ(element(principal, "UserId"), "PC\\b&amp;b");
+    EXPECT_EQ(element(principal, "LogonType"), "InteractiveToken");
+    EXPECT_EQ(element(principal, "RunLevel"), "HighestAvailable");
+    EXPECT_EQ(element(xml, "Priority"), "5");
+    EXPECT_EQ(element(xml, "Command"), "&quot;C:\\R&amp;D &lt;1&gt;\\Pendulark.exe&quot;");
+    EXPECT_EQ(element(xml, "Arguments"), "/q");
+    // Every element that opens closes, in order.
+    std::vector<std::string> open;
+    for (size_t at = xml.find('<'); at != std::string::npos; at = xml.find('<', at + 1)) {
+        size_t end = xml.find_first_of(" >", at);
+        if (xml[at + 1] == '?') continue;
+        if (xml[at + 1] != '/') open.push_back(xml.substr(at + 1, end - at - 1));
+        else if (!open.empty() && open.back() == xml.substr(at + 2, end - at - 2)) open.pop_back();
+        else ADD_FAILURE() << "unbalanced at " << xml.substr(at, 30);
+    }
+    EXPECT_TRUE(open.empty());
 }
 
 TEST_F(SettingsStore, RunValueLeftAloneWithoutTheProgramPath) {

@@ -76,7 +76,9 @@ struct State {
     std::map<HWND, bool> topmost;
     std::string shell_opened;
     std::string computer_name = "SIMULATED";
-    // The Task Scheduler's tasks by "folder\name": command, a space, arguments.
+    // The process's account, and the Task Scheduler's tasks by "folder\name",
+    // each its XML, all in UTF-8.
+    std::wstring account_domain = L"SIMULATED", account_user = L"Sim User.1";
     bool task_scheduler = true;
     std::map<std::string, std::string> tasks;
     int quit_code = -1;

@@ -93,9 +93,13 @@ bool os_test_topmost(HWND window);
 int os_test_quit_code();
 void os_test_set_computer_name(const std::string& name);
 // Windows XP has no Task Scheduler for logon tasks; the tasks registered, by
-// "folder\name", each its command, a space and its arguments.
+// "folder\name", each its XML, in UTF-8. A task added here stands for another
+// user's or an older release's.
 void os_test_set_task_scheduler(bool available);
 std::map<std::string, std::string> os_test_tasks();
+void os_test_add_task(const std::string& folder_and_name);
+// The account the process runs as: its logon task's name follows it.
+void os_test_set_account(const std::wstring& domain, const std::wstring& user);
 // Dialog templates shown so far, by number; the last ShowWindow command of a window.
 std::vector<int> os_test_dialogs_shown();
 int os_test_show_command(HWND window);

@@ -58,15 +58,33 @@ TEST_F(RealFiles, SaveAgainstAFileHeldOpenKeepsTheOldOne) {
     EXPECT_EQ(read("dSync.new"), "<missing>");
 }
 
-// The task file Wine's scheduler keeps, "" when there is none. Wine keeps no
-// trigger or action of a task, so the description stands for them.
-std::string task_file(const char* name) {
+// The folder of task files Wine's scheduler keeps.
+std::string task_folder() {
     char path[MAX_PATH + 400];
     UINT length = GetWindowsDirectoryA(path, MAX_PATH);
     // The scheduler is a 64-bit service; "sysnative" is its system32 for a 32-bit test.
-    std::string file = std::string(path, length) + (sizeof(void*) == 4 ? "\\sysnative" : "\\system32") +
-                       "\\tasks\\Pendulark\\" + name;
-    FILE* f = fopen(file.c_str(), "rb");
+    return std::string(path, length) + (sizeof(void*) == 4 ? "\\sysnative" : "\\system32") + "\\tasks\\Pendulark\\";
+}
+
+// The name of the one task there, "" when there is none.
+std::string task_name() {
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA((task_folder() + "*").c_str(), &found);
+    std::string name;
+    if (search == INVALID_HANDLE_VALUE) return name;
+    do {
+        if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) continue;
+        EXPECT_EQ(name, "") << "a second task " << found.cFileName;
+        name = found.cFileName;
+    } while (FindNextFileA(search, &found));
+    FindClose(search);
+    return name;
+}
+
+// The task file, "" when there is none. Wine keeps no trigger or action of a
+// task, so the description stands for them.
+std::string task_file(const std::string& name) {
+    FILE* f = fopen((task_folder() + name).c_str(), "rb");
     if (!f) return "";
     std::string text;
     char chunk[4096];
@@ -80,9 +98,9 @@ std::string task_file(const char* name) {
 TEST_F(RealFiles, StartAtLogonIsATaskThatReplacesTheRunValue) {
     set_up_directories(0);
     text_copy(data_dir, sizeof data_dir, dir);  // the settings stay in the scratch folder
-    char user[300] = "At logon of ";
-    DWORD size = sizeof user - 12;
-    ASSERT_TRUE(GetUserNameA(user + 12, &size));
+    char user[300];
+    DWORD size = sizeof user;
+    ASSERT_TRUE(GetUserNameA(user, &size));
     HKEY key;
     ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\Microsoft\\Windows\\CurrentVersion\\Run", 0, nullptr, 0,
                               KEY_WRITE, nullptr, &key, nullptr), ERROR_SUCCESS);
@@ -96,19 +114,23 @@ TEST_F(RealFiles, StartAtLogonIsATaskThatReplacesTheRunValue) {
     bool exists;
     run_value(&exists);
     EXPECT_FALSE(exists);
-    EXPECT_NE(task_file(user).find("Starts " + program + " /q at the logon of "), std::string::npos) << task_file(user);
+    // Named after the account and its domain.
+    std::string task = task_name();
+    EXPECT_EQ(task.substr(0, task.find(" (") + 2), std::string("At logon of ") + user + " (");
+    EXPECT_EQ(task.back(), ')');
+    EXPECT_NE(task_file(task).find("Starts " + program + " /q at the logon of "), std::string::npos) << task_file(task);
     settings.windows_start_action = 1;
     save_settings();
-    EXPECT_NE(task_file(user).find("Starts " + program + " at the logon of "), std::string::npos) << task_file(user);
+    EXPECT_NE(task_file(task).find("Starts " + program + " at the logon of "), std::string::npos) << task_file(task);
     settings.windows_start_action = 0;
     save_settings();
-    EXPECT_EQ(task_file(user), "");
+    EXPECT_EQ(task_file(task), "");
 
     // The uninstaller's call takes the whole folder.
     settings.windows_start_action = 1;
     save_settings();
     remove_start_at_logon();
-    EXPECT_EQ(task_file(user), "");
+    EXPECT_EQ(task_file(task), "");
     run_value(&exists);
     EXPECT_FALSE(exists);
 }
