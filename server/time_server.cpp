@@ -156,20 +156,21 @@ static void serve_time_protocol(uint32_t server, SOCKET s) {
 
 // A client that polls is reported once a minute, not at every poll.
 static bool sntp_report_due(uint32_t address) {
-    struct seen { uint32_t address; uint64_t tick; };
+    struct seen { uint32_t address; uint64_t tick; bool used; };
     static seen clients[64];
     static const uint64_t report_every_ms = 60000;
     uint64_t now = GetTickCount64();
     seen* oldest = &clients[0];
     for (seen& c : clients) {
-        if (c.address == address && c.tick != 0) {
+        if (c.used && c.address == address) {
             if (now - c.tick < report_every_ms) return false;
             c.tick = now;
             return true;
         }
-        if (c.tick < oldest->tick) oldest = &c;
+        // A free slot is taken before any client is forgotten.
+        if (!c.used ? oldest->used : oldest->used && c.tick < oldest->tick) oldest = &c;
     }
-    *oldest = seen{address, now};
+    *oldest = seen{address, now, true};
     return true;
 }
 
