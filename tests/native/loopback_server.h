@@ -52,6 +52,23 @@ inline std::string ask_time_server(const std::string& address, const std::string
     return got;
 }
 
+// One SNTP client request to port 123 from the given address of its own; the
+// reply, "" when none came.
+inline std::string ask_sntp(const std::string& address, const std::string& from_address) {
+    int s = socket(AF_INET, SOCK_DGRAM, 0);
+    sockaddr_in from = loopback_at(from_address, 0), at = loopback_at(address, 123);
+    ::bind(s, (sockaddr*)&from, sizeof from);
+    timeval limit{5, 0};
+    setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+    std::string request(48, '\0');
+    request[0] = 0x23;
+    sendto(s, request.data(), request.size(), 0, (sockaddr*)&at, sizeof at);
+    char reply[64];
+    ssize_t got = recv(s, reply, sizeof reply, 0);
+    close(s);
+    return got > 0 ? std::string(reply, (size_t)got) : "";
+}
+
 class LoopbackServer {
 public:
     // The handler gets the request bytes and returns the reply as pieces, each

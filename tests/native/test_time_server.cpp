@@ -19,22 +19,6 @@ HWND const window = (HWND)0x4D41;
 // The clients' own address, as the server sees them.
 const std::string client = own_loopback_address(7);
 
-// One SNTP request over UDP from the clients' address; the reply, "" when none came.
-std::string ask_sntp(const std::string& address) {
-    int s = socket(AF_INET, SOCK_DGRAM, 0);
-    sockaddr_in from = loopback_at(client, 0), at = loopback_at(address, 123);
-    ::bind(s, (sockaddr*)&from, sizeof from);
-    timeval limit{5, 0};
-    setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
-    std::string request(48, '\0');
-    request[0] = 0x23;
-    sendto(s, request.data(), request.size(), 0, (sockaddr*)&at, sizeof at);
-    char reply[64];
-    ssize_t got = recv(s, reply, sizeof reply, 0);
-    close(s);
-    return got > 0 ? std::string(reply, (size_t)got) : "";
-}
-
 class ThreadedTimeServer : public Machine {
 protected:
     std::string address = own_loopback_address(6);
@@ -95,7 +79,7 @@ TEST_F(ThreadedTimeServer, SntpClientsAreAnsweredAndReportedOnceAMinute) {
     };
     for (int poll = 0; poll < 3; poll++) {
         if (poll == 2) os_test_advance_ms(60000);
-        std::string reply = ask_sntp(address);
+        std::string reply = ask_sntp(address, client);
         ASSERT_EQ(reply.size(), 48u) << poll;
         EXPECT_EQ(reply[0] & 7, 4);
         // A Time Protocol client after each poll: its report comes after the poll's, if any.
