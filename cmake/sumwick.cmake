@@ -4,13 +4,11 @@ set(DIGEST_SOURCES digest/md5.cpp digest/digest_form.cpp)
 
 if(WIN32)
     add_executable(Sumwick WIN32 ${DIGEST_SOURCES} digest/sumwick.cpp resources/sumwick.rc)
-    target_compile_definitions(Sumwick PRIVATE WIN32_LEAN_AND_MEAN _WIN32_WINNT=0x0601)
     target_link_libraries(Sumwick PRIVATE user32 gdi32)
     target_link_options(Sumwick PRIVATE ${STATIC_LINK})
 
     # Drives windows of other processes from the command line, for the e2e tier.
     add_executable(winctl tests/e2e/winctl.cpp)
-    target_compile_definitions(winctl PRIVATE WIN32_LEAN_AND_MEAN _WIN32_WINNT=0x0601)
     target_link_libraries(winctl PRIVATE user32 shell32 advapi32)
     target_link_options(winctl PRIVATE -municode ${STATIC_LINK})
 else()

@@ -1,5 +1,7 @@
 # The Windows build: the shipped programs, the wine tier and the e2e tier.
 enable_language(RC)
+# Every program of this build is for Windows 7's headers and later.
+add_compile_definitions(WIN32_LEAN_AND_MEAN _WIN32_WINNT=0x0601)
 if(CMAKE_SYSTEM_PROCESSOR STREQUAL "x86_64")
     set(MANIFEST_ARCH amd64)
 else()
@@ -19,7 +21,6 @@ set(STATIC_LINK -static -static-libgcc -static-libstdc++ -s)
 set(CMAKE_RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/bin)
 
 add_library(core STATIC ${CORE_SOURCES} os/task_scheduler.cpp os/logon_task.cpp)
-target_compile_definitions(core PUBLIC WIN32_LEAN_AND_MEAN _WIN32_WINNT=0x0601)
 target_link_libraries(core PUBLIC ws2_32 advapi32 shell32 user32 comctl32 ole32 oleaut32)
 
 add_executable(Pendulark WIN32
@@ -35,12 +36,10 @@ if(PENDULARK_TESTS)
     # The bare accept-send-close loop that the bench sets the time server against;
     # the bench's loops are built by `make bench` alone.
     add_executable(bare_time_server EXCLUDE_FROM_ALL tests/bench/bare_time_server.cpp)
-    target_compile_definitions(bare_time_server PRIVATE WIN32_LEAN_AND_MEAN _WIN32_WINNT=0x0601)
     target_link_libraries(bare_time_server PRIVATE ws2_32)
     target_link_options(bare_time_server PRIVATE ${STATIC_LINK})
     # And the bare receive-send loop that its SNTP side is set against.
     add_executable(bare_sntp_server EXCLUDE_FROM_ALL tests/bench/bare_sntp_server.cpp)
-    target_compile_definitions(bare_sntp_server PRIVATE WIN32_LEAN_AND_MEAN _WIN32_WINNT=0x0601)
     target_link_libraries(bare_sntp_server PRIVATE ws2_32)
     target_link_options(bare_sntp_server PRIVATE ${STATIC_LINK})
 endif()

@@ -9,6 +9,7 @@
 #include "store/directories.h"
 #include "store/server_list.h"
 #include "store/settings_store.h"
+#include "store/sync_log.h"
 #include "sync/autosync.h"
 #include "sync/sync_controller.h"
 
@@ -333,10 +334,10 @@ void on_settings_command(HWND dialog, int command) {
         case IDB_SETTINGS_HELP: open_help(); break;
         case IDB_SETTINGS_RESET: reset_all(dialog); break;
         case IDB_SETTINGS_AUTOSYNC_RESET: arm_autosync(); break;
-        case IDB_SETTINGS_VIEW_LOG: open_data_file("dLog.txt"); break;
+        case IDB_SETTINGS_VIEW_LOG: open_data_file(log_file_name); break;
         case IDB_SETTINGS_EDIT_LIST:
             ensure_server_list();
-            open_data_file("ServFile.txt");
+            open_data_file(SERVER_LIST_NAME);
             break;
         case IDB_SETTINGS_REFRESH: refresh_server_choices(dialog); break;
         case IDB_SETTINGS_DATES_RESET:

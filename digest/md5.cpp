@@ -1,5 +1,7 @@
 #include "digest/md5.h"
 
+#include <algorithm>
+
 std::string toByteString(const std::u16string& text, ansi_code_fn ansi_code) {
     // Sized for the worst case and cut at the end: a megabyte of text is one
     // allocation, not a growing string.
@@ -23,25 +25,6 @@ std::string toByteString(const std::u16string& text, ansi_code_fn ansi_code) {
     return bytes;
 }
 
-std::vector<uint32_t> toWordArray(const std::string& bytes) {
-    const size_t n = bytes.size();
-    const size_t words = 16 * ((n + 8) / 64 + 1);
-    std::vector<uint32_t> w(words, 0);
-    const unsigned char* b = reinterpret_cast<const unsigned char*>(bytes.data());
-    // Whole words first, four bytes at a time, least significant first.
-    size_t i = 0;
-    for (; i + 4 <= n; i += 4)
-        w[i / 4] = static_cast<uint32_t>(b[i]) | static_cast<uint32_t>(b[i + 1]) << 8 |
-                   static_cast<uint32_t>(b[i + 2]) << 16 | static_cast<uint32_t>(b[i + 3]) << 24;
-    for (; i < n; i++) w[i / 4] |= static_cast<uint32_t>(b[i]) << (8 * (i % 4));
-    w[n / 4] |= 0x80u << (8 * (n % 4));
-    // The length in bits as a 64-bit little-endian number.
-    const uint64_t bits = static_cast<uint64_t>(n) * 8;
-    w[words - 2] = static_cast<uint32_t>(bits);
-    w[words - 1] = static_cast<uint32_t>(bits >> 32);
-    return w;
-}
-
 std::string hexOfWord(uint32_t word) {
     static const char digits[] = "0123456789ABCDEF";
     std::string hex(8, '0');
@@ -53,10 +36,18 @@ std::string hexOfWord(uint32_t word) {
     return hex;
 }
 
-static void digest_blocks(const std::vector<uint32_t>& x, uint32_t state[4]) {
+// A word from four bytes, least significant first; compilers make it one load.
+static inline uint32_t word_at(const unsigned char* p) {
+    return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 | static_cast<uint32_t>(p[2]) << 16 |
+           static_cast<uint32_t>(p[3]) << 24;
+}
+
+// The rounds over count 64-byte blocks, read where they lie: no copy of the message.
+static void digest_blocks(const unsigned char* bytes, size_t count, uint32_t state[4]) {
     uint32_t a = state[0], b = state[1], c = state[2], d = state[3];
-    for (size_t k = 0; k + 16 <= x.size(); k += 16) {
-        const uint32_t* m = &x[k];
+    for (; count > 0; count--, bytes += 64) {
+        uint32_t m[16];
+        for (int i = 0; i < 16; i++) m[i] = word_at(bytes + 4 * i);
         const uint32_t aa = a, bb = b, cc = c, dd = d;
 
         FF(a, b, c, d, m[0], 7, 0xd76aa478);
@@ -140,7 +131,19 @@ static void digest_blocks(const std::vector<uint32_t>& x, uint32_t state[4]) {
 
 std::string md5(const std::u16string& sMessage, ansi_code_fn ansi_code) {
     uint32_t state[4] = {0x67452301, 0xefcdab89, 0x98badcfe, 0x10325476};
-    digest_blocks(toWordArray(toByteString(sMessage, ansi_code)), state);
+    const std::string bytes = toByteString(sMessage, ansi_code);
+    const unsigned char* data = reinterpret_cast<const unsigned char*>(bytes.data());
+    const size_t n = bytes.size(), whole = n / 64;
+    digest_blocks(data, whole, state);
+    // The rest, the 0x80 mark and the length in bits as a 64-bit little-endian
+    // number: one block, or two when the length no longer fits in the first.
+    unsigned char tail[128] = {};
+    const size_t rest = n % 64, blocks = rest < 56 ? 1 : 2;
+    std::copy(data + whole * 64, data + n, tail);
+    tail[rest] = 0x80;
+    const uint64_t bits = static_cast<uint64_t>(n) * 8;
+    for (int i = 0; i < 8; i++) tail[blocks * 64 - 8 + i] = static_cast<unsigned char>(bits >> (8 * i));
+    digest_blocks(tail, blocks, state);
     std::string hex = hexOfWord(state[0]) + hexOfWord(state[1]) + hexOfWord(state[2]) +
                       hexOfWord(state[3]);
     for (char& ch : hex)

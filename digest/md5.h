@@ -7,7 +7,6 @@
 #include <stdint.h>
 
 #include <string>
-#include <vector>
 
 // The code of one UTF-16 unit in the ANSI code page, as a signed 16-bit value:
 // 0..255 for a single-byte character, lead * 256 + trail for a double-byte one.
@@ -20,7 +19,6 @@ std::string md5(const std::u16string& sMessage, ansi_code_fn ansi_code);
 
 // The steps of md5, open to the tests.
 std::string toByteString(const std::u16string& text, ansi_code_fn ansi_code);
-std::vector<uint32_t> toWordArray(const std::string& bytes);
 std::string hexOfWord(uint32_t word);
 
 // Words are unsigned, so the sum wraps modulo 2^32 without any overflow.
@@ -31,8 +29,10 @@ inline uint32_t rotateLeft32(uint32_t value, int count) {
     return (value << count) | (value >> (32 - count));
 }
 
-inline uint32_t F(uint32_t x, uint32_t y, uint32_t z) { return (x & y) | (~x & z); }
-inline uint32_t G(uint32_t x, uint32_t y, uint32_t z) { return (x & z) | (y & ~z); }
+// RFC 1321's (x & y) | (~x & z) and (x & z) | (y & ~z), one operation shorter:
+// each bit comes from y where x (z for G) has a 1, else from z (y).
+inline uint32_t F(uint32_t x, uint32_t y, uint32_t z) { return z ^ (x & (y ^ z)); }
+inline uint32_t G(uint32_t x, uint32_t y, uint32_t z) { return y ^ (z & (x ^ y)); }
 inline uint32_t H(uint32_t x, uint32_t y, uint32_t z) { return x ^ y ^ z; }
 inline uint32_t I(uint32_t x, uint32_t y, uint32_t z) { return y ^ (x | ~z); }
 

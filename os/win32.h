@@ -217,6 +217,7 @@ BOOL CheckRadioButton(HWND dialog, int first, int last, int checked);
 #define GDT_VALID 0
 UINT IsDlgButtonChecked(HWND dialog, int control);
 #define WM_USER 0x0400u
+#define WM_APP 0x8000u
 #define HWND_TOPMOST ((HWND)(intptr_t)-1)
 #define HWND_NOTOPMOST ((HWND)(intptr_t)-2)
 #define SWP_NOSIZE 0x1u

@@ -100,9 +100,10 @@
 #define TIMER_INIT 5
 #define TIMER_AUTOSYNC 10
 
-// Private messages of the main window
-#define WM_TRAY_CALLBACK (WM_USER + 5)
+// Private messages of the main window, above the dialog class's own WM_USER range.
+#define WM_TRAY_CALLBACK (WM_APP + 5)
 // The time server's report waits for the GUI thread to show it.
-#define WM_STATUS_POSTED (WM_USER + 6)
-// A second start asks the running copy to show its window.
+#define WM_STATUS_POSTED (WM_APP + 6)
+// A second start asks the running copy to show its window. It stays where older
+// releases, which a copy in another folder may be, listen for it.
 #define WM_SHOW_RUNNING (WM_USER + 7)

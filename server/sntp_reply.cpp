@@ -54,15 +54,6 @@ verdict judge(uint32_t address, uint64_t now) {
     return kiss;
 }
 
-void put32(unsigned char* p, uint32_t v) {
-    for (int i = 3; i >= 0; i--, v >>= 8) p[i] = (unsigned char)v;
-}
-
-void put64(unsigned char* p, uint64_t v) {
-    put32(p, (uint32_t)(v >> 32));
-    put32(p + 4, (uint32_t)v);
-}
-
 constexpr unsigned char mode_client = 3, mode_server = 4;
 constexpr unsigned char leap_unsynchronised = 3;
 constexpr signed char precision = -20;  // about a microsecond
@@ -104,10 +95,10 @@ void forget_sntp_clients() {
 }
 
 int build_sntp_reply(const unsigned char* request, int length, uint32_t client, uint64_t received,
-                     unsigned char (&reply)[sntp_reply_size]) {
+                     unsigned char (&reply)[sntp_packet_size]) {
     // Only a client's request of a known version, extension fields or not: an
     // answer is never larger than what asked for it.
-    if (length < sntp_reply_size) return 0;
+    if (length < sntp_packet_size) return 0;
     unsigned version = request[0] >> 3 & 7, mode = request[0] & 7;
     if (mode != mode_client || version < 1 || version > 4) return 0;
     uint64_t now = GetTickCount64();
@@ -118,7 +109,7 @@ int build_sntp_reply(const unsigned char* request, int length, uint32_t client, 
     reply[2] = request[2];  // the client's poll interval
     reply[3] = (unsigned char)precision;
     memcpy(reply + 24, request + 40, 8);  // its transmit time becomes our originate time
-    put64(reply + 32, received);
+    write_be64(reply + 32, received);
     unsigned char leap = 0, stratum;
     if (v == kiss) {
         leap = leap_unsynchronised;
@@ -137,15 +128,15 @@ int build_sntp_reply(const unsigned char* request, int length, uint32_t client, 
             // The upstream's warning of a leap second holds until its month ends.
             if (upstream.leap != 0 && upstream.leap < leap_unsynchronised && utc_month() == corrected_month)
                 leap = (unsigned char)upstream.leap;
-            put32(reply + 4, upstream.root_delay);
-            put32(reply + 8, grown_dispersion(upstream.root_dispersion, since));
+            write_be32(reply + 4, upstream.root_delay);
+            write_be32(reply + 8, grown_dispersion(upstream.root_dispersion, since));
             memcpy(reply + 12, &upstream.reference_id, 4);
-            put64(reply + 16, corrected_stamp);
+            write_be64(reply + 16, corrected_stamp);
         }
     }
     reply[0] = (unsigned char)(leap << 6 | version << 3 | mode_server);
     reply[1] = stratum;
-    return sntp_reply_size;
+    return sntp_packet_size;
 }
 
-void stamp_transmit_time(unsigned char (&reply)[sntp_reply_size], uint64_t now) { put64(reply + 40, now); }
+void stamp_transmit_time(unsigned char (&reply)[sntp_packet_size], uint64_t now) { write_be64(reply + 40, now); }

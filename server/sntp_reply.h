@@ -4,10 +4,8 @@
 #pragma once
 #include <stdint.h>
 
+#include "base/time_protocols.h"
 #include "os/win32.h"
-
-constexpr int sntp_port_number = 123;
-constexpr int sntp_reply_size = 48;
 
 // An upstream over the Time Protocol gives no stratum: it counts as stratum 2,
 // so this computer serves as 3.
@@ -34,5 +32,5 @@ void forget_sntp_clients();
 // which arrived at received (a 32.32 timestamp): its size, or 0 when the
 // request gets no answer. The transmit time is stamped just before sending.
 int build_sntp_reply(const unsigned char* request, int length, uint32_t client, uint64_t received,
-                     unsigned char (&reply)[sntp_reply_size]);
-void stamp_transmit_time(unsigned char (&reply)[sntp_reply_size], uint64_t now);
+                     unsigned char (&reply)[sntp_packet_size]);
+void stamp_transmit_time(unsigned char (&reply)[sntp_packet_size], uint64_t now);

@@ -57,8 +57,8 @@ static bool listen_for_clients(SOCKET s) { return listen(s, SOMAXCONN) == 0; }
 // as the client reads them.
 static void answer(SOCKET peer) {
     uint32_t seconds = filetime_to_protocol_seconds(clock_now());
-    unsigned char reply[4] = {(unsigned char)(seconds >> 24), (unsigned char)(seconds >> 16),
-                              (unsigned char)(seconds >> 8), (unsigned char)seconds};
+    unsigned char reply[time_protocol_reply_size];
+    write_be32(reply, seconds);
     send(peer, (const char*)reply, sizeof reply, 0);
     closesocket(peer);
 }
@@ -136,7 +136,7 @@ static void tell_port_taken(const char* text) {
 static void serve_time_protocol(uint32_t server, SOCKET s) {
     bool listening = false, told = false;
     while (running(server)) {
-        if (!listening && !(listening = bind_to_port(s, time_server_port) && listen_for_clients(s))) {
+        if (!listening && !(listening = bind_to_port(s, time_protocol_port) && listen_for_clients(s))) {
             if (!told) tell_port_taken("Time server: TCP port 37 is in use");
             told = true;
             wait_while_running(server, port_retry_ms);
@@ -178,14 +178,14 @@ static void serve_sntp(uint32_t server, SOCKET s) {
     bool bound = false, told = false;
     int failures = 0;
     while (running(server)) {
-        if (!bound && !(bound = bind_to_port(s, sntp_port_number))) {
+        if (!bound && !(bound = bind_to_port(s, sntp_port))) {
             // Windows' own time service may hold it.
             if (!told) tell_port_taken("Time server: UDP port 123 is in use");
             told = true;
             wait_while_running(server, port_retry_ms);
             continue;
         }
-        unsigned char request[512], reply[sntp_reply_size];
+        unsigned char request[512], reply[sntp_packet_size];
         sockaddr_in peer{};
         socklen_t length = sizeof peer;
         int got = (int)recvfrom(s, (char*)request, sizeof request, 0, (sockaddr*)&peer, &length);

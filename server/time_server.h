@@ -8,7 +8,6 @@
 
 #include "os/win32.h"
 
-constexpr int time_server_port = 37;
 
 // The number of the running server, 0 when it is stopped. A server thread
 // goes on only while it holds the current number, so one that outlives its

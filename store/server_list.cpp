@@ -30,7 +30,7 @@ void copy_current_server_name(char (&out)[server_name_size]) {
     text_copy(out, sizeof out, current_server_name);
 }
 
-static const char list_name[] = "ServFile.txt";
+static const char list_name[] = SERVER_LIST_NAME;
 // Public servers; the NIST ones also answer the Time Protocol.
 static const char default_list[] =
     "time.nist.gov\r\n"

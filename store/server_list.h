@@ -1,5 +1,6 @@
 // The server list "ServFile.txt": one host name or address per line, edited by the user.
 #pragma once
+#define SERVER_LIST_NAME "ServFile.txt"
 #include <stdint.h>
 
 #include <mutex>

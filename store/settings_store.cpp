@@ -21,7 +21,7 @@ uint32_t read_settings_header(HANDLE file) {
     DWORD got_magic = 0, got_digits = 0;
     if (!ReadFile(file, magic, 5, &got_magic, nullptr) || !ReadFile(file, digits, 3, &got_digits, nullptr))
         return header_unreadable;
-    if (got_magic != 5 || got_digits != 3 || memcmp(magic, "SYNC1", 5) != 0) return header_not_sync1;
+    if (got_magic != 5 || got_digits != 3 || memcmp(magic, settings_magic, 5) != 0) return header_not_sync1;
     if (memcmp(digits, settings_release, 3) == 0) return header_current;
     return int_of_text(digits, 3);
 }
@@ -115,7 +115,7 @@ static bool write_settings_file() {
     HANDLE file = CreateFileA(temp, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) return false;
     char header[8];
-    memcpy(header, "SYNC1", 5);
+    memcpy(header, settings_magic, 5);
     memcpy(header + 5, settings_release, 3);
     DWORD done = 0;
     bool ok = WriteFile(file, header, sizeof header, &done, nullptr) && done == sizeof header;

@@ -137,7 +137,8 @@ extern uint32_t save_failures_told;
 enum { save_failure_file = 1, save_failure_logon = 2 };
 constexpr const char* settings_unreadable_text = "dSync.dat could not be read: defaults this run, nothing saved";
 
-// Release digits this program writes after "SYNC1".
+// The file's first five bytes, then the release digits this program writes.
+constexpr char settings_magic[] = "SYNC1";
 constexpr const char* settings_release = PROGRAM_RELEASE_DIGITS;
 // Default manual servers (NIST, Gaithersburg); both answer SNTP and the Time Protocol.
 constexpr const char* default_address_a = "129.6.15.28";

@@ -48,7 +48,7 @@ static HANDLE rotate(HANDLE file, const char* path) {
 bool write_log(const char* text, const char* why) {
     std::lock_guard<std::mutex> g(log_lock);
     char path[dir_text_size];
-    path_in(data_dir, "dLog.txt", path);
+    path_in(data_dir, log_file_name, path);
     HANDLE file = open_log(path, OPEN_ALWAYS);
     if (file == INVALID_HANDLE_VALUE) return false;
     DWORD size = GetFileSize(file, nullptr);

@@ -4,6 +4,8 @@
 
 #include "base/program.h"
 
+constexpr char log_file_name[] = "dLog.txt";
+
 // The two lines a log starts with.
 constexpr char log_header[] = "Pendulark v" PROGRAM_VERSION_TEXT " Log\r\n \r\n";
 // Every entry starts with its time and long date, each padded or cut to its

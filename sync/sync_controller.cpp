@@ -16,7 +16,7 @@ uint32_t correct_mode;
 uint32_t sync_aborted;
 uint32_t average_count;
 
-static const char no_server_text[] = "Unable to sync: no server in ServFile.txt";
+static const char no_server_text[] = "Unable to sync: no server in " SERVER_LIST_NAME;
 
 // Averaging keeps every sample whole: milliseconds since 1900, each carried
 // forward to the latest accumulation, and the offsets of SNTP samples.

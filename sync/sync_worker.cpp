@@ -39,8 +39,6 @@ static uint32_t last_attempt;
 static SOCKET sync_socket = INVALID_SOCKET;
 static HANDLE sync_thread;
 
-constexpr int time_protocol_port = 37;
-constexpr int sntp_port = 123;
 
 namespace {
 
@@ -178,17 +176,7 @@ bool receive_exactly(attempt& a, unsigned char* buffer, int count) {
     return true;
 }
 
-uint32_t read_be32(const unsigned char* p) {
-    return (uint32_t)p[0] << 24 | (uint32_t)p[1] << 16 | (uint32_t)p[2] << 8 | p[3];
-}
-
-uint64_t read_be64(const unsigned char* p) { return (uint64_t)read_be32(p) << 32 | read_be32(p + 4); }
-
 uint32_t saturating_add(uint32_t a, uint32_t b) { return a > UINT32_MAX - b ? UINT32_MAX : a + b; }
-
-void write_be64(unsigned char* p, uint64_t v) {
-    for (int i = 7; i >= 0; i--, v >>= 8) p[i] = (unsigned char)v;
-}
 
 void publish_reply(const attempt& a) {
     uint32_t tick = GetTickCount();

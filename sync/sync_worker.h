@@ -5,6 +5,7 @@
 #include <atomic>
 #include <mutex>
 
+#include "base/time_protocols.h"
 #include "os/win32.h"
 #include "server/sntp_reply.h"
 
@@ -63,8 +64,6 @@ enum { step_started = 1, step_sockets = 2, step_address = 3, step_connected = 4,
 constexpr uint32_t sane_clock_low = 0x01C60E66u;   // 2006-01-01 00:00 UTC
 constexpr uint32_t sane_clock_high = 0x0233ECA9u;  // 2104-01-01 00:00 UTC
 
-constexpr int time_protocol_reply_size = 4;
-constexpr int sntp_packet_size = 48;
 
 // Starts a worker for a new attempt with a copy of the settings it needs,
 // taken now; false when no thread could be made.

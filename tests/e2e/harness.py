@@ -26,15 +26,9 @@ START_TIMEOUT = 60  # a cold Wine start takes seconds
 POLL_SECONDS = 0.2
 
 # Windows' own numbers, which the program's headers take from <windows.h>.
-WM_USER, WM_COMMAND = 0x400, 0x111
+WM_USER, WM_APP, WM_COMMAND = 0x400, 0x8000, 0x111
 IDOK, IDCANCEL = 1, 2
 VK_RETURN, VK_ESCAPE, VK_UP = 0x0D, 0x1B, 0x26
-# Values of the record's "protocol", "program_start_action", "autosync_unit" and
-# "server_source" words.
-PROTOCOL_TIME, PROTOCOL_SNTP, PROTOCOL_AUTO = 0, 1, 2
-PROGRAM_START_CHECK = 1
-UNIT_MINUTES = 0
-SOURCE_LIST = 0
 
 
 def _header(path):
@@ -43,8 +37,8 @@ def _header(path):
 
 
 def _defines(*paths):
-    """`#define NAME VALUE` of the headers: numbers, texts, and `(WM_USER + N)`."""
-    known = {"WM_USER": WM_USER}
+    """`#define NAME VALUE` of the headers: numbers, texts, and `(WM_USER + N)` or `(WM_APP + N)`."""
+    known = {"WM_USER": WM_USER, "WM_APP": WM_APP}
     for path in paths:
         for name, value in re.findall(r"^#define\s+(\w+)\s+(.+?)\s*(?://.*)?$", _header(path), re.M):
             if value.startswith('"'):
@@ -70,7 +64,22 @@ def constants(path):
     return SimpleNamespace(**known)
 
 
+def enums(path):
+    """The named values of a header's `enum { name = N, ... }` lines."""
+    known = {}
+    for body in re.findall(r"^enum\b[^{]*\{([^}]*)\}", _header(path), re.M):
+        for name, value in re.findall(r"(\w+)\s*=\s*(\d+)", body):
+            known[name] = int(value)
+    return SimpleNamespace(**known)
+
+
 ids = _defines("resources/pendulark_ids.h", "resources/sumwick_ids.h")
+# Values of the settings record's words.
+_settings = enums("store/settings_store.h")
+PROTOCOL_TIME, PROTOCOL_SNTP, PROTOCOL_AUTO = _settings.protocol_time, _settings.protocol_sntp, _settings.protocol_auto
+PROGRAM_START_CHECK = _settings.program_start_check
+UNIT_MINUTES = _settings.unit_minutes
+SOURCE_LIST = _settings.source_list
 log = constants("store/sync_log.h")
 program = _defines("base/program.h")
 WINDOW = program.PROGRAM_CLASS_NAME

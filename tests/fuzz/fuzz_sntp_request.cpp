@@ -8,17 +8,17 @@
 #include "tests/sim/os_test.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    unsigned char reply[sntp_reply_size + 16];
+    unsigned char reply[sntp_packet_size + 16];
     memset(reply, 0xAA, sizeof reply);
     // Any client and any clock; the rates of earlier inputs may limit it.
     uint32_t client = size > 4 ? (uint32_t)data[0] << 24 | data[1] : 0;
     int length = size > 1500 ? 1500 : (int)size;
     int got = build_sntp_reply(data, length, client, 0x0123456789ABCDEFull,
-                               *reinterpret_cast<unsigned char(*)[sntp_reply_size]>(reply));
-    if (got != 0 && got != sntp_reply_size) abort();
+                               *reinterpret_cast<unsigned char(*)[sntp_packet_size]>(reply));
+    if (got != 0 && got != sntp_packet_size) abort();
     if (got > length) abort();
     if (got && memcmp(reply + 24, data + 40, 8) != 0) abort();
-    for (size_t i = sntp_reply_size; i < sizeof reply; i++)
+    for (size_t i = sntp_packet_size; i < sizeof reply; i++)
         if (reply[i] != 0xAA) abort();
     os_test_advance_ms(500);
     return 0;

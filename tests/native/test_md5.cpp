@@ -31,28 +31,6 @@ TEST(Md5, Rfc1321TestSuite) {
     for (const auto& c : suite) EXPECT_EQ(md5(c.text, latin1_code), c.digest);
 }
 
-TEST(Md5, WordArrayPadsToWholeBlocks) {
-    std::vector<uint32_t> empty = toWordArray("");
-    ASSERT_EQ(empty.size(), 16u);
-    EXPECT_EQ(empty[0], 0x80u);
-    for (size_t i = 1; i < 16; i++) EXPECT_EQ(empty[i], 0u);
-
-    const struct {
-        size_t bytes, words;
-    } sizes[] = {{55, 16}, {56, 32}, {63, 32}, {64, 32}, {119, 32}, {120, 48}};
-    for (const auto& s : sizes) {
-        std::string bytes(s.bytes, 'x');
-        std::vector<uint32_t> w = toWordArray(bytes);
-        ASSERT_EQ(w.size(), s.words) << s.bytes;
-        EXPECT_EQ(w[s.words - 2], s.bytes * 8) << s.bytes;
-        EXPECT_EQ(w[s.words - 1], 0u) << s.bytes;
-        EXPECT_EQ((w[s.bytes / 4] >> (8 * (s.bytes % 4))) & 0xFF, 0x80u) << s.bytes;
-        EXPECT_EQ(md5(latin1_text(bytes), latin1_code), openssl_md5(bytes)) << s.bytes;
-    }
-    // Bytes fill a word from its least significant end.
-    EXPECT_EQ(toWordArray(bytes_of({0x01, 0x02, 0x03}))[0], 0x80030201u);
-}
-
 // The whole text through iconv at once, as an independent GBK encoder.
 static std::string gbk_bytes(const std::u16string& text) {
     iconv_t cd = iconv_open("CP936", "UTF-16LE");

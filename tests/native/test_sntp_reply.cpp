@@ -27,7 +27,7 @@ std::string request(unsigned char first, size_t length = 48) {
 
 // The reply as bytes; "" when there is none.
 std::string ask(const std::string& r, uint32_t from = client) {
-    unsigned char reply[sntp_reply_size];
+    unsigned char reply[sntp_packet_size];
     int size = build_sntp_reply((const unsigned char*)r.data(), (int)r.size(), from, received, reply);
     return std::string((const char*)reply, (size_t)size);
 }
