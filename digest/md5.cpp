@@ -6,19 +6,37 @@ std::string toByteString(const std::u16string& text, ansi_code_fn ansi_code) {
     // Sized for the worst case and cut at the end: a megabyte of text is one
     // allocation, not a growing string.
     std::string bytes(text.size() * 2, '\0');
-    size_t n = 0;
-    for (char16_t unit : text) {
-        // Every ANSI code page keeps ASCII in one byte, its own, so only the
-        // other units need the (slow, on Windows) conversion.
+    const char16_t* units = text.data();
+    char* out = bytes.data();
+    const size_t count = text.size();
+    size_t n = 0, i = 0;
+    while (i < count) {
+        // Every ANSI code page keeps ASCII in one byte, its own: a run of it is
+        // copied sixteen units at a time, which compilers do in a few instructions.
+        if (i + 16 <= count) {
+            // A copy of its own, which the bytes written cannot be taken to alias.
+            char16_t run[16];
+            std::copy(units + i, units + i + 16, run);
+            char16_t any = 0;
+            for (char16_t unit : run) any |= unit;
+            if (any < 0x80) {
+                for (int k = 0; k < 16; k++) out[n + k] = static_cast<char>(run[k]);
+                n += 16;
+                i += 16;
+                continue;
+            }
+        }
+        const char16_t unit = units[i++];
+        // Only the other units need the (slow, on Windows) conversion.
         int code = unit < 0x80 ? unit : ansi_code(unit);
         if (code >= 0 && code <= 255) {
             // A single-byte character gives the low byte of its own unit, not its
             // code-page byte; for ASCII the two agree.
-            bytes[n++] = static_cast<char>(unit & 0xFF);
+            out[n++] = static_cast<char>(unit & 0xFF);
         } else {
             uint16_t word = static_cast<uint16_t>(code);
-            bytes[n++] = static_cast<char>(word >> 8);
-            bytes[n++] = static_cast<char>(word & 0xFF);
+            out[n++] = static_cast<char>(word >> 8);
+            out[n++] = static_cast<char>(word & 0xFF);
         }
     }
     bytes.resize(n);
