@@ -1,5 +1,9 @@
 #include "base/controls.h"
 
+#include <algorithm>
+#include <utility>
+#include <vector>
+
 HWND tooltip_window;
 static HINSTANCE tooltip_instance;
 
@@ -9,7 +13,11 @@ void create_tooltip_window(HINSTANCE instance) {
                                      CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, nullptr, nullptr, instance, nullptr);
 }
 
-void remove_tooltip(HWND dialog, int control) {
+// The controls given a tool, by their dialog, so that a closing dialog takes
+// away every tool it added. The GUI thread's alone.
+static std::vector<std::pair<HWND, int>> tools;
+
+static void remove_tooltip(HWND dialog, int control) {
     TOOLINFOA tool{};
     tool.cbSize = sizeof tool;
     tool.uFlags = TTF_IDISHWND;
@@ -21,6 +29,8 @@ void remove_tooltip(HWND dialog, int control) {
 void add_tooltip(HWND dialog, int control, const char* text) {
     // One tool a control: a second tool for the same control would never show.
     remove_tooltip(dialog, control);
+    if (std::find(tools.begin(), tools.end(), std::make_pair(dialog, control)) == tools.end())
+        tools.emplace_back(dialog, control);
     TOOLINFOA tool{};
     tool.cbSize = sizeof tool;
     tool.uFlags = TTF_IDISHWND | TTF_SUBCLASS;
@@ -42,4 +52,15 @@ void broadcast_change(UINT message) {
 void set_topmost(HWND window, uint32_t flag) {
     SetWindowPos(window, flag == 1 ? HWND_TOPMOST : HWND_NOTOPMOST, 0, 0, 0, 0,
                  SWP_NOSIZE | SWP_NOMOVE | SWP_NOACTIVATE);
+}
+
+void remove_tooltips(HWND dialog) {
+    for (auto it = tools.begin(); it != tools.end();) {
+        if (it->first != dialog) {
+            ++it;
+            continue;
+        }
+        remove_tooltip(dialog, it->second);
+        it = tools.erase(it);
+    }
 }

@@ -11,8 +11,9 @@ extern HWND tooltip_window;
 void create_tooltip_window(HINSTANCE instance);
 // Gives a control its tooltip, replacing the one it had.
 void add_tooltip(HWND dialog, int control, const char* text);
-// Takes a control's tool away, as a dialog closes: the tooltip control outlives it.
-void remove_tooltip(HWND dialog, int control);
+// Takes every tool of a dialog's controls away, as the dialog closes: the
+// tooltip control outlives it.
+void remove_tooltips(HWND dialog);
 void set_control_enabled(HWND dialog, int control, int enable);
 // Every text read from a control comes through here: cut to the buffer,
 // always terminated, empty when the control has none.

@@ -2,6 +2,7 @@
 
 #include "base/controls.h"
 #include "base/filetime.h"
+#include "base/modal_dialog.h"
 #include "base/status_line.h"
 #include "base/text.h"
 #include "resources/pendulark_ids.h"
@@ -159,12 +160,6 @@ void init_settings_dialog(HWND dialog) {
     }
     for (const tooltip& tip : tooltips) add_tooltip(dialog, tip.control, tip.text);
     show_settings(dialog);
-}
-
-// The tooltip control outlives the dialog: its tools go with the dialog.
-static void end_settings_dialog(HWND dialog) {
-    for (const tooltip& tip : tooltips) remove_tooltip(dialog, tip.control);
-    EndDialog(dialog, 0);
 }
 
 void show_date_window(HWND dialog) {
@@ -328,9 +323,9 @@ void on_settings_command(HWND dialog, int command) {
     switch (command) {
         case IDOK:
             apply_and_save(dialog);
-            end_settings_dialog(dialog);
+            end_modal_dialog(dialog);
             break;
-        case IDCANCEL: end_settings_dialog(dialog); break;
+        case IDCANCEL: end_modal_dialog(dialog); break;
         case IDB_SETTINGS_HELP: open_help(); break;
         case IDB_SETTINGS_RESET: reset_all(dialog); break;
         case IDB_SETTINGS_AUTOSYNC_RESET: arm_autosync(); break;
@@ -353,22 +348,17 @@ void on_settings_command(HWND dialog, int command) {
 
 uint32_t settings_window_open;
 
-void show_settings_window(HWND owner) {
-    settings_window_open = 1;
-    DialogBoxParamA(instance_handle, MAKEINTRESOURCEA(IDD_SETTINGS), owner, settings_dialog_proc, 0);
-    settings_window_open = 0;
+// Controls that a command changes while the dialog fills them in do not answer.
+static void start_settings_dialog(HWND dialog) {
+    initialising = 1;
+    init_settings_dialog(dialog);
+    initialising = 0;
 }
 
-INT_PTR CALLBACK settings_dialog_proc(HWND dialog, UINT message, WPARAM wparam, LPARAM) {
-    switch (message) {
-        case WM_INITDIALOG:
-            initialising = 1;
-            init_settings_dialog(dialog);
-            initialising = 0;
-            return TRUE;
-        case WM_COMMAND:
-            on_settings_command(dialog, LOWORD(wparam));
-            return TRUE;
-    }
-    return FALSE;
+const modal_dialog settings_dialog = {IDD_SETTINGS, start_settings_dialog, on_settings_command, nullptr};
+
+void show_settings_window(HWND owner) {
+    settings_window_open = 1;
+    run_modal_dialog(owner, settings_dialog);
+    settings_window_open = 0;
 }

@@ -3,6 +3,7 @@
 #pragma once
 #include <stdint.h>
 
+#include "base/modal_dialog.h"
 #include "os/win32.h"
 
 // Reset asks first; the shell answers with its message dialog (1: go on).
@@ -21,4 +22,4 @@ void apply_settings_dialog(HWND dialog);
 // Which controls are enabled, from the record.
 void update_settings_controls(HWND dialog);
 void on_settings_command(HWND dialog, int command);
-INT_PTR CALLBACK settings_dialog_proc(HWND dialog, UINT message, WPARAM wparam, LPARAM lparam);
+extern const modal_dialog settings_dialog;

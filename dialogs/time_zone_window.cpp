@@ -3,6 +3,7 @@
 #include <string.h>
 
 #include "base/controls.h"
+#include "base/modal_dialog.h"
 #include "base/privileges.h"
 #include "base/program.h"
 #include "base/registry.h"
@@ -199,8 +200,7 @@ void on_time_zone_command(HWND dialog, int command) {
         settings.time_zone_locked = IsDlgButtonChecked(dialog, IDX_ZONE_LOCK) == BST_CHECKED ? 1 : 0;
         // Kept at once: a program that is killed later must not lose the lock.
         save_settings_with_sync_state();
-        remove_tooltip(dialog, IDX_ZONE_LOCK);
-        EndDialog(dialog, 0);
+        end_modal_dialog(dialog);
     } else if (command == IDB_ZONE_HELP) {
         open_help();
     }
@@ -208,17 +208,6 @@ void on_time_zone_command(HWND dialog, int command) {
 
 void show_time_zone_window(HWND owner) {
     check_time_zone(owner);
-    DialogBoxParamA(instance_handle, MAKEINTRESOURCEA(IDD_TIME_ZONE), owner, time_zone_dialog_proc, 0);
-}
-
-INT_PTR CALLBACK time_zone_dialog_proc(HWND dialog, UINT message, WPARAM wparam, LPARAM) {
-    switch (message) {
-        case WM_INITDIALOG:
-            init_time_zone_window(dialog);
-            return TRUE;
-        case WM_COMMAND:
-            on_time_zone_command(dialog, LOWORD(wparam));
-            return TRUE;
-    }
-    return FALSE;
+    static const modal_dialog window = {IDD_TIME_ZONE, init_time_zone_window, on_time_zone_command, nullptr};
+    run_modal_dialog(owner, window);
 }

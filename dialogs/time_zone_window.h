@@ -30,4 +30,3 @@ void show_time_zone_window(HWND owner);
 void init_time_zone_window(HWND dialog);
 // OK stores the lock and closes; Help! opens the help; nothing else closes it.
 void on_time_zone_command(HWND dialog, int command);
-INT_PTR CALLBACK time_zone_dialog_proc(HWND dialog, UINT message, WPARAM wparam, LPARAM lparam);

@@ -260,6 +260,10 @@ typedef INT_PTR (*DLGPROC)(HWND, UINT, WPARAM, LPARAM);
 // which templates were shown.
 INT_PTR DialogBoxParamA(HINSTANCE instance, const char* name, HWND owner, DLGPROC procedure, LPARAM param);
 BOOL EndDialog(HWND dialog, INT_PTR result);
+typedef intptr_t LONG_PTR;
+#define DWLP_USER 16
+LONG_PTR SetWindowLongPtrA(HWND window, int index, LONG_PTR value);
+LONG_PTR GetWindowLongPtrA(HWND window, int index);
 BOOL ShowWindow(HWND window, int command);
 HWND SetFocus(HWND window);
 #define SW_SHOW 5

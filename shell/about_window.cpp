@@ -3,6 +3,7 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include "base/modal_dialog.h"
 #include "base/program.h"
 #include "base/registry.h"
 #include "base/status_line.h"
@@ -71,21 +72,14 @@ void init_about_window(HWND dialog) {
     SetDlgItemTextA(dialog, IDE_ABOUT_DIAGNOSTICS, text);
 }
 
+static void on_about_command(HWND dialog, int command) {
+    if (command == IDOK || command == IDCANCEL) end_modal_dialog(dialog);
+}
+
 void show_about_window(HWND owner) {
     if (about_open) return;
     about_open = 1;
-    DialogBoxParamA(instance_handle, MAKEINTRESOURCEA(IDD_ABOUT), owner, about_window_proc, 0);
+    static const modal_dialog window = {IDD_ABOUT, init_about_window, on_about_command, nullptr};
+    run_modal_dialog(owner, window);
     about_open = 0;
-}
-
-INT_PTR CALLBACK about_window_proc(HWND dialog, UINT message, WPARAM wparam, LPARAM) {
-    switch (message) {
-        case WM_INITDIALOG:
-            init_about_window(dialog);
-            return TRUE;
-        case WM_COMMAND:
-            if (LOWORD(wparam) == IDOK || LOWORD(wparam) == IDCANCEL) EndDialog(dialog, 0);
-            return TRUE;
-    }
-    return FALSE;
 }

@@ -16,4 +16,3 @@ void init_about_window(HWND dialog);
 // The operating system, its edition, version and build, and Wine beneath it.
 void describe_system(char (&out)[diagnostics_text_size]);
 
-INT_PTR CALLBACK about_window_proc(HWND dialog, UINT message, WPARAM wparam, LPARAM lparam);

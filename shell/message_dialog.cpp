@@ -1,6 +1,7 @@
 #include "shell/message_dialog.h"
 
 #include "base/controls.h"
+#include "base/modal_dialog.h"
 #include "base/program.h"
 #include "base/status_line.h"
 #include "base/text.h"
@@ -114,7 +115,7 @@ static void close_dialog(HWND dialog) {
     reset_message_parameters();
     KillTimer(dialog, timer_refresh);
     KillTimer(dialog, timer_autoclose);
-    EndDialog(dialog, 0);
+    end_modal_dialog(dialog);
 }
 
 void on_message_timer(HWND dialog, UINT_PTR timer) {
@@ -158,20 +159,6 @@ void on_message_command(HWND dialog, int command) {
 }
 
 void show_message_dialog(HWND parent) {
-    DialogBoxParamA(instance_handle, MAKEINTRESOURCEA(IDD_MESSAGE), parent, message_dialog_proc, 0);
-}
-
-INT_PTR CALLBACK message_dialog_proc(HWND dialog, UINT message, WPARAM wparam, LPARAM) {
-    switch (message) {
-        case WM_INITDIALOG:
-            init_message_dialog(dialog);
-            return TRUE;
-        case WM_TIMER:
-            on_message_timer(dialog, wparam);
-            return TRUE;
-        case WM_COMMAND:
-            on_message_command(dialog, LOWORD(wparam));
-            return TRUE;
-    }
-    return FALSE;
+    static const modal_dialog dialog = {IDD_MESSAGE, init_message_dialog, on_message_command, on_message_timer};
+    run_modal_dialog(parent, dialog);
 }

@@ -40,4 +40,3 @@ void show_message_dialog(HWND parent);
 void init_message_dialog(HWND dialog);
 void on_message_timer(HWND dialog, UINT_PTR timer);
 void on_message_command(HWND dialog, int command);
-INT_PTR CALLBACK message_dialog_proc(HWND dialog, UINT message, WPARAM wparam, LPARAM lparam);

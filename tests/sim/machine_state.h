@@ -74,6 +74,8 @@ struct State {
     std::map<HWND, std::string> window_texts;
     std::map<std::pair<HWND, UINT_PTR>, UINT> timers;
     std::map<HWND, bool> topmost;
+    // Each window's words, by window and index.
+    std::map<std::pair<HWND, int>, LONG_PTR> window_words;
     std::string shell_opened;
     std::string computer_name = "SIMULATED";
     // The process's account, and the Task Scheduler's tasks by "folder\name",

@@ -262,6 +262,20 @@ INT_PTR DialogBoxParamA(HINSTANCE, const char* name, HWND, DLGPROC procedure, LP
 
 BOOL EndDialog(HWND, INT_PTR) { return TRUE; }
 
+LONG_PTR SetWindowLongPtrA(HWND window, int index, LONG_PTR value) {
+    std::lock_guard<std::mutex> g(machine().lock);
+    LONG_PTR& word = state().window_words[{window, index}];
+    LONG_PTR before = word;
+    word = value;
+    return before;
+}
+
+LONG_PTR GetWindowLongPtrA(HWND window, int index) {
+    std::lock_guard<std::mutex> g(machine().lock);
+    auto it = state().window_words.find({window, index});
+    return it == state().window_words.end() ? 0 : it->second;
+}
+
 BOOL ShowWindow(HWND window, int command) {
     std::lock_guard<std::mutex> g(machine().lock);
     state().show_commands[window] = command;

@@ -21,7 +21,8 @@ protected:
         instance_handle = GetModuleHandleA(nullptr);
         INITCOMMONCONTROLSEX controls{sizeof controls, ICC_DATE_CLASSES | ICC_INTERNET_CLASSES | ICC_BAR_CLASSES};
         InitCommonControlsEx(&controls);
-        dialog = CreateDialogParamA(instance_handle, MAKEINTRESOURCEA(IDD_SETTINGS), nullptr, settings_dialog_proc, 0);
+        dialog = CreateDialogParamA(instance_handle, MAKEINTRESOURCEA(IDD_SETTINGS), nullptr, modal_dialog_proc,
+                                    (LPARAM)&settings_dialog);
     }
     void TearDown() override {
         if (dialog) DestroyWindow(dialog);
