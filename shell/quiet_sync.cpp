@@ -17,7 +17,6 @@ static bool stop_asked() { return quiet_stop_event && WaitForSingleObject(quiet_
 // Loads the next entry of the list; server_index then names the entry after it.
 static void load_next_server() {
     if (load_list_entry() & entry_wrapped) wrap_count++;
-    offset_sum = 0;
     settings.server_index++;
 }
 
@@ -27,7 +26,7 @@ static void quiet_attempt() {
     sync_failed = 0;
     load_next_server();
     uint32_t countdown = settings.sync_timeout_seconds;
-    if (!start_sync_worker()) fail_attempt(failure_no_worker);
+    if (!start_sync_worker()) fail_sync_attempt(failure_no_worker);
     while (!sync_failed && sync_step != step_valid && countdown > 0 && !stop_asked()) {
         wait_for_sync_result(1000);
         countdown--;
@@ -35,7 +34,7 @@ static void quiet_attempt() {
     // A reply that came in the last second counts, as it does for Check.
     if (!sync_failed && sync_step != step_valid) {
         abort_sync_attempt();
-        fail_attempt(failure_timed_out);
+        fail_sync_attempt(failure_timed_out);
     }
     if (sync_failed && log_errors() && !stop_asked()) log_no_response();
 }
@@ -50,7 +49,9 @@ void quiet_sync_walk() {
     } while (sync_failed && settings.server_index != cycle_start_index && effective_server_source() == source_list &&
              wrap_count <= 1 && !stop_asked());
     // Every success is the answer of the attempt just made, after a second wrap too.
-    if (!sync_failed) correct_clock(1);
+    if (sync_failed) return;
+    sync_answer = sync_result();
+    correct_clock(1);
 }
 
 void run_quiet_sync() {

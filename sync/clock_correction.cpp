@@ -20,13 +20,13 @@ static const uint64_t minute = 60 * filetime_per_second;
 // counted in 1024 ms steps; the round trip is not allowed for.
 static uint64_t absolute_server_time() {
     server_clock_tick = GetTickCount();
-    uint32_t elapsed = (server_clock_tick - reply_tick) >> 10;
-    return protocol_seconds_to_filetime(server_seconds) + (uint64_t)elapsed * filetime_per_second;
+    uint32_t elapsed = (server_clock_tick - sync_answer.reply_tick) >> 10;
+    return protocol_seconds_to_filetime(sync_answer.seconds) + (uint64_t)elapsed * filetime_per_second;
 }
 
 // This clock moved by half the SNTP offset sum, toward zero below 100 ns.
 static uint64_t offset_server_time() {
-    int64_t sum = offset_sum;
+    int64_t sum = sync_answer.offset_sum;
     const int64_t unit = 1ll << 33;  // 32.32 fixed point, halved
     int64_t shift = sum / unit * (int64_t)filetime_per_second + sum % unit * (int64_t)filetime_per_second / unit;
     return clock_now() + (uint64_t)shift;
@@ -68,18 +68,11 @@ static void log_correction(const char* old_time, DWORD refusal) {
 }
 
 // The time server's SNTP clients follow this clock from now on.
-static void serve_from_this_correction() {
-    sntp_upstream upstream;
-    {
-        std::lock_guard<std::mutex> g(sync_text_lock);
-        upstream = reply_upstream;
-    }
-    set_sntp_upstream(upstream);
-}
+static void serve_from_this_correction() { set_sntp_upstream(sync_answer.upstream); }
 
 void correct_clock(int apply) {
-    bool sntp = reply_protocol == protocol_sntp;
-    int64_t sum = offset_sum;
+    bool sntp = sync_answer.protocol == protocol_sntp;
+    int64_t sum = sync_answer.offset_sum;
     if (sntp && !force_time_protocol && (sum > large_offset_sum || sum < -large_offset_sum)) force_time_protocol = 1;
     bool absolute = !sntp || correct_mode == 0 || force_time_protocol;
     uint64_t server_time = absolute ? absolute_server_time() : offset_server_time();

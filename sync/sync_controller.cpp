@@ -15,15 +15,21 @@ uint32_t shown_step;
 uint32_t correct_mode;
 uint32_t sync_aborted;
 uint32_t average_count;
+attempt_result sync_answer;
 
 static const char no_server_text[] = "Unable to sync: no server in " SERVER_LIST_NAME;
 
 // Averaging keeps every sample whole: milliseconds since 1900, each carried
-// forward to the latest accumulation, and the offsets of SNTP samples.
-static uint64_t average_total_ms;
-static uint32_t average_last_tick;
-static int64_t average_offset_total;
-static uint32_t average_all_sntp;
+// forward to the latest accumulation, and the offsets of SNTP samples; the mean
+// goes out in the last sample's result.
+struct average_state {
+    uint64_t total_ms = 0;
+    uint32_t last_tick = 0;
+    int64_t offset_total = 0;
+    bool all_sntp = true;
+    attempt_result last;
+};
+static average_state averaging;
 // The entry the cycle began with: fail-over ends before asking it again.
 static uint32_t cycle_first_index;
 
@@ -33,29 +39,17 @@ static void show_name_status(const char* text) {
     show_status_with(text, name);
 }
 
-static void show_address_status(const char* text) {
-    char address[server_address_size];
-    {
-        std::lock_guard<std::mutex> g(sync_text_lock);
-        text_copy(address, sizeof address, server_address_text);
-    }
-    show_status_with(text, address);
-}
+static void show_address_status(const char* text) { show_status_with(text, sync_result().address); }
 
 static void start_attempt() {
     // A worker that cannot be made is a failure the next tick handles.
-    if (!start_sync_worker()) fail_attempt(failure_no_worker);
-}
-
-void fail_attempt(uint32_t reason) {
-    sync_failure = reason;
-    sync_failure_detail = 0;
-    sync_failed = 1;
+    if (!start_sync_worker()) fail_sync_attempt(failure_no_worker);
 }
 
 void log_no_response() {
+    attempt_result result = sync_result();
     char reason[failure_text_size];
-    sync_failure_text(sync_failure, sync_failure_detail, reason);
+    sync_failure_text(result.failure, result.failure_detail, reason);
     write_log_with_server("No response from ", reason);
 }
 
@@ -88,11 +82,9 @@ void start_sync_cycle(HWND window) {
         return;
     }
     cycle_first_index = settings.server_index;
-    offset_sum = 0;
+    sync_answer = attempt_result{};
     average_count = 0;
-    average_total_ms = 0;
-    average_offset_total = 0;
-    average_all_sntp = 1;
+    averaging = average_state{};
     start_attempt();
     SetTimer(window, TIMER_SYNC, 100, nullptr);
 }
@@ -144,38 +136,41 @@ void next_sync_attempt() {
 }
 
 // The server's time in milliseconds since 1900, whatever its era.
-static uint64_t sample_ms() {
-    uint64_t since_1900 = protocol_seconds_to_filetime(server_seconds) - epoch_1900_filetime;
-    return since_1900 / 10000 + server_milliseconds;
+static uint64_t sample_ms(const attempt_result& sample) {
+    uint64_t since_1900 = protocol_seconds_to_filetime(sample.seconds) - epoch_1900_filetime;
+    return since_1900 / 10000 + sample.milliseconds;
 }
 
-// The mean of the samples, rounded once to the whole second, into the attempt
-// state that the success step hands to clock correction.
+// The mean of the samples, rounded once to the whole second, into the answer
+// that the success step hands to clock correction.
 static void take_mean() {
-    uint64_t mean_s = (average_total_ms + average_count * 500) / (average_count * 1000);
+    sync_answer = averaging.last;
+    uint64_t mean_s = (averaging.total_ms + average_count * 500) / (average_count * 1000);
     uint64_t filetime = mean_s * filetime_per_second + epoch_1900_filetime;
-    server_seconds = filetime_to_protocol_seconds(filetime);
-    server_milliseconds = 0;
-    if (average_all_sntp) offset_sum = average_offset_total / (int64_t)average_count;
+    sync_answer.seconds = filetime_to_protocol_seconds(filetime);
+    sync_answer.milliseconds = 0;
+    if (averaging.all_sntp) sync_answer.offset_sum = averaging.offset_total / (int64_t)average_count;
     // A mix of protocols has no common offset: the mean time is applied whole.
-    else if (reply_protocol == protocol_sntp) force_time_protocol = 1;
+    else if (sync_answer.protocol == protocol_sntp) force_time_protocol = 1;
 }
 
-static void add_sample() {
+static void add_sample(const attempt_result& sample) {
     uint32_t now = GetTickCount();
-    uint64_t carried = (uint64_t)(now - reply_tick);
-    if (average_count) carried += (uint64_t)(now - average_last_tick) * average_count;
-    average_last_tick = now;
-    average_total_ms += sample_ms() + carried;
-    bool sntp = reply_protocol == protocol_sntp && !force_time_protocol;
-    if (sntp) average_offset_total += offset_sum;
-    else average_all_sntp = 0;
+    uint64_t carried = (uint64_t)(now - sample.reply_tick);
+    if (average_count) carried += (uint64_t)(now - averaging.last_tick) * average_count;
+    averaging.last_tick = now;
+    averaging.total_ms += sample_ms(sample) + carried;
+    bool sntp = sample.protocol == protocol_sntp && !force_time_protocol;
+    if (sntp) averaging.offset_total += sample.offset_sum;
+    else averaging.all_sntp = false;
+    averaging.last = sample;
     average_count++;
 }
 
 void accumulate_average() {
     if (sync_step == step_valid && shown_step == step_reply) {
-        if (server_seconds != 0) add_sample();
+        attempt_result sample = sync_result();
+        if (sample.seconds != 0) add_sample(sample);
         if (average_count == average_samples) {
             take_mean();
             return;
@@ -198,7 +193,7 @@ static void count_time_out() {
     if (timeout_ticks != 0) return;
     show_name_status("Time out on ");
     abort_sync_attempt();
-    fail_attempt(failure_timed_out);
+    fail_sync_attempt(failure_timed_out);
     sync_step = 0;
     shown_step = 0;
     if (effective_server_source() == source_list && settings.default_server_only == 0) sync_aborted = 0;
@@ -237,7 +232,7 @@ static void show_progress(HWND window) {
 
 // "Time Corrected by -1.50000 Scs": half the offset sum, five decimals cut.
 static void show_correction_amount() {
-    int64_t sum = offset_sum;
+    int64_t sum = sync_answer.offset_sum;
     uint64_t half = (sum < 0 ? 0 - (uint64_t)sum : (uint64_t)sum) / 2;
     char whole[12], line[status_text_size] = "Time Corrected by ";
     if (sum < 0) text_append(line, sizeof line, "-");
@@ -259,10 +254,12 @@ static void handle_success(HWND window) {
     copy_current_server_name(name);
     SetDlgItemTextA(window, IDT_MAIN_SERVER, name);
     status_hold_ticks = hold_result;
+    // Averaging has put its mean there already.
+    if (!settings.multi_site_average) sync_answer = sync_result();
     if (correct_mode == 1) {
         correct_clock(1);
         if (sync_failed) show_status("Error setting Time Change Privileges");
-        else if (reply_protocol == protocol_time || force_time_protocol) show_status("Time Corrected");
+        else if (sync_answer.protocol == protocol_time || force_time_protocol) show_status("Time Corrected");
         else show_correction_amount();
     } else {
         status_hold_ticks = hold_then_ready;

@@ -5,6 +5,7 @@
 #include <stdint.h>
 
 #include "os/win32.h"
+#include "sync/sync_worker.h"
 
 // The highest step whose status text has been shown, 0..5, or shown_fallback.
 extern uint32_t shown_step;
@@ -14,6 +15,9 @@ extern uint32_t correct_mode;
 extern uint32_t sync_aborted;
 // Samples of an averaging cycle so far.
 extern uint32_t average_count;
+// The answer the cycle corrects or checks by: the last attempt's result, or
+// the mean of an averaging cycle.
+extern attempt_result sync_answer;
 
 constexpr uint32_t shown_fallback = 99;
 constexpr uint32_t average_samples = 4;
@@ -42,7 +46,5 @@ uint32_t load_list_entry();
 
 // Stops the running worker: its socket is closed and it has a second to end.
 void abort_sync_attempt();
-// Fails the attempt on this side (a time-out, no worker) for the given reason.
-void fail_attempt(uint32_t reason);
 // "No response from <server> (why)".
 void log_no_response();

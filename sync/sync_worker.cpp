@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <chrono>
 #include <condition_variable>
+#include <mutex>
 
 #include "base/filetime.h"
 #include "base/text.h"
@@ -14,21 +15,10 @@
 
 std::atomic<uint32_t> sync_step;
 std::atomic<uint32_t> sync_failed;
-std::atomic<uint32_t> server_seconds;
-std::atomic<uint32_t> server_milliseconds;
-std::atomic<int64_t> offset_sum;
-std::atomic<uint32_t> reply_tick;
 std::atomic<uint32_t> timeout_ticks;
 std::atomic<uint32_t> force_time_protocol;
 std::atomic<uint32_t> auto_protocol{1};
-std::atomic<uint32_t> reply_protocol;
 std::atomic<uint32_t> server_clock_valid;
-std::atomic<uint32_t> sync_failure;
-std::atomic<uint32_t> sync_failure_detail;
-
-std::mutex sync_text_lock;
-char server_address_text[server_address_size];
-sntp_upstream reply_upstream;
 
 // Each attempt has a number; only the current attempt may publish or clean up
 // the shared slots, so a worker that ends late cannot touch its successor's.
@@ -38,6 +28,8 @@ static uint32_t current_attempt;
 static uint32_t last_attempt;
 static SOCKET sync_socket = INVALID_SOCKET;
 static HANDLE sync_thread;
+// The current attempt's result, under attempt_lock.
+static attempt_result published;
 
 
 namespace {
@@ -60,14 +52,13 @@ struct attempt {
     SOCKET socket = INVALID_SOCKET;
     bool winsock = false;  // holds a Winsock reference of its own
     bool time_protocol = false;
-    uint32_t seconds = 0;
     uint32_t address = 0;  // the server's IPv4 address, network order
-    uint32_t failure = failure_none, detail = 0;
+    attempt_result result;
 };
 
 bool fail(attempt& a, uint32_t why, uint32_t detail = 0) {
-    a.failure = why;
-    a.detail = detail;
+    a.result.failure = why;
+    a.result.failure_detail = detail;
     return false;
 }
 
@@ -104,11 +95,12 @@ void publish_step(const attempt& a, uint32_t step) {
     publish(a, [&] { sync_step = step; });
 }
 
-void publish_failure(const attempt& a) {
+// The whole result goes out at the end, in one step with what it says.
+void publish_result(const attempt& a, bool ok) {
     publish(a, [&] {
-        sync_failure = a.failure;
-        sync_failure_detail = a.detail;
-        sync_failed = 1;
+        published = a.result;
+        if (ok) sync_step = step_valid;
+        else sync_failed = 1;
     });
 }
 
@@ -178,20 +170,10 @@ bool receive_exactly(attempt& a, unsigned char* buffer, int count) {
 
 uint32_t saturating_add(uint32_t a, uint32_t b) { return a > UINT32_MAX - b ? UINT32_MAX : a + b; }
 
-void publish_reply(const attempt& a) {
-    uint32_t tick = GetTickCount();
-    publish(a, [&] {
-        sync_step = step_reply;
-        reply_tick = tick;
-        reply_protocol = a.time_protocol ? protocol_time : protocol_sntp;
-    });
-}
-
-void publish_upstream(const attempt& a, const sntp_upstream& upstream) {
-    publish(a, [&] {
-        std::lock_guard<std::mutex> g(sync_text_lock);
-        reply_upstream = upstream;
-    });
+void take_reply(attempt& a) {
+    a.result.reply_tick = GetTickCount();
+    a.result.protocol = a.time_protocol ? protocol_time : protocol_sntp;
+    publish_step(a, step_reply);
 }
 
 bool exchange_time_protocol(attempt& a) {
@@ -199,11 +181,10 @@ bool exchange_time_protocol(attempt& a) {
     uint32_t seconds;
     if (!receive_exactly(a, reply, sizeof reply)) return false;
     if (!read_time_protocol_reply(reply, &seconds)) return fail(a, failure_no_time);
+    take_reply(a);
     // Whole seconds, and the clock is set from them: up to a second off.
-    publish_upstream(a, {time_protocol_upstream_stratum, 0, 0x10000, a.address});
-    publish_reply(a);
-    a.seconds = seconds;
-    publish(a, [&] { server_seconds = seconds; });
+    a.result.upstream = {time_protocol_upstream_stratum, 0, 0x10000, a.address};
+    a.result.seconds = seconds;
     return true;
 }
 
@@ -218,22 +199,20 @@ bool exchange_sntp(attempt& a) {
     uint64_t t4 = filetime_to_timestamp(clock_now());
     int64_t sum;
     uint64_t t3;
-    uint32_t fault = sntp_reply_fault(reply, t1, t4, &t3, &sum, &a.detail);
-    if (fault != failure_none) return fail(a, fault, a.detail);
-    a.seconds = (uint32_t)(t3 >> 32);
+    uint32_t detail = 0;
+    uint32_t fault = sntp_reply_fault(reply, t1, t4, &t3, &sum, &detail);
+    if (fault != failure_none) return fail(a, fault, detail);
+    take_reply(a);
     // This exchange's round trip adds to the server's own distance from its
     // reference, in delay and, half of it, in dispersion (16.16 seconds).
     int64_t round_trip = (int64_t)(t4 - t1) - (int64_t)(t3 - read_be64(reply + 32));
     uint32_t trip = round_trip > 0 ? (uint32_t)std::min<int64_t>(round_trip >> 16, UINT32_MAX) : 0;
     // Added without wrapping: a distance near the limit must not turn into a small one.
-    publish_upstream(a, {reply[1], saturating_add(read_be32(reply + 4), trip),
-                         saturating_add(read_be32(reply + 8), trip / 2), a.address, (uint32_t)reply[0] >> 6});
-    publish_reply(a);
-    publish(a, [&] {
-        server_seconds = a.seconds;
-        server_milliseconds = (uint32_t)(((t3 & 0xFFFFFFFFu) * 1000) >> 32);
-        offset_sum = sum;
-    });
+    a.result.upstream = {reply[1], saturating_add(read_be32(reply + 4), trip),
+                         saturating_add(read_be32(reply + 8), trip / 2), a.address, (uint32_t)reply[0] >> 6};
+    a.result.seconds = (uint32_t)(t3 >> 32);
+    a.result.milliseconds = (uint32_t)(((t3 & 0xFFFFFFFFu) * 1000) >> 32);
+    a.result.offset_sum = sum;
     return true;
 }
 
@@ -246,9 +225,9 @@ bool exchange(attempt& a) {
     in_addr address;
     if (!resolve_server(a, &address)) return false;
     // A look-up cannot be interrupted, so a stop may have come meanwhile.
+    text_copy(a.result.address, sizeof a.result.address, inet_ntoa(address));
     bool current = publish(a, [&] {
-        std::lock_guard<std::mutex> g(sync_text_lock);
-        text_copy(server_address_text, sizeof server_address_text, inet_ntoa(address));
+        text_copy(published.address, sizeof published.address, a.result.address);
         sync_step = step_address;
     });
     if (!current) return false;
@@ -265,7 +244,7 @@ bool exchange(attempt& a) {
 
 bool date_window_accepts(const attempt& a) {
     if (!a.given.date_window_enabled) return true;
-    uint32_t high = (uint32_t)(protocol_seconds_to_filetime(a.seconds) >> 32);
+    uint32_t high = (uint32_t)(protocol_seconds_to_filetime(a.result.seconds) >> 32);
     return high >= a.given.date_window_start_high && high <= a.given.date_window_end_high;
 }
 
@@ -281,8 +260,6 @@ DWORD WINAPI sync_worker(LPVOID param) {
     attempt* a = (attempt*)param;
     publish(*a, [&] {
         sync_failed = 0;
-        server_seconds = 0;
-        server_milliseconds = 0;
         timeout_ticks = a->given.timeout_ticks;
         sync_step = step_started;
     });
@@ -292,8 +269,7 @@ DWORD WINAPI sync_worker(LPVOID param) {
     // Its own reference: the next attempt and the time server hold theirs.
     if (a->winsock) WSACleanup();
     if (ok && !date_window_accepts(*a)) ok = fail(*a, failure_date_window);
-    if (!ok) publish_failure(*a);
-    else publish_step(*a, step_valid);
+    publish_result(*a, ok);
     attempt_ended.notify_all();
     delete a;
     return 0;
@@ -373,7 +349,7 @@ bool start_sync_worker() {
     current_attempt = a->id = last_attempt;
     sync_step = 0;
     sync_failed = 0;
-    sync_failure = failure_none;
+    published = attempt_result{};
     // The last worker's handle stays here until now, so that a stop can wait for its end.
     if (sync_thread) CloseHandle(sync_thread);
     DWORD id;
@@ -382,6 +358,18 @@ bool start_sync_worker() {
     current_attempt = 0;
     delete a;
     return false;
+}
+
+attempt_result sync_result() {
+    std::lock_guard<std::mutex> g(attempt_lock);
+    return published;
+}
+
+void fail_sync_attempt(uint32_t reason) {
+    std::lock_guard<std::mutex> g(attempt_lock);
+    published.failure = reason;
+    published.failure_detail = 0;
+    sync_failed = 1;
 }
 
 void wait_for_sync_result(DWORD ms) {

@@ -3,7 +3,6 @@
 #include <stdint.h>
 
 #include <atomic>
-#include <mutex>
 
 #include "base/time_protocols.h"
 #include "os/win32.h"
@@ -11,23 +10,15 @@
 
 constexpr int server_address_size = 64;
 
-// Progress of the running attempt, 0..6, and its result; the GUI thread polls them.
+// Progress of the running attempt, 0..6, and whether it failed; the GUI thread polls them.
 extern std::atomic<uint32_t> sync_step;
 extern std::atomic<uint32_t> sync_failed;
-extern std::atomic<uint32_t> server_seconds;  // protocol seconds of the reply
-extern std::atomic<uint32_t> server_milliseconds;  // and the milliseconds of an SNTP reply
-extern std::atomic<int64_t> offset_sum;       // SNTP (T2 - T1) + (T3 - T4), 32.32
-extern std::atomic<uint32_t> reply_tick;
 extern std::atomic<uint32_t> timeout_ticks;   // 100 ms ticks left
 extern std::atomic<uint32_t> force_time_protocol;
 extern std::atomic<uint32_t> auto_protocol;   // under "Auto": 1 SNTP, 0 Time Protocol
-// The protocol the attempt asked by, published with its reply: what the
-// correction and the texts go by, whatever the settings say meanwhile.
-extern std::atomic<uint32_t> reply_protocol;
 extern std::atomic<uint32_t> server_clock_valid;
 
-// Why the last attempt failed, set with sync_failed: what the log tells after
-// "No response from <server>".
+// Why an attempt failed: what the log tells after "No response from <server>".
 enum sync_failure_reason : uint32_t {
     failure_none,
     failure_no_worker,
@@ -47,16 +38,28 @@ enum sync_failure_reason : uint32_t {
     failure_out_of_reach,
     failure_date_window,
 };
-extern std::atomic<uint32_t> sync_failure;
-extern std::atomic<uint32_t> sync_failure_detail;
 constexpr int failure_text_size = 48;
 void sync_failure_text(uint32_t reason, uint32_t detail, char (&out)[failure_text_size]);
 
-// The address of the server being asked, as text, and what its reply told of
-// its distance from true time; read and write both under sync_text_lock.
-extern std::mutex sync_text_lock;
-extern char server_address_text[server_address_size];
-extern sntp_upstream reply_upstream;
+// What one attempt came to: its server's address from step_address on, and,
+// as it ends, its answer or why there was none.
+struct attempt_result {
+    char address[server_address_size] = "";
+    // The protocol it asked by: what the correction and the texts go by,
+    // whatever the settings say meanwhile.
+    uint32_t protocol = 0;
+    uint32_t seconds = 0;       // protocol seconds of the reply
+    uint32_t milliseconds = 0;  // and the milliseconds of an SNTP reply
+    int64_t offset_sum = 0;     // SNTP (T2 - T1) + (T3 - T4), 32.32
+    uint32_t reply_tick = 0;    // the tick count at the reply
+    sntp_upstream upstream{};   // the server's own distance from true time, and this exchange's
+    uint32_t failure = failure_none, failure_detail = 0;
+};
+// The running or last attempt's result, as one value.
+attempt_result sync_result();
+// Fails the attempt from outside, once its worker has been stopped or never ran
+// (a time-out, no thread).
+void fail_sync_attempt(uint32_t reason);
 
 enum { step_started = 1, step_sockets = 2, step_address = 3, step_connected = 4, step_reply = 5, step_valid = 6 };
 

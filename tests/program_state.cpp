@@ -33,19 +33,11 @@ void reset_program_state() {
     set_current_server_name("");
     sync_step = 0;
     sync_failed = 0;
-    server_seconds = 0;
-    server_milliseconds = 0;
-    offset_sum = 0;
-    reply_tick = 0;
     timeout_ticks = 0;
     force_time_protocol = 0;
     auto_protocol = 1;
-    reply_protocol = 0;
     server_clock_valid = 0;
-    {
-        std::lock_guard<std::mutex> g(sync_text_lock);
-        server_address_text[0] = 0;
-    }
+    sync_answer = attempt_result{};
     sync_running = 0;
     shown_step = 0;
     correct_mode = 0;

@@ -51,11 +51,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     os_test_reset();
     reset_program_state();
     reset_settings();
-    reply_protocol = protocol_sntp;
+    sync_answer.protocol = protocol_sntp;
     uint64_t now = clock / 10000 * 10000;  // on a whole millisecond, as a SYSTEMTIME keeps it
     os_test_set_utc(now);
-    server_seconds = (uint32_t)(t3 >> 32);
-    offset_sum = sum;
+    sync_answer.seconds = (uint32_t)(t3 >> 32);
+    sync_answer.offset_sum = sum;
     correct_mode = 1;
     correct_clock(1);
     if (os_test_set_time_calls() != 1) abort();

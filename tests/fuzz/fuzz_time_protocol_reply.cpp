@@ -28,13 +28,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     os_test_reset();
     reset_program_state();
     reset_settings();
-    reply_protocol = protocol_time;
+    sync_answer.protocol = protocol_time;
     settings.offset_minutes = data[4] % (range_of(&settings_record::offset_minutes).high + 1);
     settings.offset_direction = data[4] >> 7;
     uint32_t elapsed_ms = be32(data + 5) & 0xFFFFF;  // up to about 17 minutes after the reply
     os_test_set_utc(2026, 12, 8, 12, 0, 0);
-    server_seconds = seconds;
-    reply_tick = GetTickCount();
+    sync_answer.seconds = seconds;
+    sync_answer.reply_tick = GetTickCount();
     os_test_advance_ms(elapsed_ms);
     correct_mode = 1;
     correct_clock(1);

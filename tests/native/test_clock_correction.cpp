@@ -35,9 +35,9 @@ protected:
     // The live setting says SNTP: the reply's own protocol is what counts.
     void time_protocol_answer(uint32_t seconds, DWORD elapsed_ms) {
         settings.protocol = protocol_sntp;
-        reply_protocol = protocol_time;
-        server_seconds = seconds;
-        reply_tick = GetTickCount();
+        sync_answer.protocol = protocol_time;
+        sync_answer.seconds = seconds;
+        sync_answer.reply_tick = GetTickCount();
         os_test_advance_ms(elapsed_ms);
     }
     std::string log_text() {
@@ -68,51 +68,51 @@ TEST_F(ClockCorrection, AnswersAfterThe2036RolloverLandInTheNextEra) {
 }
 
 TEST_F(ClockCorrection, SntpMovesTheClockByHalfTheOffsetSum) {
-    reply_protocol = protocol_sntp;
+    sync_answer.protocol = protocol_sntp;
     os_test_set_utc(2026, 12, 7, 12, 0, 0, 500);
-    offset_sum = -3 * second;
+    sync_answer.offset_sum = -3 * second;
     correct_clock(1);
     EXPECT_EQ(set_to(), at(2026, 12, 7, 11, 59, 59));
     EXPECT_EQ(force_time_protocol, 0u);
 
     // Whole seconds of the sum are not all there is: 0.25 s moves by 125 ms.
     correct_mode = 1;
-    offset_sum = second / 4;
+    sync_answer.offset_sum = second / 4;
     correct_clock(1);
     EXPECT_EQ(set_to(), at(2026, 12, 7, 11, 59, 59, 125));
 
     // Below the millisecond the clock is rounded, not cut: 0.9 ms is one.
     correct_mode = 1;
     uint64_t before = os_test_utc();
-    offset_sum = second / 1000 * 18 / 10;
+    sync_answer.offset_sum = second / 1000 * 18 / 10;
     correct_clock(1);
     EXPECT_EQ(set_to(), before / 10000 * 10000 + 10000);
 }
 
 TEST_F(ClockCorrection, LargeOffsetsFallBackToTheWholeSeconds) {
-    reply_protocol = protocol_sntp;
+    sync_answer.protocol = protocol_sntp;
     os_test_set_utc(2026, 12, 7, 12, 0, 0);
-    server_seconds = new_year_2006;
-    reply_tick = GetTickCount();
-    offset_sum = 1500000 * second;
+    sync_answer.seconds = new_year_2006;
+    sync_answer.reply_tick = GetTickCount();
+    sync_answer.offset_sum = 1500000 * second;
     correct_clock(1);
     EXPECT_EQ(force_time_protocol, 0u);
     EXPECT_EQ(set_to(), at(2026, 12, 16, 4, 20, 0));  // 750,000 s ahead
 
     correct_mode = 1;
-    offset_sum = -1500001 * second;
+    sync_answer.offset_sum = -1500001 * second;
     correct_clock(1);
     EXPECT_EQ(force_time_protocol, 1u);
     EXPECT_EQ(set_to(), at(2006, 1, 1, 0, 0, 0));
 }
 
 TEST_F(ClockCorrection, CheckOnlyShowsTheServerClock) {
-    reply_protocol = protocol_sntp;
+    sync_answer.protocol = protocol_sntp;
     os_test_set_bias(-60);
     correct_mode = 0;
-    server_seconds = new_year_2006;
-    reply_tick = GetTickCount();
-    offset_sum = 100 * second;  // a check ignores the offset and takes the transmit seconds
+    sync_answer.seconds = new_year_2006;
+    sync_answer.reply_tick = GetTickCount();
+    sync_answer.offset_sum = 100 * second;  // a check ignores the offset and takes the transmit seconds
     correct_clock(0);
     EXPECT_EQ(os_test_set_time_calls(), 0);
     EXPECT_EQ(correct_mode, 0u);
@@ -133,7 +133,7 @@ TEST_F(ClockCorrection, MinuteOffsetAndMinutesSecondsOnly) {
     // and this clock 11:00:00.125 stay in the hour before, not an hour off.
     settings.offset_minutes = 0;
     settings.minutes_seconds_only = 1;
-    reply_protocol = protocol_sntp;
+    sync_answer.protocol = protocol_sntp;
     struct { int hour, minute, second, ms; double offset; int set_hour, set_minute, set_second, set_ms; } cases[] = {
         {11, 0, 0, 125, -0.25, 10, 59, 59, 875},
         {10, 59, 59, 875, 0.25, 11, 0, 0, 125},
@@ -143,7 +143,7 @@ TEST_F(ClockCorrection, MinuteOffsetAndMinutesSecondsOnly) {
     for (auto& c : cases) {
         correct_mode = 1;
         os_test_set_utc(2026, 12, 7, c.hour, c.minute, c.second, c.ms);
-        offset_sum = (int64_t)(2 * c.offset * second);
+        sync_answer.offset_sum = (int64_t)(2 * c.offset * second);
         correct_clock(1);
         EXPECT_EQ(set_to(), at(2026, 12, 7, c.set_hour, c.set_minute, c.set_second, c.set_ms)) << c.hour << ":" << c.minute;
     }

@@ -106,13 +106,10 @@ TEST_F(SntpReply, EachCorrectionDecidesWhatIsServed) {
     for (const auto& c : corrections) {
         settings.offset_minutes = c.offset_minutes;
         settings.minutes_seconds_only = c.minutes_seconds_only;
-        reply_protocol = protocol_sntp;
+        sync_answer.protocol = protocol_sntp;
         correct_mode = 1;
-        {
-            std::lock_guard<std::mutex> g(sync_text_lock);
-            reply_upstream = upstream;
-            reply_upstream.stratum = c.upstream_stratum;
-        }
+        sync_answer.upstream = upstream;
+        sync_answer.upstream.stratum = c.upstream_stratum;
         correct_clock(1);
         std::string reply = ask(request(0x23));
         EXPECT_EQ(reply[1], c.served_stratum) << c.offset_minutes << " " << c.minutes_seconds_only;

@@ -111,8 +111,7 @@ TEST_F(ThreadedSyncController, AutoAsksEachServerBySntpThenByTheTimeProtocol) {
     // The request leaves just after step 4, so the ticks wait for it to arrive;
     // the Time Protocol's connect is refused before step 4.
     auto asking_b = [&] {
-        std::lock_guard<std::mutex> g(sync_text_lock);
-        return servers[1] == server_address_text;
+        return servers[1] == sync_result().address;
     };
     start(0);
     for (int i = 0; i < 400 && sync_running; i++) {
@@ -223,20 +222,20 @@ protected:
 
 TEST_F(ThreadedAveraging, EarlierSamplesAreCarriedForwardToTheLast) {
     average({new_year_2006, new_year_2006 + 4, new_year_2006 + 8, new_year_2006 + 12}, 4000);
-    EXPECT_EQ(server_seconds, new_year_2006 + 12);
+    EXPECT_EQ(sync_answer.seconds, new_year_2006 + 12);
     EXPECT_EQ(average_count, 4u);
 }
 
 TEST_F(ThreadedAveraging, SamplesKeepTheirSecondsUntilTheMean) {
     average({new_year_2006, new_year_2006 + 1, new_year_2006 + 2, new_year_2006 + 3}, 1000);
-    EXPECT_EQ(server_seconds, new_year_2006 + 3);
+    EXPECT_EQ(sync_answer.seconds, new_year_2006 + 3);
 }
 
 TEST_F(ThreadedAveraging, AListThatEndsEarlyGivesTheMeanOfWhatCame) {
     write("ServFile.txt", servers[0] + "\r\n" + servers[1] + "\r\n");
     average({new_year_2006, new_year_2006 + 4}, 4000);
     EXPECT_EQ(average_count, 2u);
-    EXPECT_EQ(server_seconds, new_year_2006 + 4);
+    EXPECT_EQ(sync_answer.seconds, new_year_2006 + 4);
     EXPECT_EQ(os_test_control_text(window, IDT_MAIN_SERVER), servers[1]);
 }
 

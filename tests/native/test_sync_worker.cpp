@@ -41,7 +41,7 @@ protected:
     void expect_failed_at(uint32_t step, uint32_t reason) {
         EXPECT_EQ(sync_failed, 1u);
         EXPECT_EQ(sync_step, step);
-        EXPECT_EQ(sync_failure, reason);
+        EXPECT_EQ(sync_result().failure, reason);
     }
 };
 
@@ -60,7 +60,7 @@ TEST_F(ThreadedSyncWorker, TimeProtocolGathersSplitRepliesAndRefusesZeroOrShort)
         run();
         if (c.failure == failure_none) {
             EXPECT_EQ(sync_step, uint32_t(step_valid));
-            EXPECT_EQ(server_seconds, new_year_2006);
+            EXPECT_EQ(sync_result().seconds, new_year_2006);
         } else {
             expect_failed_at(step_connected, c.failure);
         }
@@ -78,8 +78,8 @@ TEST_F(ThreadedSyncWorker, OffsetKeepsFractionsOfBothLocalReadings) {
     });
     run();
     EXPECT_EQ(sync_step, uint32_t(step_valid));
-    EXPECT_EQ(offset_sum, (int64_t)(3ull << 32 | 0xC0000000u));
-    EXPECT_EQ(server_seconds, new_year_2006 + 2);
+    EXPECT_EQ(sync_result().offset_sum, (int64_t)(3ull << 32 | 0xC0000000u));
+    EXPECT_EQ(sync_result().seconds, new_year_2006 + 2);
     std::string request = server.last_request();
     ASSERT_EQ(request.size(), 48u);
     EXPECT_EQ(request[0], 0x1B);
@@ -98,11 +98,7 @@ TEST_F(ThreadedSyncWorker, TheUpstreamsDistanceAndLeapWarningAreKept) {
     });
     run();
     ASSERT_EQ(sync_step, uint32_t(step_valid));
-    sntp_upstream got;
-    {
-        std::lock_guard<std::mutex> g(sync_text_lock);
-        got = reply_upstream;
-    }
+    sntp_upstream got = sync_result().upstream;
     EXPECT_EQ(got.leap, 1u);
     EXPECT_EQ(got.root_delay, UINT32_MAX);
     EXPECT_EQ(got.root_dispersion, UINT32_MAX);
@@ -110,9 +106,8 @@ TEST_F(ThreadedSyncWorker, TheUpstreamsDistanceAndLeapWarningAreKept) {
     settings.protocol = protocol_time;
     LoopbackServer time(true, address, time_answer(new_year_2006));
     run();
-    std::lock_guard<std::mutex> g(sync_text_lock);
-    EXPECT_EQ(reply_upstream.root_dispersion, 0x10000u);
-    EXPECT_EQ(reply_upstream.leap, 0u);
+    EXPECT_EQ(sync_result().upstream.root_dispersion, 0x10000u);
+    EXPECT_EQ(sync_result().upstream.leap, 0u);
 }
 
 TEST_F(ThreadedSyncWorker, FractionalClockReadingsAreNotCutToWholeSeconds) {
@@ -121,13 +116,13 @@ TEST_F(ThreadedSyncWorker, FractionalClockReadingsAreNotCutToWholeSeconds) {
     LoopbackServer server(false, address, sntp_answer());
     run();
     EXPECT_EQ(read64(server.last_request(), 40), (uint64_t)new_year_2006 << 32 | 0xC0000000u);
-    EXPECT_EQ(offset_sum, 0);
+    EXPECT_EQ(sync_result().offset_sum, 0);
 }
 
 TEST_F(ThreadedSyncWorker, ServerBehindGivesNegativeOffset) {
     LoopbackServer server(false, address, sntp_answer(-(10ll << 32)));
     run();
-    EXPECT_EQ(offset_sum, -(int64_t)(20ll << 32));
+    EXPECT_EQ(sync_result().offset_sum, -(int64_t)(20ll << 32));
 }
 
 TEST_F(ThreadedSyncWorker, UntrustworthySntpRepliesFailAtStepFour) {
@@ -157,7 +152,7 @@ TEST_F(ThreadedSyncWorker, UntrustworthySntpRepliesFailAtStepFour) {
     }
     // What the log says of them, a kiss code as the server spelt it.
     char text[failure_text_size];
-    sync_failure_text(sync_failure, sync_failure_detail, text);
+    sync_failure_text(sync_result().failure, sync_result().failure_detail, text);
     EXPECT_STREQ(text, "time out of reach");
     sync_failure_text(failure_kiss_of_death, 0x52415445, text);
     EXPECT_STREQ(text, "kiss-o'-death RATE");
@@ -209,9 +204,9 @@ TEST_F(ThreadedSyncWorker, NamesAndManualAddresses) {
     run();
     EXPECT_EQ(sync_step, uint32_t(step_valid));
     {
-        std::lock_guard<std::mutex> g(sync_text_lock), n(server_name_lock);
+        EXPECT_STREQ(sync_result().address, address.c_str());
+        std::lock_guard<std::mutex> n(server_name_lock);
         EXPECT_STREQ(current_server_name, address.c_str());
-        EXPECT_STREQ(server_address_text, address.c_str());
     }
     // A manual entry that is a name is never looked up.
     settings.server_source = 2;
@@ -282,12 +277,12 @@ TEST_F(ThreadedSyncWorker, LateWorkerNeverTouchesTheNextAttempt) {
     ASSERT_TRUE(wait_until([] { return sync_step == step_valid || sync_failed; }));
     EXPECT_EQ(sync_step, uint32_t(step_valid));
     EXPECT_EQ(sync_failed, 0u);
-    EXPECT_EQ(offset_sum, (int64_t)(2ull << 32));
+    EXPECT_EQ(sync_result().offset_sum, (int64_t)(2ull << 32));
     EXPECT_EQ(late.requests(), 0) << "the late worker sent a request";
     EXPECT_EQ(next.requests(), 1);
     {
-        std::lock_guard<std::mutex> g(sync_text_lock), n(server_name_lock);
-        EXPECT_STREQ(server_address_text, address.c_str());
+        EXPECT_STREQ(sync_result().address, address.c_str());
+        std::lock_guard<std::mutex> n(server_name_lock);
         EXPECT_STREQ(current_server_name, address.c_str());
     }
     ASSERT_TRUE(wait_until([] { return os_test_live_threads() == 0; }));

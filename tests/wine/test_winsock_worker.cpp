@@ -37,7 +37,7 @@ TEST_F(WinsockWorker, TimeProtocolReplyGatheredFromTwoReads) {
     ASSERT_TRUE(server.bound);
     run_attempt();
     EXPECT_EQ(sync_step, uint32_t(step_valid));
-    EXPECT_EQ(server_seconds, 0xE9612C00u);
+    EXPECT_EQ(sync_result().seconds, 0xE9612C00u);
 }
 
 // Winsock's own error numbers reach the log's reason.
@@ -46,7 +46,7 @@ TEST_F(WinsockWorker, NobodyListeningIsRefused) {
     set_current_server_name("127.0.0.78");
     run_attempt();
     EXPECT_EQ(sync_failed, 1u);
-    EXPECT_EQ(sync_failure, uint32_t(failure_refused));
+    EXPECT_EQ(sync_result().failure, uint32_t(failure_refused));
 }
 
 // Wine gives no way to hold a look-up, so the late worker here is one blocked
@@ -70,7 +70,7 @@ TEST_F(WinsockWorker, StoppedWorkerEndsAtOnceAndLeavesTheNextAttemptAlone) {
         EXPECT_EQ(sync_failed, 0u);
         // A server on our own clock, yet Wine's clock moves between our two
         // readings: the sum is small but real.
-        EXPECT_LT(offset_sum.load() < 0 ? -offset_sum.load() : offset_sum.load(), 1ll << 32);
+        EXPECT_LT(sync_result().offset_sum < 0 ? -sync_result().offset_sum : sync_result().offset_sum, 1ll << 32);
     }
     // Every worker gave back its own Winsock reference, and no more: with the
     // server's gone too, Winsock is down again.
