@@ -2,8 +2,8 @@
 
 #include "base/controls.h"
 #include "base/filetime.h"
-#include "base/modal_dialog.h"
-#include "base/status_line.h"
+#include "window/modal_dialog.h"
+#include "window/status_line.h"
 #include "base/text.h"
 #include "resources/pendulark_ids.h"
 #include "server/time_server.h"

@@ -3,7 +3,7 @@
 #pragma once
 #include <stdint.h>
 
-#include "base/modal_dialog.h"
+#include "window/modal_dialog.h"
 #include "os/win32.h"
 
 // Reset asks first; the shell answers with its message dialog (1: go on).

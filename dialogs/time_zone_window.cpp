@@ -3,11 +3,11 @@
 #include <string.h>
 
 #include "base/controls.h"
-#include "base/modal_dialog.h"
+#include "window/modal_dialog.h"
 #include "base/privileges.h"
 #include "base/program.h"
 #include "base/registry.h"
-#include "base/status_line.h"
+#include "window/status_line.h"
 #include "base/text.h"
 #include "resources/pendulark_ids.h"
 #include "store/directories.h"

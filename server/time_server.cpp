@@ -5,7 +5,7 @@
 #include <mutex>
 
 #include "base/filetime.h"
-#include "base/status_line.h"
+#include "window/status_line.h"
 #include "base/text.h"
 #include "base/threads.h"
 #include "server/sntp_reply.h"

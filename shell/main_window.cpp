@@ -3,7 +3,7 @@
 #include "base/controls.h"
 #include "base/filetime.h"
 #include "base/program.h"
-#include "base/status_line.h"
+#include "window/status_line.h"
 #include "base/text.h"
 #include "dialogs/settings_dialog.h"
 #include "dialogs/time_zone_window.h"

@@ -1,5 +1,5 @@
 // The main window: a dialog whose class procedure is the hub of the GUI thread.
-// Its handle, main_window, lives in base/status_line.h for the layers below.
+// Its handle, main_window, lives in window/status_line.h for the layers below.
 #pragma once
 #include <stdint.h>
 

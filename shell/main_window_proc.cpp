@@ -1,7 +1,7 @@
 // The main window's class and procedure: the procedure only dispatches
 // messages to the operations of main_window.cpp and the sync controller.
 #include "base/program.h"
-#include "base/status_line.h"
+#include "window/status_line.h"
 #include "resources/pendulark_ids.h"
 #include "shell/main_window.h"
 #include "shell/tray.h"

@@ -1,9 +1,9 @@
 #include "shell/message_dialog.h"
 
 #include "base/controls.h"
-#include "base/modal_dialog.h"
+#include "window/modal_dialog.h"
 #include "base/program.h"
-#include "base/status_line.h"
+#include "window/status_line.h"
 #include "base/text.h"
 #include "resources/pendulark_ids.h"
 

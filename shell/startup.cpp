@@ -4,7 +4,7 @@
 #include <commctrl.h>
 
 #include "base/program.h"
-#include "base/status_line.h"
+#include "window/status_line.h"
 #include "dialogs/settings_dialog.h"
 #include "dialogs/time_zone_window.h"
 #include "resources/pendulark_ids.h"

@@ -1,7 +1,7 @@
 #include "shell/tray.h"
 
 #include "base/program.h"
-#include "base/status_line.h"
+#include "window/status_line.h"
 #include "base/text.h"
 #include "resources/pendulark_ids.h"
 #include "store/settings_store.h"

@@ -1,6 +1,6 @@
 #include "store/server_list.h"
 
-#include "base/status_line.h"
+#include "window/status_line.h"
 #include "base/text.h"
 #include "store/directories.h"
 #include "store/settings_store.h"

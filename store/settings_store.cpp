@@ -3,7 +3,7 @@
 #include <string.h>
 
 #include "base/program.h"
-#include "base/status_line.h"
+#include "window/status_line.h"
 #include "base/text.h"
 #include "store/directories.h"
 #include "store/server_list.h"

@@ -1,6 +1,6 @@
 #include "sync/autosync.h"
 
-#include "base/status_line.h"
+#include "window/status_line.h"
 #include "base/text.h"
 #include "resources/pendulark_ids.h"
 #include "store/settings_store.h"

@@ -2,7 +2,7 @@
 
 #include "base/controls.h"
 #include "base/filetime.h"
-#include "base/status_line.h"
+#include "window/status_line.h"
 #include "base/text.h"
 #include "resources/pendulark_ids.h"
 #include "store/server_list.h"

@@ -3,7 +3,7 @@
 #include <string.h>
 
 #include "base/controls.h"
-#include "base/status_line.h"
+#include "window/status_line.h"
 #include "dialogs/settings_dialog.h"
 #include "dialogs/time_zone_window.h"
 #include "server/sntp_reply.h"

@@ -5,7 +5,7 @@
 #include "base/controls.h"
 #include "base/filetime.h"
 #include "base/program.h"
-#include "base/status_line.h"
+#include "window/status_line.h"
 #include "base/text.h"
 #include "resources/pendulark_ids.h"
 #include "shell/about_window.h"

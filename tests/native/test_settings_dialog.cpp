@@ -1,7 +1,7 @@
 // The Options dialog's operations on the simulated controls.
 #include "loopback_server.h"
 #include "machine.h"
-#include "base/status_line.h"
+#include "window/status_line.h"
 #include "base/text.h"
 #include "dialogs/settings_dialog.h"
 #include "resources/pendulark_ids.h"

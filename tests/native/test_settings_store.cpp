@@ -2,7 +2,7 @@
 
 #include "machine.h"
 #include "base/program.h"
-#include "base/status_line.h"
+#include "window/status_line.h"
 #include "resources/pendulark_ids.h"
 #include "os/logon_task.h"
 #include "os/task_scheduler.h"

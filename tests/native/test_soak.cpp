@@ -13,7 +13,7 @@
 #include "loopback_server.h"
 #include "machine.h"
 #include "replies.h"
-#include "base/status_line.h"
+#include "window/status_line.h"
 #include "base/text.h"
 #include "dialogs/settings_dialog.h"
 #include "resources/pendulark_ids.h"

@@ -3,7 +3,7 @@
 #include "replies.h"
 #include "server_walk.h"
 #include "base/filetime.h"
-#include "base/status_line.h"
+#include "window/status_line.h"
 #include "base/text.h"
 #include "resources/pendulark_ids.h"
 #include "store/directories.h"

@@ -4,7 +4,7 @@
 
 #include "loopback_server.h"
 #include "machine.h"
-#include "base/status_line.h"
+#include "window/status_line.h"
 #include "resources/pendulark_ids.h"
 #include "server/time_server.h"
 #include "store/directories.h"

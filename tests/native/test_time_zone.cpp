@@ -1,7 +1,7 @@
 // The time-zone guard and window on the simulated machine's zone.
 #include "machine.h"
 #include "base/program.h"
-#include "base/status_line.h"
+#include "window/status_line.h"
 #include "dialogs/time_zone_window.h"
 #include "resources/pendulark_ids.h"
 #include "store/directories.h"

@@ -1,7 +1,7 @@
 // The tray icon and its menu on the simulated notification area.
 #include "machine.h"
 #include "base/program.h"
-#include "base/status_line.h"
+#include "window/status_line.h"
 #include "resources/pendulark_ids.h"
 #include "shell/main_window.h"
 #include "shell/tray.h"

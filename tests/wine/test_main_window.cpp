@@ -5,7 +5,7 @@
 
 #include "loopback_server.h"
 #include "scratch_dir.h"
-#include "base/status_line.h"
+#include "window/status_line.h"
 #include "os/win32.h"
 #include "resources/pendulark_ids.h"
 #include "shell/main_window.h"

@@ -3,7 +3,7 @@
 #include <string>
 
 #include "scratch_dir.h"
-#include "base/status_line.h"
+#include "window/status_line.h"
 #include "dialogs/settings_dialog.h"
 #include "os/win32.h"
 #include "resources/pendulark_ids.h"

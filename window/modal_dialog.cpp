@@ -1,7 +1,7 @@
-#include "base/modal_dialog.h"
+#include "window/modal_dialog.h"
 
 #include "base/controls.h"
-#include "base/status_line.h"
+#include "window/status_line.h"
 
 void run_modal_dialog(HWND owner, const modal_dialog& kind) {
     DialogBoxParamA(instance_handle, MAKEINTRESOURCEA(kind.template_id), owner, modal_dialog_proc, (LPARAM)&kind);

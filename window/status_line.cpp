@@ -1,4 +1,4 @@
-#include "base/status_line.h"
+#include "window/status_line.h"
 
 #include <mutex>
 
