@@ -147,11 +147,12 @@ static void digest_blocks(const unsigned char* bytes, size_t count, uint32_t sta
     state[3] = d;
 }
 
-std::string md5(const std::u16string& sMessage, ansi_code_fn ansi_code) {
-    uint32_t state[4] = {0x67452301, 0xefcdab89, 0x98badcfe, 0x10325476};
-    const std::string bytes = toByteString(sMessage, ansi_code);
-    const unsigned char* data = reinterpret_cast<const unsigned char*>(bytes.data());
-    const size_t n = bytes.size(), whole = n / 64;
+static void digest_words(const unsigned char* data, size_t n, uint32_t (&state)[4]) {
+    state[0] = 0x67452301;
+    state[1] = 0xefcdab89;
+    state[2] = 0x98badcfe;
+    state[3] = 0x10325476;
+    const size_t whole = n / 64;
     digest_blocks(data, whole, state);
     // The rest, the 0x80 mark and the length in bits as a 64-bit little-endian
     // number: one block, or two when the length no longer fits in the first.
@@ -162,8 +163,19 @@ std::string md5(const std::u16string& sMessage, ansi_code_fn ansi_code) {
     const uint64_t bits = static_cast<uint64_t>(n) * 8;
     for (int i = 0; i < 8; i++) tail[blocks * 64 - 8 + i] = static_cast<unsigned char>(bits >> (8 * i));
     digest_blocks(tail, blocks, state);
-    std::string hex = hexOfWord(state[0]) + hexOfWord(state[1]) + hexOfWord(state[2]) +
-                      hexOfWord(state[3]);
+}
+
+void md5_digest(const unsigned char* bytes, size_t count, unsigned char (&out)[16]) {
+    uint32_t state[4];
+    digest_words(bytes, count, state);
+    for (int i = 0; i < 16; i++) out[i] = static_cast<unsigned char>(state[i / 4] >> (8 * (i % 4)));
+}
+
+std::string md5(const std::u16string& sMessage, ansi_code_fn ansi_code) {
+    const std::string bytes = toByteString(sMessage, ansi_code);
+    uint32_t state[4];
+    digest_words(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size(), state);
+    std::string hex = hexOfWord(state[0]) + hexOfWord(state[1]) + hexOfWord(state[2]) + hexOfWord(state[3]);
     for (char& ch : hex)
         if (ch >= 'A' && ch <= 'F') ch = static_cast<char>(ch - 'A' + 'a');
     return hex;

@@ -14,6 +14,9 @@
 // every ANSI code page.
 typedef int16_t (*ansi_code_fn)(char16_t unit);
 
+// The 16 digest bytes of any bytes, in RFC 1321 order.
+void md5_digest(const unsigned char* bytes, size_t count, unsigned char (&out)[16]);
+
 // 32 lower-case hexadecimal digits of the digest of message's bytes.
 std::string md5(const std::u16string& sMessage, ansi_code_fn ansi_code);
 

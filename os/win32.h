@@ -381,10 +381,6 @@ int WSACleanup();
 // The last socket call's errno under its Winsock number.
 int WSAGetLastError();
 int closesocket(SOCKET s);
-// Name look-ups go through the simulated machine, so that a test can name its
-// own hosts and hold a look-up as long as a slow resolver would.
-hostent* os_gethostbyname(const char* name);
-#define gethostbyname os_gethostbyname
 // A reverse look-up finds only the hosts added by the tests.
 hostent* os_gethostbyaddr(const char* address, int length, int type);
 #define gethostbyaddr os_gethostbyaddr

@@ -20,11 +20,10 @@ static void load_next_server() {
     settings.server_index++;
 }
 
-// One attempt, given a second at a time until it ends or its time runs out;
-// a server that refuses at once costs no second of the user's logon.
-static void quiet_attempt() {
+// One address, given a second at a time until it answers or its time runs
+// out; a server that refuses at once costs no second of the user's logon.
+static void quiet_try_address() {
     sync_failed = 0;
-    load_next_server();
     uint32_t countdown = settings.sync_timeout_seconds;
     if (!start_sync_worker()) fail_sync_attempt(failure_no_worker);
     while (!sync_failed && sync_step != step_valid && countdown > 0 && !stop_asked()) {
@@ -37,6 +36,15 @@ static void quiet_attempt() {
         fail_sync_attempt(failure_timed_out);
     }
     if (sync_failed && log_errors() && !stop_asked()) log_no_response();
+}
+
+// One entry: each address of its name in turn until one answers.
+static void quiet_attempt() {
+    load_next_server();
+    sync_address_index = 0;
+    do {
+        quiet_try_address();
+    } while (sync_failed && !stop_asked() && next_address_of_entry());
 }
 
 void quiet_sync_walk() {

@@ -1,5 +1,7 @@
 #include "sync/sync_controller.h"
 
+#include <string.h>
+
 #include "base/controls.h"
 #include "base/filetime.h"
 #include "window/status_line.h"
@@ -33,9 +35,20 @@ static average_state averaging;
 // The entry the cycle began with: fail-over ends before asking it again.
 static uint32_t cycle_first_index;
 
+// The server asked: its name, and the address of the name that was asked,
+// "pool.example.org [2001:db8::1]", where the two differ.
+static void server_asked(char (&out)[server_name_size]) {
+    copy_current_server_name(out);
+    attempt_result result = sync_result();
+    if (!result.address[0] || strcmp(result.address, out) == 0) return;
+    text_append(out, sizeof out, " [");
+    text_append(out, sizeof out, result.address);
+    text_append(out, sizeof out, "]");
+}
+
 static void show_name_status(const char* text) {
     char name[server_name_size];
-    copy_current_server_name(name);
+    server_asked(name);
     show_status_with(text, name);
 }
 
@@ -48,9 +61,18 @@ static void start_attempt() {
 
 void log_no_response() {
     attempt_result result = sync_result();
-    char reason[failure_text_size];
+    char reason[failure_text_size], name[server_name_size], line[server_name_size] = "No response from ";
     sync_failure_text(result.failure, result.failure_detail, reason);
-    write_log_with_server("No response from ", reason);
+    server_asked(name);
+    text_append(line, sizeof line, name);
+    write_log(line, reason);
+}
+
+bool next_address_of_entry() {
+    if (effective_server_source() != source_list || sync_address_index + 1 >= sync_result().address_count)
+        return false;
+    sync_address_index++;
+    return true;
 }
 
 // A list without one usable entry has no server to ask: the cycle ends as a
@@ -82,6 +104,7 @@ void start_sync_cycle(HWND window) {
         return;
     }
     cycle_first_index = settings.server_index;
+    sync_address_index = 0;
     sync_answer = attempt_result{};
     average_count = 0;
     averaging = average_state{};
@@ -119,6 +142,12 @@ void next_sync_attempt() {
         return;
     }
     auto_protocol = protocol_sntp;
+    // Every address of the name before the next entry.
+    if (next_address_of_entry()) {
+        start_attempt();
+        return;
+    }
+    sync_address_index = 0;
     uint32_t last_tried = settings.server_index;
     settings.server_index++;
     uint32_t loaded = load_list_entry() & entry_loaded;
@@ -206,8 +235,13 @@ static void handle_failure(HWND window) {
     shown_step = 0;
     if (log_errors()) log_no_response();
     if (settings.default_server_only || effective_server_source() != source_list || sync_aborted) {
-        KillTimer(window, TIMER_SYNC);
-        end_sync_cycle(window);
+        // The entry's other addresses all the same: they are the same server.
+        if (next_address_of_entry()) {
+            start_attempt();
+        } else {
+            KillTimer(window, TIMER_SYNC);
+            end_sync_cycle(window);
+        }
     } else {
         next_sync_attempt();
     }

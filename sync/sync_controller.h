@@ -46,5 +46,8 @@ uint32_t load_list_entry();
 
 // Stops the running worker: its socket is closed and it has a second to end.
 void abort_sync_attempt();
-// "No response from <server> (why)".
+// "No response from <server> [<address>] (why)".
 void log_no_response();
+// Moves sync_address_index on to the entry's next address, false when the
+// name had no more.
+bool next_address_of_entry();

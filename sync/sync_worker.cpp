@@ -1,5 +1,6 @@
 #include "sync/sync_worker.h"
 
+#include <stdio.h>
 #include <string.h>
 
 #include <algorithm>
@@ -10,6 +11,7 @@
 #include "base/filetime.h"
 #include "base/text.h"
 #include "base/threads.h"
+#include "digest/md5.h"
 #include "store/server_list.h"
 #include "store/settings_store.h"
 
@@ -19,6 +21,7 @@ std::atomic<uint32_t> timeout_ticks;
 std::atomic<uint32_t> force_time_protocol;
 std::atomic<uint32_t> auto_protocol{1};
 std::atomic<uint32_t> server_clock_valid;
+uint32_t sync_address_index;
 
 // Each attempt has a number; only the current attempt may publish or clean up
 // the shared slots, so a worker that ends late cannot touch its successor's.
@@ -41,6 +44,7 @@ struct attempt_settings {
     uint32_t server_source;
     char server_name[server_name_size];
     uint32_t timeout_ticks;
+    uint32_t address_index;
     uint32_t date_window_enabled;
     uint32_t date_window_start_high, date_window_end_high;
 };
@@ -52,7 +56,7 @@ struct attempt {
     SOCKET socket = INVALID_SOCKET;
     bool winsock = false;  // holds a Winsock reference of its own
     bool time_protocol = false;
-    uint32_t address = 0;  // the server's IPv4 address, network order
+    uint32_t reference_id = 0;  // the server as this computer's own SNTP clients hear of it
     attempt_result result;
 };
 
@@ -115,6 +119,7 @@ attempt_settings take_settings() {
         copy_current_server_name(given.server_name);
     }
     given.timeout_ticks = settings.sync_timeout_seconds * 10;
+    given.address_index = given.server_source == source_list ? sync_address_index : 0;
     given.date_window_enabled = settings.date_window_enabled;
     given.date_window_start_high = settings.date_window_start.dwHighDateTime;
     given.date_window_end_high = settings.date_window_end.dwHighDateTime;
@@ -127,8 +132,8 @@ bool choose_time_protocol(const attempt& a) {
     return a.given.time_protocol || force_time_protocol;
 }
 
-bool open_socket(attempt& a) {
-    a.socket = a.time_protocol ? socket(AF_INET, SOCK_STREAM, IPPROTO_TCP) : socket(AF_INET, SOCK_DGRAM, 0);
+bool open_socket(attempt& a, int family) {
+    a.socket = a.time_protocol ? socket(family, SOCK_STREAM, IPPROTO_TCP) : socket(family, SOCK_DGRAM, 0);
     if (a.socket == INVALID_SOCKET) return fail(a, failure_no_socket);
     if (!publish(a, [&] { sync_socket = a.socket; })) {
         // Stopped already: nobody else will close it.
@@ -139,19 +144,42 @@ bool open_socket(attempt& a) {
     return true;
 }
 
-bool resolve_server(attempt& a, in_addr* address) {
+// Manual addresses are dotted IPv4 text, never looked up: one address.
+bool manual_address(attempt& a, sockaddr_storage* peer) {
     const char* name = a.given.server_name;
-    bool manual = a.given.server_source != source_list;
-    if (manual) publish(a, [&] { set_current_server_name(name); });
-    address->s_addr = inet_addr(name);
-    if (address->s_addr != INADDR_NONE) return true;
-    // Manual addresses are dotted text only; they are never looked up.
-    if (manual) return fail(a, failure_not_an_address);
-    hostent* host = gethostbyname(name);
-    if (!host || host->h_addrtype != AF_INET || host->h_length != 4 || !host->h_addr_list[0])
-        return fail(a, failure_name_not_found);
-    memcpy(&address->s_addr, host->h_addr_list[0], 4);
+    publish(a, [&] { set_current_server_name(name); });
+    sockaddr_in v4{};
+    v4.sin_family = AF_INET;
+    v4.sin_addr.s_addr = inet_addr(name);
+    if (v4.sin_addr.s_addr == INADDR_NONE) return fail(a, failure_not_an_address);
+    *peer = sockaddr_storage{};
+    memcpy(peer, &v4, sizeof v4);
+    a.result.address_count = 1;
     return true;
+}
+
+// The address this attempt asks of the entry's name, in the resolver's order.
+bool resolve_server(attempt& a, sockaddr_storage* peer) {
+    if (a.given.server_source != source_list) return manual_address(a, peer);
+    char host[server_name_size];
+    if (!host_of_entry(a.given.server_name, host)) return fail(a, failure_not_an_address);
+    sockaddr_storage found[most_addresses];
+    int count = resolve_host(host, found);
+    a.result.address_count = (uint32_t)count;
+    if (count == 0 || a.given.address_index >= (uint32_t)count) return fail(a, failure_name_not_found);
+    *peer = found[a.given.address_index];
+    return true;
+}
+
+// What this computer's SNTP clients hear of the upstream: its IPv4 address.
+uint32_t reference_id_of(const sockaddr_storage& peer) {
+    if (peer.ss_family == AF_INET) return ((const sockaddr_in*)&peer)->sin_addr.s_addr;
+    // An IPv6 upstream: the first four octets of the MD5 of its address.
+    unsigned char digest[16];
+    md5_digest(((const sockaddr_in6*)&peer)->sin6_addr.s6_addr, 16, digest);
+    uint32_t id;
+    memcpy(&id, digest, 4);
+    return id;
 }
 
 // Reads exactly count bytes; a closed connection, an error or a stop fails at once.
@@ -183,7 +211,7 @@ bool exchange_time_protocol(attempt& a) {
     if (!read_time_protocol_reply(reply, &seconds)) return fail(a, failure_no_time);
     take_reply(a);
     // Whole seconds, and the clock is set from them: up to a second off.
-    a.result.upstream = {time_protocol_upstream_stratum, 0, 0x10000, a.address};
+    a.result.upstream = {time_protocol_upstream_stratum, 0, 0x10000, a.reference_id};
     a.result.seconds = seconds;
     return true;
 }
@@ -209,7 +237,7 @@ bool exchange_sntp(attempt& a) {
     uint32_t trip = round_trip > 0 ? (uint32_t)std::min<int64_t>(round_trip >> 16, UINT32_MAX) : 0;
     // Added without wrapping: a distance near the limit must not turn into a small one.
     a.result.upstream = {reply[1], saturating_add(read_be32(reply + 4), trip),
-                         saturating_add(read_be32(reply + 8), trip / 2), a.address, (uint32_t)reply[0] >> 6};
+                         saturating_add(read_be32(reply + 8), trip / 2), a.reference_id, (uint32_t)reply[0] >> 6};
     a.result.seconds = (uint32_t)(t3 >> 32);
     a.result.milliseconds = (uint32_t)(((t3 & 0xFFFFFFFFu) * 1000) >> 32);
     a.result.offset_sum = sum;
@@ -221,23 +249,26 @@ bool exchange(attempt& a) {
     if (WSAStartup(0x0101, &data) != 0) return fail(a, failure_no_socket);
     a.winsock = true;
     publish_step(a, step_sockets);
-    if (!open_socket(a)) return false;
-    in_addr address;
-    if (!resolve_server(a, &address)) return false;
+    sockaddr_storage peer;
+    if (!resolve_server(a, &peer)) return false;
     // A look-up cannot be interrupted, so a stop may have come meanwhile.
-    text_copy(a.result.address, sizeof a.result.address, inet_ntoa(address));
+    if (!open_socket(a, peer.ss_family)) return false;
+    address_text(peer, a.result.address);
     bool current = publish(a, [&] {
         text_copy(published.address, sizeof published.address, a.result.address);
+        published.address_count = a.result.address_count;
         sync_step = step_address;
     });
     if (!current) return false;
-    sockaddr_in peer{};
-    peer.sin_family = AF_INET;
-    peer.sin_port = htons(a.time_protocol ? time_protocol_port : sntp_port);
-    peer.sin_addr = address;
-    a.address = address.s_addr;
+    a.reference_id = reference_id_of(peer);
+    // Sent from a port of the system's choosing, never 123; connected, the
+    // socket takes replies from this address and port alone.
+    uint16_t port = htons(a.time_protocol ? time_protocol_port : sntp_port);
+    int length = peer.ss_family == AF_INET6 ? (int)sizeof(sockaddr_in6) : (int)sizeof(sockaddr_in);
+    if (peer.ss_family == AF_INET6) ((sockaddr_in6*)&peer)->sin6_port = port;
+    else ((sockaddr_in*)&peer)->sin_port = port;
     if (!still_current(a)) return false;
-    if (connect(a.socket, (const sockaddr*)&peer, sizeof peer) == SOCKET_ERROR) return socket_failed(a);
+    if (connect(a.socket, (const sockaddr*)&peer, length) == SOCKET_ERROR) return socket_failed(a);
     publish_step(a, step_connected);
     return a.time_protocol ? exchange_time_protocol(a) : exchange_sntp(a);
 }
@@ -276,6 +307,49 @@ DWORD WINAPI sync_worker(LPVOID param) {
 }
 
 }  // namespace
+
+void address_text(const sockaddr_storage& address, char (&out)[server_address_size]) {
+    if (address.ss_family == AF_INET) {
+        text_copy(out, sizeof out, inet_ntoa(((const sockaddr_in*)&address)->sin_addr));
+        return;
+    }
+    const sockaddr_in6& v6 = *(const sockaddr_in6*)&address;
+    uint16_t groups[8];
+    for (int i = 0; i < 8; i++) groups[i] = (uint16_t)(v6.sin6_addr.s6_addr[2 * i] << 8 | v6.sin6_addr.s6_addr[2 * i + 1]);
+    // The longest run of two or more zero groups, the first of equals, is "::".
+    int best = -1, best_length = 1;
+    for (int i = 0; i < 8;) {
+        int length = 0;
+        while (i + length < 8 && groups[i + length] == 0) length++;
+        if (length > best_length) best = i, best_length = length;
+        i += length ? length : 1;
+    }
+    char text[64] = "";
+    char* at = text;
+    for (int i = 0; i < 8; i++) {
+        if (i == best) {
+            at += sprintf(at, "::");
+            i += best_length - 1;
+            continue;
+        }
+        at += sprintf(at, i == 0 || i == best + best_length ? "%x" : ":%x", groups[i]);
+    }
+    if (v6.sin6_scope_id) sprintf(at, "%%%u", (unsigned)v6.sin6_scope_id);
+    text_copy(out, sizeof out, text);
+}
+
+bool host_of_entry(const char* entry, char (&out)[server_name_size]) {
+    if (entry[0] != '[') {
+        text_copy(out, sizeof out, entry);
+        return true;
+    }
+    const char* end = strchr(entry, ']');
+    if (!end || end[1] != 0) return false;
+    size_t length = (size_t)(end - entry - 1);
+    memcpy(out, entry + 1, length);
+    out[length] = 0;
+    return true;
+}
 
 uint32_t effective_protocol() { return settings.protocol == protocol_auto ? auto_protocol.load() : settings.protocol; }
 

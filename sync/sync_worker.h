@@ -5,8 +5,10 @@
 #include <atomic>
 
 #include "base/time_protocols.h"
+#include "os/resolver.h"
 #include "os/win32.h"
 #include "server/sntp_reply.h"
+#include "store/server_list.h"
 
 constexpr int server_address_size = 64;
 
@@ -45,6 +47,7 @@ void sync_failure_text(uint32_t reason, uint32_t detail, char (&out)[failure_tex
 // as it ends, its answer or why there was none.
 struct attempt_result {
     char address[server_address_size] = "";
+    uint32_t address_count = 0;  // the addresses its name has, at most most_addresses
     // The protocol it asked by: what the correction and the texts go by,
     // whatever the settings say meanwhile.
     uint32_t protocol = 0;
@@ -55,6 +58,9 @@ struct attempt_result {
     sntp_upstream upstream{};   // the server's own distance from true time, and this exchange's
     uint32_t failure = failure_none, failure_detail = 0;
 };
+// Which address of the name the next attempt asks, from 0; the GUI thread's.
+extern uint32_t sync_address_index;
+
 // The running or last attempt's result, as one value.
 attempt_result sync_result();
 // Fails the attempt from outside, once its worker has been stopped or never ran
@@ -79,6 +85,13 @@ void stop_sync_worker();
 
 // The protocol setting with "Auto" resolved: 1 SNTP, 0 Time Protocol.
 uint32_t effective_protocol();
+
+// An address as the status line and the log show it: dotted IPv4, or IPv6 in
+// its shortest form (RFC 5952) with its scope id.
+void address_text(const sockaddr_storage& address, char (&out)[server_address_size]);
+// The host of a list entry: an IPv6 literal may stand in brackets. False when
+// a bracket is left open or text follows the closing one.
+bool host_of_entry(const char* entry, char (&out)[server_name_size]);
 
 // The parsers of the two replies, free of sockets so that they can be fuzzed.
 // A Time Protocol reply of 0 is a server that does not know the time.

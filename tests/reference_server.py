@@ -26,7 +26,7 @@ import threading
 import time
 
 NTP_EPOCH = 2208988800  # 1900-01-01 to 1970-01-01, in seconds
-LOOPBACK = "127."
+LOOPBACK = ("127.", "::1")
 MODES = ("normal", "kod", "zero", "split", "close", "silent", "late", "originate", "short", "rotate")
 # A short run meets a success, a refusal and a rejected reply first.
 ROTATION = ("normal", "refused", "kod", "late", "silent", "originate", "short")
@@ -48,6 +48,7 @@ class ReferenceServer:
         if not address.startswith(LOOPBACK):
             raise ValueError("reference servers listen on loopback only")
         self.address, self.mode, self.offset = address, mode, offset
+        self.family = socket.AF_INET6 if ":" in address else socket.AF_INET
         self.requests = []  # ("sntp", bytes) or ("time", b"")
         self.answers, self.refuse_seconds, self._turn = [], 90.0, 0
         self._lock = threading.Lock()
@@ -56,14 +57,14 @@ class ReferenceServer:
         if sntp:
             self._serve(self._udp(), self._sntp_loop)
         if time_protocol:
-            tcp = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
+            tcp = socket.socket(self.family, socket.SOCK_STREAM)
             tcp.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
             tcp.bind((address, 37))
             tcp.listen(8)
             self._serve(tcp, self._time_loop)
 
     def _udp(self):
-        udp = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+        udp = socket.socket(self.family, socket.SOCK_DGRAM)
         udp.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
         udp.bind((self.address, 123))
         return udp

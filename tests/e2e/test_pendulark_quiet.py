@@ -56,6 +56,12 @@ class PendularkQuietRun(unittest.TestCase):
         _, log = self.sntp_run("quiet-offset", "127.0.9.22", offset=7.0)
         self.assertEqual(log, ["Error setting Time Change Privileges (privilege not held)"])
 
+    def test_a_server_on_ipv6_loopback_is_asked_over_ipv6(self):
+        reference, log = self.sntp_run("quiet-ipv6", "::1")
+        self.assertEqual(reference.count("sntp"), 1)
+        self.assertEqual(len(log), 1, log)
+        self.assertTrue(log[0].endswith(", Server used was ::1"), log)
+
     def test_a_kiss_of_death_sets_nothing(self):
         reference, log = self.sntp_run("quiet-kod", "127.0.9.23", mode="kod")
         self.assertEqual(reference.count("sntp"), 1)

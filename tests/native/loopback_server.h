@@ -5,6 +5,7 @@
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <sys/time.h>
+#include <string.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -31,6 +32,21 @@ inline sockaddr_in loopback_at(const std::string& address, uint16_t port) {
     at.sin_port = htons(port);
     inet_pton(AF_INET, address.c_str(), &at.sin_addr);
     return at;
+}
+
+// An address of either family, as bind and connect take it.
+inline socklen_t any_loopback_at(const std::string& address, uint16_t port, sockaddr_storage* out) {
+    *out = sockaddr_storage{};
+    if (address.find(':') == std::string::npos) {
+        sockaddr_in v4 = loopback_at(address, port);
+        memcpy(out, &v4, sizeof v4);
+        return sizeof v4;
+    }
+    auto* v6 = (sockaddr_in6*)out;
+    v6->sin6_family = AF_INET6;
+    v6->sin6_port = htons(port);
+    inet_pton(AF_INET6, address.c_str(), &v6->sin6_addr);
+    return sizeof *v6;
 }
 
 // A client of a time server on port 37, from the given address of its own:
@@ -78,13 +94,14 @@ public:
     // A stream server takes up to `connections` connections, one after the other.
     LoopbackServer(bool tcp, const std::string& address, Handler handler, int connections = 1)
         : tcp_(tcp), connections_(connections) {
-        fd_ = socket(AF_INET, tcp ? SOCK_STREAM : SOCK_DGRAM, 0);
+        sockaddr_storage at;
+        socklen_t length = any_loopback_at(address, tcp ? 37 : 123, &at);
+        fd_ = socket(at.ss_family, tcp ? SOCK_STREAM : SOCK_DGRAM, 0);
         int on = 1;
         setsockopt(fd_, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
         timeval limit{5, 0};
         setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
-        sockaddr_in at = loopback_at(address, tcp ? 37 : 123);
-        bound_ = bind(fd_, (sockaddr*)&at, sizeof at) == 0 && (!tcp || listen(fd_, 4) == 0);
+        bound_ = bind(fd_, (sockaddr*)&at, length) == 0 && (!tcp || listen(fd_, 4) == 0);
         if (bound_) thread_ = std::thread([this, handler] { serve(handler); });
     }
     ~LoopbackServer() {
@@ -106,7 +123,7 @@ private:
     void serve(const Handler& handler) {
         if (!tcp_) {
             char buffer[512];
-            sockaddr_in from{};
+            sockaddr_storage from{};
             socklen_t length = sizeof from;
             ssize_t got = recvfrom(fd_, buffer, sizeof buffer, 0, (sockaddr*)&from, &length);
             if (got <= 0) return;

@@ -56,6 +56,17 @@ TEST_F(ThreadedQuietSync, FirstAnswerSetsTheClockOnce) {
     EXPECT_TRUE(unanswered().empty());
 }
 
+// A one-entry list whose name's first address refuses: the second answers.
+TEST_F(ThreadedQuietSync, TheSecondAddressOfANameAnswersForItsEntry) {
+    os_test_add_host("pool.example", servers[0] + " " + servers[1] + " " + servers[2]);
+    write("ServFile.txt", "pool.example\r\n");
+    LoopbackServer second(true, servers[1], time_answer(new_year_2006));
+    settings.server_index = 0;
+    quiet_sync_walk();
+    EXPECT_EQ(os_test_set_time_calls(), 1);
+    EXPECT_EQ(no_responses(), std::vector<std::string>{"pool.example [" + servers[0] + "] (refused)"});
+}
+
 TEST_F(ThreadedQuietSync, AnAnswerAfterTheSecondWrapIsApplied) {
     // Two entries and an index past them: 0, 1, then 0 once more after the second wrap.
     write("ServFile.txt", servers[0] + "\r\n" + servers[1] + "\r\n");

@@ -90,6 +90,25 @@ TEST_F(ThreadedSyncController, FailOverAsksEveryEntryOnceThenEnds) {
     expect_buttons_back();
 }
 
+// Each address of a name is an attempt of its own before the next entry, with
+// "Default only" too: they are one server. The texts name the address asked.
+TEST_F(ThreadedSyncController, EveryAddressOfANameBeforeTheNextEntry) {
+    os_test_add_host("pool.example", servers[0] + " " + servers[1]);
+    write("ServFile.txt", "pool.example\r\n" + servers[2] + "\r\n");
+    for (uint32_t default_only : {0u, 1u}) {
+        settings.default_server_only = default_only;
+        settings.server_index = 0;
+        std::remove((dir + "dLog.txt").c_str());
+        LoopbackServer second(true, servers[1], time_answer(new_year_2006));
+        start(0);
+        run_cycle();
+        EXPECT_EQ(no_responses(), std::vector<std::string>{"pool.example [" + servers[0] + "] (refused)"});
+        EXPECT_EQ(second.requests(), 1) << default_only;
+        EXPECT_EQ(os_test_control_text(window, IDT_MAIN_SERVER), "pool.example");
+        EXPECT_EQ(settings.server_index, 0u);
+    }
+}
+
 TEST_F(ThreadedSyncController, AListWithoutAnEntryEndsTheCycleWithoutAskingAnyone) {
     write("ServFile.txt", "# nothing but a remark\r\n");
     set_current_server_name("left.over.example");

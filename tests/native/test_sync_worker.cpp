@@ -309,7 +309,57 @@ TEST_F(ThreadedSyncWorker, ChangedSettingsReachOnlyTheNextAttempt) {
     EXPECT_EQ(udp.requests(), 1);
 }
 
+// IPv6 by its literal, bare or in brackets: asked over IPv6 from a port of
+// the system's choosing, and shown as the literal.
+TEST_F(ThreadedSyncWorker, AnIPv6LiteralIsAskedOverIPv6) {
+    for (const char* entry : {"::1", "[::1]"}) {
+        LoopbackServer server(false, "::1", sntp_answer());
+        ASSERT_TRUE(server.bound()) << "no IPv6 loopback";
+        name(entry);
+        run();
+        EXPECT_EQ(sync_step, uint32_t(step_valid)) << entry;
+        EXPECT_STREQ(sync_result().address, "::1");
+        EXPECT_EQ(sync_result().address_count, 1u);
+    }
+}
+
 }  // namespace
+
+TEST(ServerAddresses, EntriesAndTexts) {
+    struct { const char* entry; const char* host; } entries[] = {
+        {"pool.example.org", "pool.example.org"}, {"::1", "::1"}, {"[::1]", "::1"},
+        {"[fe80::1%4]", "fe80::1%4"}, {"[::1", nullptr}, {"[::1]:123", nullptr},
+    };
+    for (auto& e : entries) {
+        char host[server_name_size];
+        bool ok = host_of_entry(e.entry, host);
+        EXPECT_EQ(ok, e.host != nullptr) << e.entry;
+        if (ok) {
+            EXPECT_STREQ(host, e.host);
+        }
+    }
+    // The shortest form: the first of the longest runs of zeros, never a lone one.
+    struct { const char* address; uint32_t scope; const char* text; } texts[] = {
+        {"2001:db8:0:0:1:0:0:1", 0, "2001:db8::1:0:0:1"}, {"2001:0:0:1:0:0:0:1", 0, "2001:0:0:1::1"},
+        {"1::", 0, "1::"}, {"::", 0, "::"}, {"2001:db8:0:1:2:3:4:5", 0, "2001:db8:0:1:2:3:4:5"},
+        {"fe80::1", 4, "fe80::1%4"}, {"192.0.2.1", 0, "192.0.2.1"},
+    };
+    for (auto& t : texts) {
+        sockaddr_storage address{};
+        auto* v6 = (sockaddr_in6*)&address;
+        auto* v4 = (sockaddr_in*)&address;
+        if (inet_pton(AF_INET6, t.address, &v6->sin6_addr) == 1) {
+            v6->sin6_family = AF_INET6;
+            v6->sin6_scope_id = t.scope;
+        } else {
+            ASSERT_EQ(inet_pton(AF_INET, t.address, &v4->sin_addr), 1);
+            v4->sin_family = AF_INET;
+        }
+        char text[server_address_size];
+        address_text(address, text);
+        EXPECT_STREQ(text, t.text);
+    }
+}
 
 TEST(ProtocolTime, ConversionsCrossThe2036Rollover) {
     auto at = [](int y, int mo, int d, int h, int mi, int sec) {

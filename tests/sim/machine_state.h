@@ -41,7 +41,7 @@ struct State {
     std::map<std::string, std::shared_ptr<std::atomic<bool>>> events;
     int winsock_users = 0;
     struct Host {
-        in_addr address;
+        std::vector<sockaddr_storage> addresses;
         bool held;
     };
     std::map<std::string, Host> hosts;

@@ -55,7 +55,9 @@ std::string os_test_registry_value(const std::string& key, const std::string& na
 // Name look-ups: a host added here resolves to its dotted address, and its
 // address back to its name, after the test releases it when held (or after
 // 10 s); other names go to the host's resolver.
-void os_test_add_host(const std::string& name, const std::string& address, bool held = false);
+// Several addresses, either family, are given apart by spaces, in the order
+// the resolver answers them.
+void os_test_add_host(const std::string& name, const std::string& addresses, bool held = false);
 void os_test_release_lookups();
 // Look-ups waiting for their release now.
 int os_test_held_lookups();

@@ -6,6 +6,7 @@
 
 #include <chrono>
 
+#include "os/resolver.h"
 #include "tests/sim/machine_state.h"
 #include "tests/sim/os_test.h"
 
@@ -42,11 +43,23 @@ int os_test_winsock_users() {
     return state().winsock_users;
 }
 
-void os_test_add_host(const std::string& name, const std::string& address, bool held) {
-    std::lock_guard<std::mutex> g(machine().lock);
+void os_test_add_host(const std::string& name, const std::string& addresses, bool held) {
     State::Host host{};
-    inet_pton(AF_INET, address.c_str(), &host.address);
+    size_t at = 0;
+    while (at < addresses.size()) {
+        size_t end = addresses.find(' ', at);
+        std::string text = addresses.substr(at, end == std::string::npos ? std::string::npos : end - at);
+        at = end == std::string::npos ? addresses.size() : end + 1;
+        sockaddr_storage address{};
+        auto* v4 = (sockaddr_in*)&address;
+        auto* v6 = (sockaddr_in6*)&address;
+        if (inet_pton(AF_INET, text.c_str(), &v4->sin_addr) == 1) v4->sin_family = AF_INET;
+        else if (inet_pton(AF_INET6, text.c_str(), &v6->sin6_addr) == 1) v6->sin6_family = AF_INET6;
+        else continue;
+        host.addresses.push_back(address);
+    }
     host.held = held;
+    std::lock_guard<std::mutex> g(machine().lock);
     state().hosts[lower(name)] = host;
     if (held) state().lookups_released = false;
 }
@@ -62,9 +75,6 @@ int os_test_held_lookups() {
     return machine().held_lookups;
 }
 
-// Names the tests did not add go to the host's own resolver.
-#undef gethostbyname
-
 // A slow resolver: the look-up waits for the test's release, 10 s at most.
 static void hold_lookup(std::unique_lock<std::mutex>& g) {
     Machine& m = machine();
@@ -73,26 +83,31 @@ static void hold_lookup(std::unique_lock<std::mutex>& g) {
     m.held_lookups--;
 }
 
-hostent* os_gethostbyname(const char* name) {
-    thread_local hostent entry;
-    thread_local in_addr address;
-    thread_local char* addresses[2];
+// Names the tests did not add, and literals, go to the host's own resolver.
+int resolve_host(const char* name, sockaddr_storage (&out)[most_addresses]) {
     Machine& m = machine();
     std::unique_lock<std::mutex> g(m.lock);
     auto it = m.state.hosts.find(lower(name));
-    if (it == m.state.hosts.end()) {
-        g.unlock();
-        return ::gethostbyname(name);
+    if (it != m.state.hosts.end()) {
+        std::vector<sockaddr_storage> addresses = it->second.addresses;
+        if (it->second.held) hold_lookup(g);
+        int count = 0;
+        for (; count < (int)addresses.size() && count < most_addresses; count++) out[count] = addresses[count];
+        return count;
     }
-    address = it->second.address;
-    if (it->second.held) hold_lookup(g);
-    addresses[0] = (char*)&address;
-    addresses[1] = nullptr;
-    entry = hostent{};
-    entry.h_addrtype = AF_INET;
-    entry.h_length = 4;
-    entry.h_addr_list = addresses;
-    return &entry;
+    g.unlock();
+    addrinfo hints{};
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_DGRAM;
+    addrinfo* list = nullptr;
+    if (getaddrinfo(name, nullptr, &hints, &list) != 0) return 0;
+    int count = 0;
+    for (addrinfo* at = list; at && count < most_addresses; at = at->ai_next) {
+        out[count] = sockaddr_storage{};
+        memcpy(&out[count++], at->ai_addr, at->ai_addrlen);
+    }
+    freeaddrinfo(list);
+    return count;
 }
 
 hostent* os_gethostbyaddr(const char* address, int length, int type) {
@@ -101,7 +116,9 @@ hostent* os_gethostbyaddr(const char* address, int length, int type) {
     if (length != 4 || type != AF_INET) return nullptr;
     std::unique_lock<std::mutex> g(machine().lock);
     for (auto& [host, known] : state().hosts) {
-        if (memcmp(&known.address, address, 4) != 0) continue;
+        if (known.addresses.empty()) continue;
+        auto* v4 = (const sockaddr_in*)&known.addresses[0];
+        if (v4->sin_family != AF_INET || memcmp(&v4->sin_addr, address, 4) != 0) continue;
         if (known.held) hold_lookup(g);
         snprintf(name, sizeof name, "%s", host.c_str());
         entry = hostent{};
