@@ -9,7 +9,7 @@ endif()
 # beside them; the components link it in place of Windows, with the part of os/
 # that is the same on both.
 file(GLOB SIM_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/sim/*.cpp)
-add_library(sim STATIC ${SIM_SOURCES} os/logon_task.cpp)
+add_library(sim STATIC ${SIM_SOURCES} os/logon_task.cpp os/address_text.cpp)
 add_library(core STATIC ${CORE_SOURCES})
 target_link_libraries(core PUBLIC sim)
 # The tests' one way back to the program's start state.

@@ -10,3 +10,8 @@ constexpr int most_addresses = 4;
 // scope id after "%"), in the resolver's order, each family, at most
 // most_addresses; 0 when there are none. Ports are left 0.
 int resolve_host(const char* name, sockaddr_storage (&out)[most_addresses]);
+
+constexpr int server_address_size = 64;
+// An address as the status line and the log show it: dotted IPv4, or IPv6 in
+// its shortest form (RFC 5952) with its scope id.
+void address_text(const sockaddr_storage& address, char (&out)[server_address_size]);

@@ -381,6 +381,10 @@ int WSACleanup();
 // The last socket call's errno under its Winsock number.
 int WSAGetLastError();
 int closesocket(SOCKET s);
+// IPv6 sockets are refused, as on a Windows without its IPv6 stack, unless a
+// test asks for them: the machine's one ::1 has no address of each test's own.
+SOCKET os_socket(int family, int type, int protocol);
+#define socket os_socket
 // A reverse look-up finds only the hosts added by the tests.
 hostent* os_gethostbyaddr(const char* address, int length, int type);
 #define gethostbyaddr os_gethostbyaddr

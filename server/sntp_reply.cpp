@@ -18,7 +18,7 @@ uint64_t corrected_stamp;   // and the clock then, 32.32: the reference time
 // Each request takes two seconds of a client address's allowance; a client
 // that asks faster than that on average runs past its burst and is limited.
 struct client_rate {
-    uint32_t address;
+    uint64_t address;
     uint64_t busy_until;  // tick
     uint64_t last_kiss;   // tick, when kissed
     bool kissed;
@@ -33,7 +33,7 @@ constexpr uint64_t kiss_interval_ms = 60000;
 
 enum verdict { answer, kiss, ignore };
 
-client_rate& rate_of(uint32_t address) {
+client_rate& rate_of(uint64_t address) {
     client_rate* idlest = &rates[0];
     for (client_rate& r : rates) {
         if (r.address == address) return r;
@@ -43,7 +43,7 @@ client_rate& rate_of(uint32_t address) {
     return *idlest;
 }
 
-verdict judge(uint32_t address, uint64_t now) {
+verdict judge(uint64_t address, uint64_t now) {
     std::lock_guard<std::mutex> g(rate_lock);
     client_rate& r = rate_of(address);
     r.busy_until = (r.busy_until > now ? r.busy_until : now) + allowed_interval_ms;
@@ -94,7 +94,14 @@ void forget_sntp_clients() {
     memset(rates, 0, sizeof rates);
 }
 
-int build_sntp_reply(const unsigned char* request, int length, uint32_t client, uint64_t received,
+uint64_t sntp_client_key(const sockaddr_storage& address) {
+    // Apart from every /64 a client can have: an IPv4 key's high word, 1, is
+    // IPv6 space that is reserved (0:1::/32).
+    if (address.ss_family == AF_INET) return 1ull << 32 | ((const sockaddr_in*)&address)->sin_addr.s_addr;
+    return read_be64(((const sockaddr_in6*)&address)->sin6_addr.s6_addr);
+}
+
+int build_sntp_reply(const unsigned char* request, int length, uint64_t client, uint64_t received,
                      unsigned char (&reply)[sntp_packet_size]) {
     // Only a client's request of a known version, extension fields or not: an
     // answer is never larger than what asked for it.

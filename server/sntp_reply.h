@@ -28,9 +28,12 @@ void forget_sntp_upstream();
 // Every client starts with its whole allowance again (the start of a run, and the tests).
 void forget_sntp_clients();
 
-// The reply to one request from client (its IPv4 address, network order),
-// which arrived at received (a 32.32 timestamp): its size, or 0 when the
-// request gets no answer. The transmit time is stamped just before sending.
-int build_sntp_reply(const unsigned char* request, int length, uint32_t client, uint64_t received,
+// A client as its rate is counted: an IPv4 address, or the /64 of an IPv6
+// one, since one host owns a whole /64.
+uint64_t sntp_client_key(const sockaddr_storage& address);
+// The reply to one request from client (sntp_client_key), which arrived at
+// received (a 32.32 timestamp): its size, or 0 when the request gets no
+// answer. The transmit time is stamped just before sending.
+int build_sntp_reply(const unsigned char* request, int length, uint64_t client, uint64_t received,
                      unsigned char (&reply)[sntp_packet_size]);
 void stamp_transmit_time(unsigned char (&reply)[sntp_packet_size], uint64_t now);

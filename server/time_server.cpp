@@ -8,6 +8,7 @@
 #include "window/status_line.h"
 #include "base/text.h"
 #include "base/threads.h"
+#include "os/resolver.h"
 #include "server/sntp_reply.h"
 #include "store/server_list.h"
 #include "store/settings_store.h"
@@ -15,13 +16,20 @@
 
 std::atomic<uint32_t> time_server_running;
 
-// The listening socket and the thread belong to the server; the GUI thread
-// takes them under the lock to stop it.
+// Each protocol listens on a socket of each family: the two stacks of Windows
+// XP are apart, and one code path serves everywhere. The sockets and threads
+// belong to the server; the GUI thread takes them under the lock to stop it.
+struct listener {
+    int family, type;
+    SOCKET socket;
+    HANDLE thread;
+};
+static const int listener_count = 4;
 static std::mutex server_lock;
-static SOCKET server_socket = INVALID_SOCKET;
-static HANDLE server_thread;
-static SOCKET sntp_socket = INVALID_SOCKET;
-static HANDLE sntp_thread;
+static listener listeners[listener_count] = {{AF_INET, SOCK_STREAM, INVALID_SOCKET, nullptr},
+                                             {AF_INET6, SOCK_STREAM, INVALID_SOCKET, nullptr},
+                                             {AF_INET, SOCK_DGRAM, INVALID_SOCKET, nullptr},
+                                             {AF_INET6, SOCK_DGRAM, INVALID_SOCKET, nullptr}};
 static HANDLE report_thread;
 static uint32_t last_server;
 static std::atomic<uint32_t> server_log_level;
@@ -40,11 +48,21 @@ static void wait_while_running(uint32_t server, DWORD ms) {
 
 // A socket that listens unbound gets a port of the system's choosing, where
 // no client looks: a taken port is waited for instead.
-static bool bind_to_port(SOCKET s, int port) {
-    sockaddr_in any{};
-    any.sin_family = AF_INET;
-    any.sin_port = htons((uint16_t)port);
-    any.sin_addr.s_addr = htonl(INADDR_ANY);
+static bool bind_to_port(SOCKET s, int family, int port) {
+    if (family == AF_INET) {
+        sockaddr_in any{};
+        any.sin_family = AF_INET;
+        any.sin_port = htons((uint16_t)port);
+        any.sin_addr.s_addr = htonl(INADDR_ANY);
+        return bind(s, (const sockaddr*)&any, sizeof any) == 0;
+    }
+    // IPv6 alone: the IPv4 socket has the port's other half.
+    int only = 1;
+    setsockopt(s, IPPROTO_IPV6, IPV6_V6ONLY, (const char*)&only, sizeof only);
+    sockaddr_in6 any{};
+    any.sin6_family = AF_INET6;
+    any.sin6_port = htons((uint16_t)port);
+    any.sin6_addr = in6addr_any;
     return bind(s, (const sockaddr*)&any, sizeof any) == 0;
 }
 
@@ -63,19 +81,28 @@ static void answer(SOCKET peer) {
     closesocket(peer);
 }
 
-static void name_peer(const in_addr& address, char (&name)[server_name_size]) {
-    hostent* host = gethostbyaddr((const char*)&address, 4, AF_INET);
-    text_copy(name, sizeof name, host && host->h_name ? host->h_name : inet_ntoa(address));
+// An IPv4 client by its name where it has one; an IPv6 client as "[address]".
+static void name_peer(const sockaddr_storage& address, char (&name)[server_name_size]) {
+    char text[server_address_size];
+    address_text(address, text);
+    if (address.ss_family == AF_INET6) {
+        text_copy(name, sizeof name, "[");
+        text_append(name, sizeof name, text);
+        text_append(name, sizeof name, "]");
+        return;
+    }
+    hostent* host = gethostbyaddr((const char*)&((const sockaddr_in*)&address)->sin_addr, 4, AF_INET);
+    text_copy(name, sizeof name, host && host->h_name ? host->h_name : text);
 }
 
 // Clients waiting for their report, oldest first; a flood beyond the limit is
 // answered all the same, only not reported.
 static std::mutex report_lock;
 static std::condition_variable report_ready;
-static std::deque<in_addr> pending_reports;
+static std::deque<sockaddr_storage> pending_reports;
 static const size_t pending_limit = 256;
 
-static void queue_report(const in_addr& peer) {
+static void queue_report(const sockaddr_storage& peer) {
     {
         std::lock_guard<std::mutex> g(report_lock);
         if (pending_reports.size() < pending_limit) pending_reports.push_back(peer);
@@ -84,7 +111,7 @@ static void queue_report(const in_addr& peer) {
 }
 
 // The next client to report; false once the server has been stopped.
-static bool next_report(uint32_t server, in_addr* peer) {
+static bool next_report(uint32_t server, sockaddr_storage* peer) {
     std::unique_lock<std::mutex> g(report_lock);
     report_ready.wait(g, [&] { return !running(server) || !pending_reports.empty(); });
     if (!running(server)) return false;
@@ -101,7 +128,7 @@ static bool next_report(uint32_t server, in_addr* peer) {
 
 // The look-up may take seconds and a sync cycle minutes: the report waits for
 // both, the clients never do.
-static void report(uint32_t server, const in_addr& address) {
+static void report(uint32_t server, const sockaddr_storage& address) {
     char name[server_name_size], line[status_text_size];
     name_peer(address, name);
     text_copy(line, sizeof line, report_text);
@@ -113,10 +140,10 @@ static void report(uint32_t server, const in_addr& address) {
 }
 
 static DWORD WINAPI report_thread_main(LPVOID param) {
-    uint32_t server = (uint32_t)(uintptr_t)param;
+    uint32_t server = (uint32_t)(uintptr_t)param >> 2;
     WSADATA data;
     if (WSAStartup(0x0101, &data) != 0) return 0;
-    in_addr peer;
+    sockaddr_storage peer;
     while (next_report(server, &peer)) {
         report(server, peer);
         // The status line shows a report for a tick at least: with no log to
@@ -133,16 +160,17 @@ static void tell_port_taken(const char* text) {
     if (log_errors(server_log_level)) write_log(text);
 }
 
-static void serve_time_protocol(uint32_t server, SOCKET s) {
+static void serve_time_protocol(uint32_t server, SOCKET s, int family) {
     bool listening = false, told = false;
     while (running(server)) {
-        if (!listening && !(listening = bind_to_port(s, time_protocol_port) && listen_for_clients(s))) {
-            if (!told) tell_port_taken("Time server: TCP port 37 is in use");
+        if (!listening && !(listening = bind_to_port(s, family, time_protocol_port) && listen_for_clients(s))) {
+            if (!told) tell_port_taken(family == AF_INET ? "Time server: TCP port 37 is in use"
+                                                         : "Time server: TCP port 37 is in use over IPv6");
             told = true;
             wait_while_running(server, port_retry_ms);
             continue;
         }
-        sockaddr_in peer{};
+        sockaddr_storage peer{};
         socklen_t length = sizeof peer;
         SOCKET client = accept(s, (sockaddr*)&peer, &length);
         if (client == INVALID_SOCKET) {
@@ -150,13 +178,13 @@ static void serve_time_protocol(uint32_t server, SOCKET s) {
             continue;
         }
         answer(client);
-        queue_report(peer.sin_addr);
+        queue_report(peer);
     }
 }
 
 // A client that polls is reported once a minute, not at every poll.
-static bool sntp_report_due(uint32_t address) {
-    struct seen { uint32_t address; uint64_t tick; bool used; };
+static bool sntp_report_due(uint64_t address) {
+    struct seen { uint64_t address; uint64_t tick; bool used; };
     static seen clients[64];
     static const uint64_t report_every_ms = 60000;
     uint64_t now = GetTickCount64();
@@ -174,19 +202,20 @@ static bool sntp_report_due(uint32_t address) {
     return true;
 }
 
-static void serve_sntp(uint32_t server, SOCKET s) {
+static void serve_sntp(uint32_t server, SOCKET s, int family) {
     bool bound = false, told = false;
     int failures = 0;
     while (running(server)) {
-        if (!bound && !(bound = bind_to_port(s, sntp_port))) {
+        if (!bound && !(bound = bind_to_port(s, family, sntp_port))) {
             // Windows' own time service may hold it.
-            if (!told) tell_port_taken("Time server: UDP port 123 is in use");
+            if (!told) tell_port_taken(family == AF_INET ? "Time server: UDP port 123 is in use"
+                                                         : "Time server: UDP port 123 is in use over IPv6");
             told = true;
             wait_while_running(server, port_retry_ms);
             continue;
         }
         unsigned char request[512], reply[sntp_packet_size];
-        sockaddr_in peer{};
+        sockaddr_storage peer{};
         socklen_t length = sizeof peer;
         int got = (int)recvfrom(s, (char*)request, sizeof request, 0, (sockaddr*)&peer, &length);
         uint64_t received = filetime_to_timestamp(precise_clock_now());
@@ -198,46 +227,46 @@ static void serve_sntp(uint32_t server, SOCKET s) {
             continue;
         }
         failures = 0;
-        int size = build_sntp_reply(request, got, peer.sin_addr.s_addr, received, reply);
+        uint64_t client = sntp_client_key(peer);
+        int size = build_sntp_reply(request, got, client, received, reply);
         if (size == 0) continue;
         stamp_transmit_time(reply, filetime_to_timestamp(precise_clock_now()));
         sendto(s, (const char*)reply, size, 0, (const sockaddr*)&peer, length);
-        if (sntp_report_due(peer.sin_addr.s_addr)) queue_report(peer.sin_addr);
+        if (sntp_report_due(client)) queue_report(peer);
     }
 }
 
-// One socket of the server: made, published for the stop to close, served.
-static void run_socket(uint32_t server, int type, SOCKET& slot, void (*serve)(uint32_t, SOCKET)) {
+// A thread's parameter: the server's number and its listener's place.
+static LPVOID thread_param(uint32_t server, int index) { return (LPVOID)(uintptr_t)(server << 2 | (uint32_t)index); }
+
+// One listener of the server: its socket made, published for the stop to close,
+// and served. A family this Windows lacks serves nothing, and says nothing.
+static DWORD WINAPI listener_thread(LPVOID param) {
+    uint32_t server = (uint32_t)(uintptr_t)param >> 2;
+    listener& own = listeners[(uintptr_t)param & 3];
     WSADATA data;
-    if (WSAStartup(0x0101, &data) != 0) return;
-    SOCKET s = socket(AF_INET, type, 0);
+    if (WSAStartup(0x0101, &data) != 0) return 0;
+    SOCKET s = socket(own.family, own.type, 0);
     bool mine = false;
     if (s != INVALID_SOCKET) {
         std::lock_guard<std::mutex> g(server_lock);
         mine = running(server);
-        if (mine) slot = s;
+        if (mine) own.socket = s;
     }
     // Once published, the socket is closed by the stop, never here.
-    if (mine) serve(server, s);
+    if (mine && own.type == SOCK_STREAM) serve_time_protocol(server, s, own.family);
+    else if (mine) serve_sntp(server, s, own.family);
     else if (s != INVALID_SOCKET) closesocket(s);
     WSACleanup();
-}
-
-DWORD WINAPI time_server_thread(LPVOID param) {
-    run_socket((uint32_t)(uintptr_t)param, SOCK_STREAM, server_socket, serve_time_protocol);
-    return 0;
-}
-
-static DWORD WINAPI sntp_thread_main(LPVOID param) {
-    run_socket((uint32_t)(uintptr_t)param, SOCK_DGRAM, sntp_socket, serve_sntp);
     return 0;
 }
 
 void start_time_server() {
     std::lock_guard<std::mutex> g(server_lock);
-    if (server_thread) return;
+    if (listeners[0].thread) return;
     server_log_level = settings.log_level;
-    if (++last_server == 0) ++last_server;
+    // The number shares a thread's parameter with the listener's place.
+    if (++last_server >= 1u << 29) last_server = 1;
     {
         // Reports of a stopped server are not this one's.
         std::lock_guard<std::mutex> r(report_lock);
@@ -245,12 +274,12 @@ void start_time_server() {
         time_server_running = last_server;
     }
     DWORD id;
-    LPVOID param = (LPVOID)(uintptr_t)last_server;
-    server_thread = CreateThread(nullptr, 0, time_server_thread, param, 0, &id);
-    sntp_thread = server_thread ? CreateThread(nullptr, 0, sntp_thread_main, param, 0, &id) : nullptr;
-    report_thread = sntp_thread ? CreateThread(nullptr, 0, report_thread_main, param, 0, &id) : nullptr;
+    bool all = true;
+    for (int i = 0; i < listener_count && all; i++)
+        all = (listeners[i].thread = CreateThread(nullptr, 0, listener_thread, thread_param(last_server, i), 0, &id));
+    report_thread = all ? CreateThread(nullptr, 0, report_thread_main, thread_param(last_server, 0), 0, &id) : nullptr;
     if (report_thread) return;
-    // Without all three the server would be half there: none runs.
+    // Without all of them the server would be half there: none runs.
     time_server_running = 0;
 }
 
@@ -264,23 +293,22 @@ static T take(T& slot, T empty) {
 }
 
 void stop_time_server() {
-    SOCKET tcp, udp;
-    HANDLE tcp_thread, udp_thread, reporter;
+    SOCKET sockets[listener_count];
+    HANDLE threads[listener_count], reporter;
     {
         std::lock_guard<std::mutex> g(server_lock);
         {
             std::lock_guard<std::mutex> r(report_lock);
             time_server_running = 0;
         }
-        tcp = take(server_socket, INVALID_SOCKET);
-        udp = take(sntp_socket, INVALID_SOCKET);
-        tcp_thread = take(server_thread, (HANDLE) nullptr);
-        udp_thread = take(sntp_thread, (HANDLE) nullptr);
+        for (int i = 0; i < listener_count; i++) {
+            sockets[i] = take(listeners[i].socket, INVALID_SOCKET);
+            threads[i] = take(listeners[i].thread, (HANDLE) nullptr);
+        }
         reporter = take(report_thread, (HANDLE) nullptr);
     }
     report_ready.notify_all();
-    end_blocked_thread(tcp, tcp_thread);
-    end_blocked_thread(udp, udp_thread);
+    for (int i = 0; i < listener_count; i++) end_blocked_thread(sockets[i], threads[i]);
     // A reporter inside a look-up is let go; it reports nothing afterwards.
     end_blocked_thread(INVALID_SOCKET, reporter);
 }

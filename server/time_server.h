@@ -1,6 +1,7 @@
 // The time server: other machines take the time from this one over the Time
 // Protocol (TCP port 37, one client after another) and over SNTP (UDP port
-// 123), each on a thread of its own, and a third thread reports the clients.
+// 123), IPv4 and IPv6, each protocol and family on a thread of its own, and
+// one more thread reports the clients.
 #pragma once
 #include <stdint.h>
 
@@ -20,4 +21,4 @@ void start_time_server();
 void stop_time_server();
 // A running server logs by the level the user chose last.
 void set_time_server_log_level(uint32_t level);
-DWORD WINAPI time_server_thread(LPVOID);
+

@@ -10,7 +10,6 @@
 #include "server/sntp_reply.h"
 #include "store/server_list.h"
 
-constexpr int server_address_size = 64;
 
 // Progress of the running attempt, 0..6, and whether it failed; the GUI thread polls them.
 extern std::atomic<uint32_t> sync_step;
@@ -86,9 +85,6 @@ void stop_sync_worker();
 // The protocol setting with "Auto" resolved: 1 SNTP, 0 Time Protocol.
 uint32_t effective_protocol();
 
-// An address as the status line and the log show it: dotted IPv4, or IPv6 in
-// its shortest form (RFC 5952) with its scope id.
-void address_text(const sockaddr_storage& address, char (&out)[server_address_size]);
 // The host of a list entry: an IPv6 literal may stand in brackets. False when
 // a bracket is left open or text follows the closing one.
 bool host_of_entry(const char* entry, char (&out)[server_name_size]);

@@ -366,9 +366,9 @@ def wait_for_text(window_class, control, accept, timeout=30):
     return last[0]
 
 
-def ask_time_server(timeout=30):
+def ask_time_server(timeout=30, host="127.0.0.1"):
     """What port 37 on loopback sends before it closes: four bytes from a time server."""
-    with socket.create_connection(("127.0.0.1", 37), timeout=timeout) as s:
+    with socket.create_connection((host, 37), timeout=timeout) as s:
         data = b""
         while chunk := s.recv(16):
             data += chunk

@@ -18,13 +18,13 @@ MEASURED = re.compile(rb"System clock wrong by (-?\d+\.\d+) seconds")
 LAST_OUTPUT = [b""]
 
 
-def chrony_offset(seconds):
-    """The offset chronyd -Q measures against port 123 of loopback within the
-    given seconds, or None when it finds no server to follow. It ends as soon as
-    it has measured."""
+def chrony_offset(seconds, address="127.0.0.1"):
+    """The offset chronyd -Q measures against port 123 of a loopback address within
+    the given seconds, or None when it finds no server to follow. It ends as soon
+    as it has measured."""
     os.makedirs(SCRATCH, exist_ok=True)
     done = subprocess.run([CHRONYD, "-Q", "-t", str(seconds), "-u", "root", "-f", "/dev/null",
-                           f"pidfile {SCRATCH}/chronyd.pid", "server 127.0.0.1 iburst maxsamples 1"],
+                           f"pidfile {SCRATCH}/chronyd.pid", f"server {address} iburst maxsamples 1"],
                           capture_output=True, timeout=seconds + 30)
     LAST_OUTPUT[0] = done.stdout + done.stderr
     found = MEASURED.search(LAST_OUTPUT[0])
@@ -55,6 +55,10 @@ class PendularkSntpServer(unittest.TestCase):
         # at a pace the server's rate limit allows.
         measured = harness.wait_until(lambda: [offset for offset in [chrony_offset(8)] if offset is not None], 90,
                                       lambda: f"chrony never followed the corrected clock: {LAST_OUTPUT[0]!r}")
+        self.assertLess(abs(measured[0]), 0.001)
+        # The same over IPv6.
+        measured = harness.wait_until(lambda: [offset for offset in [chrony_offset(8, "::1")] if offset is not None],
+                                      90, lambda: f"chrony never followed over IPv6: {LAST_OUTPUT[0]!r}")
         self.assertLess(abs(measured[0]), 0.001)
 
 

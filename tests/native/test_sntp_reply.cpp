@@ -79,6 +79,23 @@ TEST_F(SntpReply, UnsynchronisedUntilACorrectionAndAgainWhenItIsOld) {
     EXPECT_EQ(reply[1], 16);
 }
 
+// An IPv6 host owns its whole /64: its addresses share one allowance, and no
+// /64 shares an IPv4 address's.
+TEST(SntpClients, AnIPv6ClientCountsByItsSlash64) {
+    auto key = [](const char* text) {
+        sockaddr_storage address{};
+        auto* v6 = (sockaddr_in6*)&address;
+        auto* v4 = (sockaddr_in*)&address;
+        if (inet_pton(AF_INET6, text, &v6->sin6_addr) == 1) v6->sin6_family = AF_INET6;
+        else if (inet_pton(AF_INET, text, &v4->sin_addr) == 1) v4->sin_family = AF_INET;
+        return sntp_client_key(address);
+    };
+    EXPECT_EQ(key("2001:db8:1:2::1"), key("2001:db8:1:2:ffff::9"));
+    EXPECT_NE(key("2001:db8:1:2::1"), key("2001:db8:1:3::1"));
+    EXPECT_NE(key("192.0.2.1"), key("192.0.2.2"));
+    EXPECT_NE(key("::c000:201"), key("192.0.2.1"));
+}
+
 TEST_F(SntpReply, AClientAskingTooOftenHearsRateNowAndThenAndOthersKeepTheirAnswers) {
     int answered = 0;
     for (int i = 0; i < 8; i++) answered += ask(request(0x23)).size() == 48;

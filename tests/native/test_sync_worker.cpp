@@ -312,6 +312,7 @@ TEST_F(ThreadedSyncWorker, ChangedSettingsReachOnlyTheNextAttempt) {
 // IPv6 by its literal, bare or in brackets: asked over IPv6 from a port of
 // the system's choosing, and shown as the literal.
 TEST_F(ThreadedSyncWorker, AnIPv6LiteralIsAskedOverIPv6) {
+    os_test_set_ipv6(true);
     for (const char* entry : {"::1", "[::1]"}) {
         LoopbackServer server(false, "::1", sntp_answer());
         ASSERT_TRUE(server.bound()) << "no IPv6 loopback";

@@ -88,6 +88,7 @@ struct State {
     std::map<HWND, std::vector<UINT>> posted;
     in_addr any_address{htonl(INADDR_LOOPBACK)};
     int bind_calls = 0;
+    bool ipv6 = false;
     int listen_calls = 0;
     bool taskbar = true, tray_icon = false;
     std::string tray_tip;

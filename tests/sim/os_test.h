@@ -63,6 +63,8 @@ void os_test_release_lookups();
 int os_test_held_lookups();
 // The address that binds to INADDR_ANY stand for (default: 127.0.0.1).
 void os_test_set_any_address(const std::string& address);
+// IPv6 sockets for this test: off by default.
+void os_test_set_ipv6(bool available);
 // The tray icon: whether there is a taskbar to take it, whether it is there, its tip.
 void os_test_set_taskbar(bool present);
 bool os_test_tray_icon(std::string* tip = nullptr);

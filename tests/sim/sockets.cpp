@@ -135,6 +135,24 @@ void os_test_set_any_address(const std::string& address) {
     inet_pton(AF_INET, address.c_str(), &state().any_address);
 }
 
+#undef socket
+SOCKET os_socket(int family, int type, int protocol) {
+    {
+        std::lock_guard<std::mutex> g(machine().lock);
+        if (family == AF_INET6 && !state().ipv6) {
+            errno = EAFNOSUPPORT;
+            return INVALID_SOCKET;
+        }
+    }
+    int s = ::socket(family, type, protocol);
+    return s < 0 ? INVALID_SOCKET : (SOCKET)s;
+}
+
+void os_test_set_ipv6(bool available) {
+    std::lock_guard<std::mutex> g(machine().lock);
+    state().ipv6 = available;
+}
+
 #undef bind
 int os_test_bind_calls() {
     std::lock_guard<std::mutex> g(machine().lock);
