@@ -31,6 +31,8 @@ static listener listeners[listener_count] = {{AF_INET, SOCK_STREAM, INVALID_SOCK
                                              {AF_INET, SOCK_DGRAM, INVALID_SOCKET, nullptr},
                                              {AF_INET6, SOCK_DGRAM, INVALID_SOCKET, nullptr}};
 static HANDLE report_thread;
+// The listeners that have their port, a bit each, for About.
+static std::atomic<uint32_t> bound_listeners;
 static uint32_t last_server;
 static std::atomic<uint32_t> server_log_level;
 
@@ -163,7 +165,9 @@ static void tell_port_taken(const char* text) {
 static void serve_time_protocol(uint32_t server, SOCKET s, int family) {
     bool listening = false, told = false;
     while (running(server)) {
-        if (!listening && !(listening = bind_to_port(s, family, time_protocol_port) && listen_for_clients(s))) {
+        if (!listening && (listening = bind_to_port(s, family, time_protocol_port) && listen_for_clients(s)))
+            bound_listeners |= family == AF_INET ? 1u : 2u;
+        if (!listening) {
             if (!told) tell_port_taken(family == AF_INET ? "Time server: TCP port 37 is in use"
                                                          : "Time server: TCP port 37 is in use over IPv6");
             told = true;
@@ -206,7 +210,8 @@ static void serve_sntp(uint32_t server, SOCKET s, int family) {
     bool bound = false, told = false;
     int failures = 0;
     while (running(server)) {
-        if (!bound && !(bound = bind_to_port(s, family, sntp_port))) {
+        if (!bound && (bound = bind_to_port(s, family, sntp_port))) bound_listeners |= family == AF_INET ? 4u : 8u;
+        if (!bound) {
             // Windows' own time service may hold it.
             if (!told) tell_port_taken(family == AF_INET ? "Time server: UDP port 123 is in use"
                                                          : "Time server: UDP port 123 is in use over IPv6");
@@ -271,6 +276,7 @@ void start_time_server() {
         // Reports of a stopped server are not this one's.
         std::lock_guard<std::mutex> r(report_lock);
         pending_reports.clear();
+        bound_listeners = 0;
         time_server_running = last_server;
     }
     DWORD id;
@@ -284,6 +290,27 @@ void start_time_server() {
 }
 
 void set_time_server_log_level(uint32_t level) { server_log_level = level; }
+
+void describe_listening(char (&out)[listening_text_size]) {
+    uint32_t bound = time_server_running ? bound_listeners.load() : 0;
+    if (!bound) {
+        text_copy(out, sizeof out, time_server_running ? "waiting for its ports" : "off");
+        return;
+    }
+    static const char* const names[] = {"0.0.0.0:37", "[::]:37", "0.0.0.0:123", "[::]:123"};
+    out[0] = 0;
+    for (int i = 0; i < listener_count; i++) {
+        if (!(bound >> i & 1)) continue;
+        bool first_of_protocol = !(bound & (i < 2 ? 3u : 12u) & ((1u << i) - 1));
+        if (first_of_protocol) {
+            if (out[0]) text_append(out, sizeof out, "; ");
+            text_append(out, sizeof out, i < 2 ? "TCP " : "UDP ");
+        } else {
+            text_append(out, sizeof out, ", ");
+        }
+        text_append(out, sizeof out, names[i]);
+    }
+}
 
 template <typename T>
 static T take(T& slot, T empty) {

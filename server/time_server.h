@@ -19,6 +19,11 @@ extern std::atomic<uint32_t> time_server_running;
 void start_time_server();
 // Ends the threads: a waiting accept or receive, or a wait for a port, returns at once.
 void stop_time_server();
+// Where the running server listens, as About shows it: "TCP 0.0.0.0:37,
+// [::]:37; UDP 0.0.0.0:123, [::]:123", the sockets bound so far; "off" when
+// it is stopped.
+constexpr int listening_text_size = 80;
+void describe_listening(char (&out)[listening_text_size]);
 // A running server logs by the level the user chose last.
 void set_time_server_log_level(uint32_t level);
 

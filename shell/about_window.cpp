@@ -9,6 +9,7 @@
 #include "window/status_line.h"
 #include "base/text.h"
 #include "resources/pendulark_ids.h"
+#include "server/time_server.h"
 #include "store/directories.h"
 
 uint32_t about_open;
@@ -68,6 +69,9 @@ void init_about_window(HWND dialog) {
     char system[diagnostics_text_size];
     describe_system(system);
     text_append(text, sizeof text, system);
+    char listening[listening_text_size];
+    describe_listening(listening);
+    append_line(text, "Time server: ", listening);
     text_append(text, sizeof text, folders);
     SetDlgItemTextA(dialog, IDE_ABOUT_DIAGNOSTICS, text);
 }

@@ -63,6 +63,15 @@ TEST_F(ThreadedTimeServer, AnswersFourBytesAndReportsThePeerByName) {
     EXPECT_STREQ(name, "client.example");
     std::string log = read("dLog.txt");
     EXPECT_NE(log.find(" : Server Pendularked client.example\r\n"), std::string::npos);
+    // What About says of it: this machine has no IPv6 here.
+    char listening[listening_text_size];
+    EXPECT_TRUE(wait_until([&] {
+        describe_listening(listening);
+        return std::string(listening) == "TCP 0.0.0.0:37; UDP 0.0.0.0:123";
+    })) << listening;
+    stop_time_server();
+    describe_listening(listening);
+    EXPECT_STREQ(listening, "off");
 }
 
 // SNTP on UDP 123 beside the Time Protocol: a polling client is reported once a minute.
