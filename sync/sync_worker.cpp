@@ -162,7 +162,7 @@ bool manual_address(attempt& a, sockaddr_storage* peer) {
 bool resolve_server(attempt& a, sockaddr_storage* peer) {
     if (a.given.server_source != source_list) return manual_address(a, peer);
     char host[server_name_size];
-    if (!host_of_entry(a.given.server_name, host)) return fail(a, failure_not_an_address);
+    if (!host_of_entry(a.given.server_name, host)) return fail(a, failure_not_usable);
     sockaddr_storage found[most_addresses];
     int count = resolve_host(host, found);
     a.result.address_count = (uint32_t)count;
@@ -366,6 +366,7 @@ void sync_failure_text(uint32_t reason, uint32_t detail, char (&out)[failure_tex
         "server without the time",
         "time out of reach",
         "outside the date window",
+        "not usable",
     };
     text_copy(out, sizeof out, reason < sizeof texts / sizeof *texts ? texts[reason] : "");
     if (reason == failure_network) {

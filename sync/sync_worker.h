@@ -38,6 +38,7 @@ enum sync_failure_reason : uint32_t {
     failure_no_time,
     failure_out_of_reach,
     failure_date_window,
+    failure_not_usable,  // a list entry that is no name and no address: a bracket left open
 };
 constexpr int failure_text_size = 48;
 void sync_failure_text(uint32_t reason, uint32_t detail, char (&out)[failure_text_size]);

@@ -50,6 +50,7 @@ class PendularkTimeServer(unittest.TestCase):
     def test_an_ipv6_client_is_answered_as_an_ipv4_one(self):
         self.start()
         self.assert_now(ask_time_server(host="::1"))
+        harness.wait_for_text(WINDOW, ids.IDT_MAIN_STATUS, lambda text: text == "Server Pendularked [::1]")
 
     def test_a_client_that_resets_at_once_does_not_stop_the_server(self):
         self.start()

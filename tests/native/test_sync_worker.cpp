@@ -10,6 +10,7 @@
 #include "store/server_list.h"
 #include "store/settings_store.h"
 #include "sync/sync_worker.h"
+#include "tests/native/digest_support.h"
 #include "tests/wait_until.h"
 
 namespace {
@@ -310,7 +311,8 @@ TEST_F(ThreadedSyncWorker, ChangedSettingsReachOnlyTheNextAttempt) {
 }
 
 // IPv6 by its literal, bare or in brackets: asked over IPv6 from a port of
-// the system's choosing, and shown as the literal.
+// the system's choosing, and shown as the literal. Served on, the upstream is
+// known by the first four octets of its address's MD5.
 TEST_F(ThreadedSyncWorker, AnIPv6LiteralIsAskedOverIPv6) {
     os_test_set_ipv6(true);
     for (const char* entry : {"::1", "[::1]"}) {
@@ -321,7 +323,14 @@ TEST_F(ThreadedSyncWorker, AnIPv6LiteralIsAskedOverIPv6) {
         EXPECT_EQ(sync_step, uint32_t(step_valid)) << entry;
         EXPECT_STREQ(sync_result().address, "::1");
         EXPECT_EQ(sync_result().address_count, 1u);
+        std::string digest = openssl_md5(std::string(15, '\0') + '\1');
+        uint32_t id = 0;
+        for (int i = 0; i < 4; i++) id |= (uint32_t)std::stoul(digest.substr(2 * i, 2), nullptr, 16) << (8 * i);
+        EXPECT_EQ(sync_result().upstream.reference_id, id);
     }
+    name("[::1");
+    run();
+    expect_failed_at(step_sockets, failure_not_usable);
 }
 
 }  // namespace
