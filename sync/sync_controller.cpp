@@ -1,5 +1,6 @@
 #include "sync/sync_controller.h"
 
+#include <stdio.h>
 #include <string.h>
 
 #include "base/controls.h"
@@ -10,6 +11,7 @@
 #include "store/server_list.h"
 #include "store/settings_store.h"
 #include "store/sync_log.h"
+#include "sync/agreement.h"
 #include "sync/clock_correction.h"
 #include "sync/sync_worker.h"
 
@@ -21,14 +23,11 @@ attempt_result sync_answer;
 
 static const char no_server_text[] = "Unable to sync: no server in " SERVER_LIST_NAME;
 
-// Averaging keeps every sample whole: milliseconds since 1900, each carried
-// forward to the latest accumulation, and the offsets of SNTP samples; the mean
-// goes out in the last sample's result.
+// Averaging asks several servers and believes those that agree: each sample's
+// offset and distance, the server it came from, and the last one's result.
 struct average_state {
-    uint64_t total_ms = 0;
-    uint32_t last_tick = 0;
-    int64_t offset_total = 0;
-    bool all_sntp = true;
+    time_sample samples[average_samples];
+    char servers[average_samples][server_name_size];
     attempt_result last;
 };
 static average_state averaging;
@@ -164,36 +163,73 @@ void next_sync_attempt() {
     if (settings.multi_site_average && average_count != 0) shown_step = shown_fallback;
 }
 
-// The server's time in milliseconds since 1900, whatever its era.
-static uint64_t sample_ms(const attempt_result& sample) {
-    uint64_t since_1900 = protocol_seconds_to_filetime(sample.seconds) - epoch_1900_filetime;
-    return since_1900 / 10000 + sample.milliseconds;
-}
-
-// The mean of the samples, rounded once to the whole second, into the answer
-// that the success step hands to clock correction.
-static void take_mean() {
-    sync_answer = averaging.last;
-    uint64_t mean_s = (averaging.total_ms + average_count * 500) / (average_count * 1000);
-    uint64_t filetime = mean_s * filetime_per_second + epoch_1900_filetime;
-    sync_answer.seconds = filetime_to_protocol_seconds(filetime);
-    sync_answer.milliseconds = 0;
-    if (averaging.all_sntp) sync_answer.offset_sum = averaging.offset_total / (int64_t)average_count;
-    // A mix of protocols has no common offset: the mean time is applied whole.
-    else if (sync_answer.protocol == protocol_sntp) force_time_protocol = 1;
+// How far a sample's server is ahead of this clock, and how sure it is. SNTP
+// gives both; a Time Protocol answer is whole seconds, the true time anywhere
+// in the second after them.
+static time_sample sample_of(const attempt_result& sample) {
+    // This clock is read in steps of up to a tick of Windows' timer, 15.6 ms:
+    // two readings of one true time may lie that far apart.
+    const double reading = 0.016;
+    if (sample.protocol == protocol_sntp && !force_time_protocol) {
+        double distance = (sample.upstream.root_delay / 2.0 + sample.upstream.root_dispersion) / 65536.0;
+        return {(double)sample.offset_sum / 8589934592.0, distance + reading};
+    }
+    uint64_t at_reply = clock_now() - (uint64_t)(GetTickCount() - sample.reply_tick) * 10000;
+    uint64_t server = protocol_seconds_to_filetime(sample.seconds) + filetime_per_second / 2;
+    return {(double)(int64_t)(server - at_reply) / filetime_per_second, 0.5 + reading};
 }
 
 static void add_sample(const attempt_result& sample) {
-    uint32_t now = GetTickCount();
-    uint64_t carried = (uint64_t)(now - sample.reply_tick);
-    if (average_count) carried += (uint64_t)(now - averaging.last_tick) * average_count;
-    averaging.last_tick = now;
-    averaging.total_ms += sample_ms(sample) + carried;
-    bool sntp = sample.protocol == protocol_sntp && !force_time_protocol;
-    if (sntp) averaging.offset_total += sample.offset_sum;
-    else averaging.all_sntp = false;
+    averaging.samples[average_count] = sample_of(sample);
+    server_asked(averaging.servers[average_count]);
     averaging.last = sample;
     average_count++;
+}
+
+static void log_offset(const char* server, const char* text, double offset, const char* tail = "") {
+    char line[server_name_size + 120];
+    snprintf(line, sizeof line, "%s%s%+.3f s%s", server, text, offset, tail);
+    write_log(line);
+}
+
+// The samples' verdict: the answer the cycle goes on with, or none when they
+// disagree. Each server left out is logged, and every one when none agree.
+static bool take_agreement() {
+    agreement found = find_agreement(averaging.samples, (int)average_count);
+    int agreeing = __builtin_popcount(found.members);
+    for (uint32_t i = 0; i < average_count && log_errors(); i++) {
+        const time_sample& s = averaging.samples[i];
+        if (!found.found) {
+            log_offset(averaging.servers[i], " at ", s.offset);
+        } else if (!(found.members >> i & 1)) {
+            char agree[64];
+            snprintf(agree, sizeof agree, ", %d others agree on %+.3f s", agreeing, found.offset);
+            log_offset(averaging.servers[i], " dropped: ", s.offset, agree);
+        }
+    }
+    if (!found.found) {
+        char text[status_text_size];
+        snprintf(text, sizeof text, "Unable to sync: servers disagree, %.3f s apart", found.spread);
+        show_status(text);
+        if (log_errors()) write_log(text);
+        return false;
+    }
+    // Their median, to the sub-millisecond, as an offset from this clock.
+    sync_answer = averaging.last;
+    sync_answer.protocol = protocol_sntp;
+    sync_answer.offset_sum = (int64_t)(found.offset * 8589934592.0);
+    uint64_t now = clock_now() + (uint64_t)(int64_t)(found.offset * filetime_per_second);
+    sync_answer.seconds = filetime_to_protocol_seconds(now);
+    sync_answer.milliseconds = 0;
+    sync_answer.reply_tick = GetTickCount();
+    return true;
+}
+
+// The cycle ends with no correction: the servers do not agree.
+static void end_disagreeing() {
+    KillTimer(main_window, TIMER_SYNC);
+    end_sync_cycle(main_window);
+    status_hold_ticks = hold_result;
 }
 
 void accumulate_average() {
@@ -201,7 +237,7 @@ void accumulate_average() {
         attempt_result sample = sync_result();
         if (sample.seconds != 0) add_sample(sample);
         if (average_count == average_samples) {
-            take_mean();
+            if (!take_agreement()) end_disagreeing();
             return;
         }
         sync_step = 0;
@@ -210,7 +246,10 @@ void accumulate_average() {
         if (shown_step != shown_fallback) return;
     }
     if (shown_step == shown_fallback && average_count != 0) {
-        take_mean();
+        if (!take_agreement()) {
+            end_disagreeing();
+            return;
+        }
         shown_step = step_reply;
         sync_step = step_valid;
     }

@@ -258,19 +258,47 @@ TEST_F(ThreadedAveraging, AListThatEndsEarlyGivesTheMeanOfWhatCame) {
     EXPECT_EQ(os_test_control_text(window, IDT_MAIN_SERVER), servers[1]);
 }
 
-TEST_F(ThreadedAveraging, SntpCorrectionAppliesTheMeanOffset) {
-    settings.protocol = 1;
+// Average believes the servers that agree, if they are a majority: the
+// median of their offsets, each server left out logged. With no majority the
+// clock stays where it is and every server's offset is logged.
+TEST_F(ThreadedAveraging, AMajorityThatAgreesIsBelievedAndNoMajorityMovesNothing) {
+    settings.protocol = protocol_sntp;
     settings.multi_site_average = 1;
-    std::vector<std::unique_ptr<LoopbackServer>> running;
-    for (int i = 0; i < 4; i++) {
-        int64_t offset = (int64_t)((i + 1) * second);  // 1, 2, 3 and 4 s ahead
-        running.push_back(std::make_unique<LoopbackServer>(false, servers[i], sntp_answer(offset)));
+    const std::string agree = ", 3 others agree on +0.050 s";
+    struct {
+        std::vector<double> ahead;
+        std::string status;
+        int64_t moved_ms;
+        std::vector<std::string> logged;
+    } cases[] = {
+        {{0.05, 0.05, 0.05, 3600}, "Time Corrected by 0.04999 Scs", 50, {servers[3] + " dropped: +3600.000 s" + agree}},
+        {{3600, 0.05, 0.05, 0.05}, "Time Corrected by 0.04999 Scs", 50, {servers[0] + " dropped: +3600.000 s" + agree}},
+        {{0.05, 3600}, "Unable to sync: servers disagree, 3599.950 s apart", 0,
+         {servers[0] + " at +0.050 s", servers[1] + " at +3600.000 s"}},
+        {{1, 2, 3, 4}, "Unable to sync: servers disagree, 3.000 s apart", 0, {servers[3] + " at +4.000 s"}},
+    };
+    for (auto& c : cases) {
+        std::string list;
+        std::vector<std::unique_ptr<LoopbackServer>> running;
+        for (size_t i = 0; i < c.ahead.size(); i++) {
+            list += servers[i] + "\r\n";
+            running.push_back(std::make_unique<LoopbackServer>(false, servers[i], sntp_answer((int64_t)(c.ahead[i] * second))));
+        }
+        write("ServFile.txt", list);
+        std::remove((dir + "dLog.txt").c_str());
+        settings.server_index = 0;
+        uint64_t before = os_test_utc();
+        int sets = os_test_set_time_calls();
+        start(1);
+        run_cycle();
+        EXPECT_EQ(status(), c.status);
+        EXPECT_EQ(os_test_set_time_calls() - sets, c.moved_ms ? 1 : 0);
+        if (c.moved_ms) {
+            EXPECT_EQ((int64_t)(set_to() - before) / 10000, c.moved_ms);
+        }
+        std::string log = read("dLog.txt");
+        for (const std::string& line : c.logged) EXPECT_NE(log.find(" : " + line + "\r\n"), std::string::npos) << line;
     }
-    uint64_t before = os_test_utc();
-    start(1);
-    run_cycle();
-    EXPECT_EQ(status(), "Time Corrected by 2.50000 Scs");
-    EXPECT_EQ((set_to() - before) / 10000, 2500u);
 }
 
 }  // namespace

@@ -1,0 +1,39 @@
+// Which servers agree: the largest group whose intervals meet, if a majority.
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "sync/agreement.h"
+
+TEST(Agreement, TheLargestMeetingGroupIfAMajority) {
+    struct {
+        std::vector<time_sample> samples;
+        bool found;
+        uint32_t members;
+        double offset;
+    } cases[] = {
+        // One server an hour off among three that agree to within their distances.
+        {{{0.050, 0.01}, {0.052, 0.01}, {3600.0, 0.01}, {0.045, 0.01}}, true, 0b1011, 0.050},
+        // A tie, two and two: no majority.
+        {{{0.0, 0.01}, {0.001, 0.01}, {3600.0, 0.01}, {3600.001, 0.01}}, false, 0, 0},
+        // Two an hour apart.
+        {{{0.0, 0.01}, {3600.0, 0.01}}, false, 0, 0},
+        // A Time Protocol answer's whole second holds the SNTP ones.
+        {{{0.5, 0.5}, {0.2, 0.002}, {0.203, 0.002}, {9.0, 0.001}}, true, 0b0111, 0.203},
+        // An even group's median is the mean of its middle two.
+        {{{0.1, 1}, {0.3, 1}, {0.2, 1}, {0.4, 1}}, true, 0b1111, 0.25},
+        // Wide distances make far answers agree; the median is of the group alone.
+        {{{-2.0, 3.0}, {2.0, 3.0}, {0.5, 0.1}}, true, 0b111, 0.5},
+        // One answer is a majority of one.
+        {{{-7.25, 0.01}}, true, 0b1, -7.25},
+    };
+    for (auto& c : cases) {
+        agreement a = find_agreement(c.samples.data(), (int)c.samples.size());
+        EXPECT_EQ(a.found, c.found) << c.samples.size();
+        if (!c.found) continue;
+        EXPECT_EQ(a.members, c.members);
+        EXPECT_DOUBLE_EQ(a.offset, c.offset);
+    }
+    std::vector<time_sample> scattered = {{1, 0.01}, {2, 0.01}, {4, 0.01}};
+    EXPECT_DOUBLE_EQ(find_agreement(scattered.data(), 3).spread, 3.0);
+}
