@@ -3,6 +3,7 @@ Abort against loopback servers, a list that nobody answers and the failure it
 leaves, fail-over after an earlier abort, the AutoSync countdown. Under Wine
 the clock takes steps below half a second and refuses larger ones, so nothing
 here moves this machine's clock."""
+import contextlib
 import os
 import re
 import unittest
@@ -63,6 +64,28 @@ class PendularkWindow(unittest.TestCase):
                     self.open_window(name, [address], protocol=harness.PROTOCOL_SNTP, sync_timeout_seconds=10)
                     self.press(ids.IDB_MAIN_CORRECT)
                     self.reads(ids.IDT_MAIN_STATUS, status)
+                finally:
+                    self.doCleanups()  # one copy at a time
+
+    def test_average_drops_a_server_an_hour_off_and_two_that_disagree_move_nothing(self):
+        for name, offsets, status in (
+                ("window-falseticker", (0.2, 0.2, 3600.0, 0.2), r"Time Corrected by 0\.(19\d|20\d)\d\d Scs"),
+                ("window-disagree", (0.2, 3600.0), r"Unable to sync: servers disagree, 3599\.\d{3} s apart")):
+            addresses = [f"127.0.9.{91 + i}" for i in range(len(offsets))]
+            with self.subTest(name), contextlib.ExitStack() as servers:
+                for address, offset in zip(addresses, offsets):
+                    servers.enter_context(harness.ReferenceServer(address, offset=offset))
+                try:
+                    directory = self.open_window(name, addresses, multi_site_average=1, log_level=1,
+                                                 protocol=harness.PROTOCOL_SNTP, sync_timeout_seconds=10)
+                    self.press(ids.IDB_MAIN_CORRECT)
+                    self.reads(ids.IDT_MAIN_STATUS, status)
+                    log = harness.log_entries(directory)
+                    if len(offsets) == 4:
+                        self.assertEqual(len(log), 1, log)
+                        self.assertRegex(log[0], r"^127\.0\.9\.93 dropped: \+3600\.\d{3} s, 3 others agree on \+0\.\d{3} s$")
+                    else:
+                        self.assertEqual(log[-1], harness.control_text(WINDOW, ids.IDT_MAIN_STATUS))
                 finally:
                     self.doCleanups()  # one copy at a time
 
