@@ -26,10 +26,11 @@ uint32_t program_ending;
 constexpr int clock_text_size = 600;
 
 // The guard runs first, as every cycle starts with a checked time zone.
-static void begin_sync_cycle(HWND window, uint32_t correct) {
+static void begin_sync_cycle(HWND window, uint32_t correct, uint32_t unattended = 0) {
     if (sync_running) return;
     check_time_zone(window);
     correct_mode = correct;
+    cycle_unattended = unattended;
     start_sync_cycle(window);
 }
 
@@ -61,8 +62,8 @@ void init_main_dialog(HWND window) {
     SetTimer(window, TIMER_DISPLAY, 500, nullptr);
     set_topmost(window, settings.on_top);
     taskbar_created_message = RegisterWindowMessageA("TaskbarCreated");
-    if (settings.program_start_action == program_start_check) begin_sync_cycle(window, 0);
-    if (settings.program_start_action == program_start_correct) begin_sync_cycle(window, 1);
+    if (settings.program_start_action == program_start_check) begin_sync_cycle(window, 0, 1);
+    if (settings.program_start_action == program_start_correct) begin_sync_cycle(window, 1, 1);
     if (settings.autosync_enabled) arm_autosync();
     if (settings.time_server_enabled) start_time_server();
     check_time_zone(window);
@@ -79,7 +80,7 @@ void init_main_dialog(HWND window) {
 static void start_due_autosync(HWND window) {
     if (sync_running || settings_window_open) return;
     autosync_waiting = 0;
-    begin_sync_cycle(window, 1);
+    begin_sync_cycle(window, 1, 1);
     arm_autosync();
 }
 

@@ -4,6 +4,7 @@
 #include "store/server_list.h"
 #include "store/settings_store.h"
 #include "store/sync_log.h"
+#include "sync/agreement.h"
 #include "sync/clock_correction.h"
 #include "sync/sync_controller.h"
 #include "sync/sync_worker.h"
@@ -52,14 +53,18 @@ void quiet_sync_walk() {
     force_time_protocol = 0;
     wrap_count = 0;
     cycle_start_index = settings.server_index;
+    second_opinion opinion;
     do {
         quiet_attempt();
-    } while (sync_failed && settings.server_index != cycle_start_index && effective_server_source() == source_list &&
+        // Every success is the answer of the attempt just made, after a second wrap too.
+        if (!sync_failed && opinion.confirms(sync_result(), true)) {
+            correct_clock(1);
+            return;
+        }
+        sync_failed = 1;  // asks on, for a second opinion
+    } while (settings.server_index != cycle_start_index && effective_server_source() == source_list &&
              wrap_count <= 1 && !stop_asked());
-    // Every success is the answer of the attempt just made, after a second wrap too.
-    if (sync_failed) return;
-    sync_answer = sync_result();
-    correct_clock(1);
+    if (opinion.waiting) opinion.log_unconfirmed();
 }
 
 void run_quiet_sync() {

@@ -33,3 +33,8 @@ agreement find_agreement(const time_sample* samples, int count) {
     result.found = 2 * best > count;
     return result;
 }
+
+bool opinions_agree(const time_sample& first, const time_sample& second) {
+    double apart = first.offset > second.offset ? first.offset - second.offset : second.offset - first.offset;
+    return apart <= first.distance + second.distance + 1.0;
+}

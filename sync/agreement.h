@@ -20,3 +20,10 @@ struct agreement {
 // The largest group of samples whose intervals [offset - distance, offset +
 // distance] share a point; found when it holds more than half of them.
 agreement find_agreement(const time_sample* samples, int count);
+
+// A step larger than this, made with no one at hand to ask, waits for a second
+// server's word: a domain refuses logons beyond five minutes, so a wrong step
+// of minutes already hurts.
+constexpr double unattended_step_limit = 120.0;
+// A second opinion: the two answers within their distances and a second more.
+bool opinions_agree(const time_sample& first, const time_sample& second);

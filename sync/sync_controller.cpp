@@ -20,12 +20,14 @@ uint32_t correct_mode;
 uint32_t sync_aborted;
 uint32_t average_count;
 attempt_result sync_answer;
+uint32_t cycle_unattended;
 
 static const char no_server_text[] = "Unable to sync: no server in " SERVER_LIST_NAME;
 
 // Averaging asks several servers and believes those that agree: each sample's
 // offset and distance, the server it came from, and the last one's result.
 struct average_state {
+    uint32_t agreeing = 0;  // the servers behind the answer found
     time_sample samples[average_samples];
     char servers[average_samples][server_name_size];
     attempt_result last;
@@ -33,6 +35,10 @@ struct average_state {
 static average_state averaging;
 // The entry the cycle began with: fail-over ends before asking it again.
 static uint32_t cycle_first_index;
+
+// The first answer of an unattended cycle that would step far waits here.
+static second_opinion first;
+
 
 // The server asked: its name, and the address of the name that was asked,
 // "pool.example.org [2001:db8::1]", where the two differ.
@@ -105,16 +111,36 @@ void start_sync_cycle(HWND window) {
     cycle_first_index = settings.server_index;
     sync_address_index = 0;
     sync_answer = attempt_result{};
+    first = second_opinion{};
     average_count = 0;
     averaging = average_state{};
     start_attempt();
     SetTimer(window, TIMER_SYNC, 100, nullptr);
 }
 
+void second_opinion::log_unconfirmed() const {
+    if (!log_errors()) return;
+    char line[server_name_size + 120];
+    snprintf(line, sizeof line, "Not stepped by %+.3f s: only %s says so, no second server agrees", sample.offset,
+             server);
+    write_log(line);
+}
+
+// The cycle ends with the first answer unconfirmed: nothing is stepped.
+static void give_up_unconfirmed() {
+    first.waiting = false;
+    char text[status_text_size];
+    snprintf(text, sizeof text, "Unable to sync: no second server confirms %+.3f s", first.sample.offset);
+    show_status(text);
+    status_hold_ticks = hold_result;
+    first.log_unconfirmed();
+}
+
 void end_sync_cycle(HWND window) {
     // The last worker has published by now; its end is waited for here, so
     // that no thread of this cycle outlives it.
     stop_sync_worker();
+    if (first.waiting) give_up_unconfirmed();
     show_commands_busy(window, 0);
     sync_running = 0;
     sync_step = 0;
@@ -166,7 +192,7 @@ void next_sync_attempt() {
 // How far a sample's server is ahead of this clock, and how sure it is. SNTP
 // gives both; a Time Protocol answer is whole seconds, the true time anywhere
 // in the second after them.
-static time_sample sample_of(const attempt_result& sample) {
+time_sample sample_of(const attempt_result& sample) {
     // This clock is read in steps of up to a tick of Windows' timer, 15.6 ms:
     // two readings of one true time may lie that far apart.
     const double reading = 0.016;
@@ -215,6 +241,7 @@ static bool take_agreement() {
         return false;
     }
     // Their median, to the sub-millisecond, as an offset from this clock.
+    averaging.agreeing = (uint32_t)agreeing;
     sync_answer = averaging.last;
     sync_answer.protocol = protocol_sntp;
     sync_answer.offset_sum = (int64_t)(found.offset * 8589934592.0);
@@ -321,19 +348,57 @@ static void show_correction_amount() {
     show_status(line);
 }
 
+bool second_opinion::confirms(const attempt_result& given, bool needs_second) {
+    time_sample now = sample_of(given);
+    bool far = now.offset > unattended_step_limit || now.offset < -unattended_step_limit;
+    if (!waiting && (!far || !needs_second)) {
+        sync_answer = given;
+        return true;
+    }
+    if (waiting && opinions_agree(sample, now)) {
+        waiting = false;
+        sync_answer = answer;
+        return true;
+    }
+    if (!waiting) {
+        waiting = true;
+        sample = now;
+        answer = given;
+        server_asked(server);
+    }
+    return false;
+}
+
+// Whether this answer may step the clock now; otherwise the cycle asks on.
+static bool step_confirmed(uint32_t servers_behind) {
+    if (first.confirms(sync_answer, cycle_unattended && servers_behind < 2)) return true;
+    sync_step = 0;
+    shown_step = 0;
+    // Another server, not this one by the other protocol.
+    if (settings.protocol == protocol_auto) auto_protocol = protocol_time;
+    next_sync_attempt();
+    return false;
+}
+
 static void handle_success(HWND window) {
+    // Averaging has put its answer there already.
+    if (!settings.multi_site_average) sync_answer = sync_result();
+    if (correct_mode == 1 && !step_confirmed(settings.multi_site_average ? averaging.agreeing : 1)) return;
     KillTimer(window, TIMER_SYNC);
     char name[server_name_size];
     copy_current_server_name(name);
     SetDlgItemTextA(window, IDT_MAIN_SERVER, name);
     status_hold_ticks = hold_result;
-    // Averaging has put its mean there already.
-    if (!settings.multi_site_average) sync_answer = sync_result();
     if (correct_mode == 1) {
+        bool far_on_one = !settings.multi_site_average || averaging.agreeing < 2;
+        double step = sample_of(sync_answer).offset;
+        far_on_one = far_on_one && (step > unattended_step_limit || step < -unattended_step_limit);
         correct_clock(1);
         if (sync_failed) show_status("Error setting Time Change Privileges");
         else if (sync_answer.protocol == protocol_time || force_time_protocol) show_status("Time Corrected");
         else show_correction_amount();
+        // The user's Correct steps on one server's word, and is told so.
+        if (!sync_failed && far_on_one) append_status(", on one server's word");
     } else {
         status_hold_ticks = hold_then_ready;
         correct_clock(0);

@@ -5,6 +5,7 @@
 #include <stdint.h>
 
 #include "os/win32.h"
+#include "sync/agreement.h"
 #include "sync/sync_worker.h"
 
 // The highest step whose status text has been shown, 0..5, or shown_fallback.
@@ -15,6 +16,9 @@ extern uint32_t correct_mode;
 extern uint32_t sync_aborted;
 // Samples of an averaging cycle so far.
 extern uint32_t average_count;
+// 1 when nobody asked for the cycle (the start action, AutoSync): a far step
+// then waits for a second server's word.
+extern uint32_t cycle_unattended;
 // The answer the cycle corrects or checks by: the last attempt's result, or
 // the mean of an averaging cycle.
 extern attempt_result sync_answer;
@@ -46,6 +50,22 @@ uint32_t load_list_entry();
 
 // Stops the running worker: its socket is closed and it has a second to end.
 void abort_sync_attempt();
+// How far an answer's server is ahead of this clock, and how sure it is.
+time_sample sample_of(const attempt_result& answer);
+
+// A far step waits for a second server's word: the first answer is kept until
+// another agrees with it, and then it is the one stepped by.
+struct second_opinion {
+    bool waiting = false;
+    time_sample sample{};  // the first answer's
+    attempt_result answer;
+    char server[server_name_size] = "";
+    // Whether answer may step the clock now, sync_answer then holding what to
+    // step by; only a far step that needs a second word waits.
+    bool confirms(const attempt_result& given, bool needs_second);
+    // "Not stepped by +3600.021 s: only <server> says so, no second server agrees".
+    void log_unconfirmed() const;
+};
 // "No response from <server> [<address>] (why)".
 void log_no_response();
 // Moves sync_address_index on to the entry's next address, false when the

@@ -56,3 +56,10 @@ void show_status_with(const char* text, const char* name) {
     text_append(line, sizeof line, name);
     show_status(line);
 }
+
+void append_status(const char* text) {
+    char line[status_text_size] = "";
+    GetDlgItemTextA(main_window, IDT_MAIN_STATUS, line, sizeof line);
+    text_append(line, sizeof line, text);
+    show_status(line);
+}

@@ -34,6 +34,8 @@ void show_commands_busy(HWND window, uint32_t busy);
 constexpr const char* check_tooltip = "Check the time but don't change it";
 // The literal followed by a name, cut to the status line's 600 bytes.
 void show_status_with(const char* text, const char* name);
+// The line as it stands, followed by text.
+void append_status(const char* text);
 // From another thread: the text and its hold wait under a lock until the GUI
 // thread takes them on WM_STATUS_POSTED with show_posted_status.
 void post_status(const char* text, uint32_t hold);

@@ -3,10 +3,12 @@
 // logged, and the servers that the log says did not answer.
 #pragma once
 #include <initializer_list>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "loopback_server.h"
+#include "base/filetime.h"
 #include "machine.h"
 #include "store/directories.h"
 #include "store/settings_store.h"
@@ -52,6 +54,19 @@ protected:
         std::vector<std::string> names;
         for (const std::string& line : no_responses()) names.push_back(line.substr(0, line.find(" (")));
         return names;
+    }
+    // Time Protocol servers on the first entries, each the given seconds ahead
+    // of the clock; none where it is negative.
+    std::vector<std::unique_ptr<LoopbackServer>> answering(std::initializer_list<int> ahead) {
+        std::vector<std::unique_ptr<LoopbackServer>> running;
+        uint32_t now = filetime_to_protocol_seconds(os_test_utc());
+        size_t i = 0;
+        for (int seconds : ahead) {
+            if (seconds >= 0)
+                running.push_back(std::make_unique<LoopbackServer>(true, servers[i], time_answer(now + seconds)));
+            i++;
+        }
+        return running;
     }
     std::vector<std::string> in_order(std::initializer_list<int> indexes) {
         std::vector<std::string> names;

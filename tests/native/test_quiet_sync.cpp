@@ -19,6 +19,9 @@ namespace {
 
 using ThreadedQuietSync = ServerWalk;
 
+// A minute ahead of the clock: near enough to be stepped on one server's word.
+uint32_t soon() { return filetime_to_protocol_seconds(os_test_utc()) + 60; }
+
 TEST_F(ThreadedQuietSync, AllFailingFromTheMiddleTriesEachOnce) {
     settings.server_index = 2;
     quiet_sync_walk();
@@ -44,13 +47,13 @@ TEST_F(ThreadedQuietSync, LevelsWithoutErrorsLogNothing) {
 }
 
 TEST_F(ThreadedQuietSync, FirstAnswerSetsTheClockOnce) {
-    LoopbackServer server(true, servers[1], time_answer(new_year_2006));
+    LoopbackServer server(true, servers[1], time_answer(soon()));
     ASSERT_TRUE(server.bound());
     settings.server_index = 1;
     settings.log_level = 3;
     quiet_sync_walk();
     EXPECT_EQ(os_test_set_time_calls(), 1);
-    EXPECT_EQ(os_test_last_set_time().wYear, 2006);
+    EXPECT_EQ(os_test_last_set_time().wMinute, 1);
     std::string log = read("dLog.txt");
     EXPECT_NE(log.find("Server used was " + servers[1] + "\r\n"), std::string::npos);
     EXPECT_TRUE(unanswered().empty());
@@ -60,11 +63,30 @@ TEST_F(ThreadedQuietSync, FirstAnswerSetsTheClockOnce) {
 TEST_F(ThreadedQuietSync, TheSecondAddressOfANameAnswersForItsEntry) {
     os_test_add_host("pool.example", servers[0] + " " + servers[1] + " " + servers[2]);
     write("ServFile.txt", "pool.example\r\n");
-    LoopbackServer second(true, servers[1], time_answer(new_year_2006));
+    LoopbackServer second(true, servers[1], time_answer(soon()));
     settings.server_index = 0;
     quiet_sync_walk();
     EXPECT_EQ(os_test_set_time_calls(), 1);
     EXPECT_EQ(no_responses(), std::vector<std::string>{"pool.example [" + servers[0] + "] (refused)"});
+}
+
+// A far step at logon waits for a second server's word: made by the first
+// answer when another agrees, never on one server alone.
+TEST_F(ThreadedQuietSync, AFarStepWaitsForASecondServer) {
+    struct { int second_ahead; bool stepped; } cases[] = {{3600, true}, {7200, false}, {-1, false}};
+    for (auto& c : cases) {
+        std::remove((dir + "dLog.txt").c_str());
+        settings.server_index = 0;
+        int sets = os_test_set_time_calls();
+        auto running = answering({3600, c.second_ahead});
+        quiet_sync_walk();
+        EXPECT_EQ(os_test_set_time_calls() - sets, c.stepped ? 1 : 0) << c.second_ahead;
+        std::string expected = " : Not stepped by +3600.";
+        EXPECT_EQ(exists("dLog.txt") && read("dLog.txt").find(expected) != std::string::npos, !c.stepped);
+        if (!c.stepped) {
+            EXPECT_NE(read("dLog.txt").find("only " + servers[0] + " says so"), std::string::npos);
+        }
+    }
 }
 
 TEST_F(ThreadedQuietSync, AnAnswerAfterTheSecondWrapIsApplied) {
@@ -72,7 +94,7 @@ TEST_F(ThreadedQuietSync, AnAnswerAfterTheSecondWrapIsApplied) {
     write("ServFile.txt", servers[0] + "\r\n" + servers[1] + "\r\n");
     int calls = 0;
     LoopbackServer server(
-        true, servers[0], [&](const std::string& r) { return time_answer(++calls == 1 ? 0 : new_year_2006)(r); }, 2);
+        true, servers[0], [&](const std::string& r) { return time_answer(++calls == 1 ? 0 : soon())(r); }, 2);
     ASSERT_TRUE(server.bound());
     settings.server_index = 7;
     quiet_sync_walk();
@@ -99,7 +121,7 @@ TEST_F(ThreadedQuietSync, SilentServerRunsOutOfTimeAndIsStopped) {
 TEST_F(ThreadedQuietSync, AReplyInTheLastSecondIsTaken) {
     LoopbackServer late(true, servers[0], [](const std::string& r) {
         std::this_thread::sleep_for(std::chrono::milliseconds(1500));
-        return time_answer(new_year_2006)(r);
+        return time_answer(soon())(r);
     });
     ASSERT_TRUE(late.bound());
     settings.protocol = protocol_time;

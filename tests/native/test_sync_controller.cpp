@@ -109,6 +109,27 @@ TEST_F(ThreadedSyncController, EveryAddressOfANameBeforeTheNextEntry) {
     }
 }
 
+// AutoSync and the start action step far only on a second server's word; the
+// user's Correct steps on one (above).
+TEST_F(ThreadedSyncController, AFarUnattendedStepWaitsForASecondServer) {
+    struct { int second_ahead; std::string status; } cases[] = {
+        {3600, "Time Corrected"},
+        {7200, "Unable to sync: no second server confirms +3600."},
+        {-1, "Unable to sync: no second server confirms +3600."},
+    };
+    for (auto& c : cases) {
+        settings.server_index = 0;
+        int sets = os_test_set_time_calls();
+        auto running = answering({3600, c.second_ahead});
+        cycle_unattended = 1;
+        start(1);
+        run_cycle();
+        EXPECT_EQ(status().substr(0, c.status.size()), c.status) << c.second_ahead;
+        EXPECT_EQ(os_test_set_time_calls() - sets, c.second_ahead == 3600 ? 1 : 0) << c.second_ahead;
+        EXPECT_EQ(status_hold_ticks, hold_result);
+    }
+}
+
 TEST_F(ThreadedSyncController, AListWithoutAnEntryEndsTheCycleWithoutAskingAnyone) {
     write("ServFile.txt", "# nothing but a remark\r\n");
     set_current_server_name("left.over.example");
@@ -195,7 +216,8 @@ TEST_F(ThreadedSyncController, TimeProtocolCorrectsWithoutAnAmountAndACheckOnlyS
     LoopbackServer tcp(true, servers[0], time_answer(new_year_2006), 2);
     start(1);
     run_cycle();
-    EXPECT_EQ(status(), "Time Corrected");
+    // Twenty years on one server's word: the user's Correct makes it, and says so.
+    EXPECT_EQ(status(), "Time Corrected, on one server's word");
     EXPECT_EQ(os_test_last_set_time().wYear, 2006);
 
     settings.server_index = 0;
