@@ -350,12 +350,13 @@ static void show_correction_amount() {
 
 bool second_opinion::confirms(const attempt_result& given, bool needs_second) {
     time_sample now = sample_of(given);
-    bool far = now.offset > unattended_step_limit || now.offset < -unattended_step_limit;
-    if (!waiting && (!far || !needs_second)) {
+    bool distant = now.offset > unattended_step_limit || now.offset < -unattended_step_limit;
+    if (!waiting && (!distant || !needs_second)) {
         sync_answer = given;
         return true;
     }
-    if (waiting && opinions_agree(sample, now)) {
+    // A second server: the first, met again on a second round, is no second word.
+    if (waiting && strcmp(given.address, answer.address) != 0 && opinions_agree(sample, now)) {
         waiting = false;
         sync_answer = answer;
         return true;

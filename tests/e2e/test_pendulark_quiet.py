@@ -62,6 +62,18 @@ class PendularkQuietRun(unittest.TestCase):
         self.assertEqual(len(log), 1, log)
         self.assertTrue(log[0].endswith(", Server used was ::1"), log)
 
+    def test_a_first_server_an_hour_off_is_checked_with_a_second_that_disagrees(self):
+        directory = harness.scratch_dir("quiet-second-opinion")
+        far, near = "127.0.9.24", "127.0.9.25"
+        harness.write_servers(directory, [far, near])
+        harness.write_settings(directory, server_index=0, log_level=1, protocol=PROTOCOL_SNTP, sync_timeout_seconds=5)
+        with harness.ReferenceServer(far, offset=3600.0), harness.ReferenceServer(near, offset=0.2) as second:
+            self.quiet_run(directory)
+        self.assertGreaterEqual(second.count("sntp"), 1)
+        log = harness.log_entries(directory)
+        self.assertEqual(len(log), 1, log)
+        self.assertRegex(log[0], r"^Not stepped by \+3600\.\d{3} s: only 127\.0\.9\.24 says so, no second server agrees$")
+
     def test_a_kiss_of_death_sets_nothing(self):
         reference, log = self.sntp_run("quiet-kod", "127.0.9.23", mode="kod")
         self.assertEqual(reference.count("sntp"), 1)
