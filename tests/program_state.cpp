@@ -38,6 +38,8 @@ void reset_program_state() {
     auto_protocol = 1;
     server_clock_valid = 0;
     sync_answer = attempt_result{};
+    cycle_unattended = 0;
+    sync_address_index = 0;
     sync_running = 0;
     shown_step = 0;
     correct_mode = 0;

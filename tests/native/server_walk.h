@@ -56,14 +56,15 @@ protected:
         return names;
     }
     // Time Protocol servers on the first entries, each the given seconds ahead
-    // of the clock; none where it is negative.
+    // of the clock; none where it is negative. Each answers twice, as a walk
+    // may come round to it again.
     std::vector<std::unique_ptr<LoopbackServer>> answering(std::initializer_list<int> ahead) {
         std::vector<std::unique_ptr<LoopbackServer>> running;
         uint32_t now = filetime_to_protocol_seconds(os_test_utc());
         size_t i = 0;
         for (int seconds : ahead) {
             if (seconds >= 0)
-                running.push_back(std::make_unique<LoopbackServer>(true, servers[i], time_answer(now + seconds)));
+                running.push_back(std::make_unique<LoopbackServer>(true, servers[i], time_answer(now + seconds), 2));
             i++;
         }
         return running;
