@@ -10,6 +10,7 @@
 #include "base/text.h"
 #include "resources/pendulark_ids.h"
 #include "server/time_server.h"
+#include "sync/sync_controller.h"
 #include "store/directories.h"
 
 uint32_t about_open;
@@ -72,6 +73,9 @@ void init_about_window(HWND dialog) {
     char listening[listening_text_size];
     describe_listening(listening);
     append_line(text, "Time server: ", listening);
+    char answer[last_answer_text_size];
+    describe_last_answer(answer);
+    append_line(text, "Last answer: ", answer);
     text_append(text, sizeof text, folders);
     SetDlgItemTextA(dialog, IDE_ABOUT_DIAGNOSTICS, text);
 }

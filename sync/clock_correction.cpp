@@ -63,7 +63,9 @@ static void log_correction(const char* old_time, DWORD refusal) {
         char line[server_name_size] = "Pendularked: Old time was ";
         text_append(line, sizeof line, old_time);
         text_append(line, sizeof line, ", Server used was ");
-        write_log_with_server(line);
+        char quality[quality_text_size];
+        describe_quality(sync_answer, quality);
+        write_log_with_server(line, quality);
     }
 }
 

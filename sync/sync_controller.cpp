@@ -36,6 +36,10 @@ static average_state averaging;
 // The entry the cycle began with: fail-over ends before asking it again.
 static uint32_t cycle_first_index;
 
+// The last answer a Check or Correct took, and its server, for About.
+static attempt_result last_answer;
+static char last_server[server_name_size];
+
 // The first answer of an unattended cycle that would step far waits here.
 static second_opinion first;
 
@@ -252,6 +256,22 @@ static bool take_agreement() {
     return true;
 }
 
+void describe_quality(const attempt_result& answer, char (&out)[quality_text_size]) {
+    double distance = (answer.upstream.root_delay / 2.0 + answer.upstream.root_dispersion) / 65536.0;
+    snprintf(out, sizeof out, "stratum %u, delay %.1f ms, root distance %.1f ms", (unsigned)answer.upstream.stratum,
+             answer.delay / 65.536, distance * 1000);
+}
+
+void describe_last_answer(char (&out)[last_answer_text_size]) {
+    if (!last_server[0]) {
+        snprintf(out, sizeof out, "none yet");
+        return;
+    }
+    char quality[quality_text_size];
+    describe_quality(last_answer, quality);
+    snprintf(out, sizeof out, "%s, %s", last_server, quality);
+}
+
 // The cycle ends with no correction: the servers do not agree.
 static void end_disagreeing() {
     KillTimer(main_window, TIMER_SYNC);
@@ -385,6 +405,8 @@ static void handle_success(HWND window) {
     // Averaging has put its answer there already.
     if (!settings.multi_site_average) sync_answer = sync_result();
     if (correct_mode == 1 && !step_confirmed(settings.multi_site_average ? averaging.agreeing : 1)) return;
+    last_answer = sync_answer;
+    server_asked(last_server);
     KillTimer(window, TIMER_SYNC);
     char name[server_name_size];
     copy_current_server_name(name);

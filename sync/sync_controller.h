@@ -50,6 +50,14 @@ uint32_t load_list_entry();
 
 // Stops the running worker: its socket is closed and it has a second to end.
 void abort_sync_attempt();
+// The quality of an answer, "stratum 2, delay 0.4 ms, root distance 16.2 ms".
+constexpr int quality_text_size = 80;
+void describe_quality(const attempt_result& answer, char (&out)[quality_text_size]);
+constexpr int last_answer_text_size = server_name_size + quality_text_size + 2;
+// The last Check's or Correct's answer, "<server> [<address>], stratum ...",
+// or "none yet", for About.
+void describe_last_answer(char (&out)[last_answer_text_size]);
+
 // How far an answer's server is ahead of this clock, and how sure it is.
 time_sample sample_of(const attempt_result& answer);
 

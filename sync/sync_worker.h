@@ -55,6 +55,7 @@ struct attempt_result {
     uint32_t milliseconds = 0;  // and the milliseconds of an SNTP reply
     int64_t offset_sum = 0;     // SNTP (T2 - T1) + (T3 - T4), 32.32
     uint32_t reply_tick = 0;    // the tick count at the reply
+    uint32_t delay = 0;         // this exchange's round trip, 16.16 seconds; 0 for the Time Protocol
     sntp_upstream upstream{};   // the server's own distance from true time, and this exchange's
     uint32_t failure = failure_none, failure_detail = 0;
 };

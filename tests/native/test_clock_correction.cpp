@@ -188,8 +188,12 @@ TEST_F(ClockCorrection, RefusedClockAndTheLogLevels) {
     settings.log_level = 3;
     correct_mode = 1;
     os_test_set_utc(2026, 12, 7, 12, 0, 0);
+    // The answer's quality follows the server: a Time Protocol answer is a second wide.
+    sync_answer.upstream = {2, 0, 0x10000, 0};
+    sync_answer.delay = 0x8000;
     correct_clock(1);
-    EXPECT_EQ(log_text(), "Pendularked: Old time was 12:00:00 PM, Server used was time.example\r\n");
+    EXPECT_EQ(log_text(), "Pendularked: Old time was 12:00:00 PM, Server used was time.example (stratum 2, delay "
+                          "500.0 ms, root distance 1000.0 ms)\r\n");
 }
 
 }  // namespace

@@ -219,6 +219,9 @@ TEST_F(ThreadedSyncController, TimeProtocolCorrectsWithoutAnAmountAndACheckOnlyS
     // Twenty years on one server's word: the user's Correct makes it, and says so.
     EXPECT_EQ(status(), "Time Corrected, on one server's word");
     EXPECT_EQ(os_test_last_set_time().wYear, 2006);
+    char last[last_answer_text_size];
+    describe_last_answer(last);  // as About shows it
+    EXPECT_EQ(std::string(last), servers[0] + ", stratum 2, delay 0.0 ms, root distance 1000.0 ms");
 
     settings.server_index = 0;
     start(0);
