@@ -36,12 +36,7 @@ int resolve_host(const char* name, sockaddr_storage (&out)[most_addresses]) {
     hints.ai_socktype = SOCK_DGRAM;  // one entry an address, not one a socket type
     addrinfo* list = nullptr;
     if (get(name, nullptr, &hints, &list) != 0) return 0;
-    int count = 0;
-    for (addrinfo* at = list; at && count < most_addresses; at = at->ai_next) {
-        if ((at->ai_family != AF_INET && at->ai_family != AF_INET6) || at->ai_addrlen > sizeof out[0]) continue;
-        out[count] = sockaddr_storage{};
-        memcpy(&out[count++], at->ai_addr, at->ai_addrlen);
-    }
+    int count = take_addresses(list, out);
     release(list);
     return count;
 }

@@ -25,5 +25,6 @@ agreement find_agreement(const time_sample* samples, int count);
 // server's word: a domain refuses logons beyond five minutes, so a wrong step
 // of minutes already hurts.
 constexpr double unattended_step_limit = 120.0;
+inline bool far_step(double offset) { return offset > unattended_step_limit || offset < -unattended_step_limit; }
 // A second opinion: the two answers within their distances and a second more.
 bool opinions_agree(const time_sample& first, const time_sample& second);

@@ -43,7 +43,6 @@ static char last_server[server_name_size];
 // The first answer of an unattended cycle that would step far waits here.
 static second_opinion first;
 
-
 // The server asked: its name, and the address of the name that was asked,
 // "pool.example.org [2001:db8::1]", where the two differ.
 static void server_asked(char (&out)[server_name_size]) {
@@ -193,6 +192,15 @@ void next_sync_attempt() {
     if (settings.multi_site_average && average_count != 0) shown_step = shown_fallback;
 }
 
+// The offset sum counts twice the offset in 32.32 seconds: 2^33 to a second.
+static const double offset_sum_per_second = 8589934592.0;
+
+// How far the answer may be from true time: half its root delay and its root
+// dispersion, each with this exchange's round trip, in seconds.
+static double root_distance(const attempt_result& answer) {
+    return (answer.upstream.root_delay / 2.0 + answer.upstream.root_dispersion) / 65536.0;
+}
+
 // How far a sample's server is ahead of this clock, and how sure it is. SNTP
 // gives both; a Time Protocol answer is whole seconds, the true time anywhere
 // in the second after them.
@@ -200,10 +208,8 @@ time_sample sample_of(const attempt_result& sample) {
     // This clock is read in steps of up to a tick of Windows' timer, 15.6 ms:
     // two readings of one true time may lie that far apart.
     const double reading = 0.016;
-    if (sample.protocol == protocol_sntp && !force_time_protocol) {
-        double distance = (sample.upstream.root_delay / 2.0 + sample.upstream.root_dispersion) / 65536.0;
-        return {(double)sample.offset_sum / 8589934592.0, distance + reading};
-    }
+    if (sample.protocol == protocol_sntp && !force_time_protocol)
+        return {(double)sample.offset_sum / offset_sum_per_second, root_distance(sample) + reading};
     uint64_t at_reply = clock_now() - (uint64_t)(GetTickCount() - sample.reply_tick) * 10000;
     uint64_t server = protocol_seconds_to_filetime(sample.seconds) + filetime_per_second / 2;
     return {(double)(int64_t)(server - at_reply) / filetime_per_second, 0.5 + reading};
@@ -248,7 +254,7 @@ static bool take_agreement() {
     averaging.agreeing = (uint32_t)agreeing;
     sync_answer = averaging.last;
     sync_answer.protocol = protocol_sntp;
-    sync_answer.offset_sum = (int64_t)(found.offset * 8589934592.0);
+    sync_answer.offset_sum = (int64_t)(found.offset * offset_sum_per_second);
     uint64_t now = clock_now() + (uint64_t)(int64_t)(found.offset * filetime_per_second);
     sync_answer.seconds = filetime_to_protocol_seconds(now);
     sync_answer.milliseconds = 0;
@@ -257,9 +263,8 @@ static bool take_agreement() {
 }
 
 void describe_quality(const attempt_result& answer, char (&out)[quality_text_size]) {
-    double distance = (answer.upstream.root_delay / 2.0 + answer.upstream.root_dispersion) / 65536.0;
     snprintf(out, sizeof out, "stratum %u, delay %.1f ms, root distance %.1f ms", (unsigned)answer.upstream.stratum,
-             answer.delay / 65.536, distance * 1000);
+             answer.delay / 65.536, root_distance(answer) * 1000);
 }
 
 void describe_last_answer(char (&out)[last_answer_text_size]) {
@@ -370,8 +375,7 @@ static void show_correction_amount() {
 
 bool second_opinion::confirms(const attempt_result& given, bool needs_second) {
     time_sample now = sample_of(given);
-    bool distant = now.offset > unattended_step_limit || now.offset < -unattended_step_limit;
-    if (!waiting && (!distant || !needs_second)) {
+    if (!waiting && (!far_step(now.offset) || !needs_second)) {
         sync_answer = given;
         return true;
     }
@@ -413,9 +417,7 @@ static void handle_success(HWND window) {
     SetDlgItemTextA(window, IDT_MAIN_SERVER, name);
     status_hold_ticks = hold_result;
     if (correct_mode == 1) {
-        bool far_on_one = !settings.multi_site_average || averaging.agreeing < 2;
-        double step = sample_of(sync_answer).offset;
-        far_on_one = far_on_one && (step > unattended_step_limit || step < -unattended_step_limit);
+        bool far_on_one = (!settings.multi_site_average || averaging.agreeing < 2) && far_step(sample_of(sync_answer).offset);
         correct_clock(1);
         if (sync_failed) show_status("Error setting Time Change Privileges");
         else if (sync_answer.protocol == protocol_time || force_time_protocol) show_status("Time Corrected");

@@ -101,11 +101,7 @@ int resolve_host(const char* name, sockaddr_storage (&out)[most_addresses]) {
     hints.ai_socktype = SOCK_DGRAM;
     addrinfo* list = nullptr;
     if (getaddrinfo(name, nullptr, &hints, &list) != 0) return 0;
-    int count = 0;
-    for (addrinfo* at = list; at && count < most_addresses; at = at->ai_next) {
-        out[count] = sockaddr_storage{};
-        memcpy(&out[count++], at->ai_addr, at->ai_addrlen);
-    }
+    int count = take_addresses(list, out);
     freeaddrinfo(list);
     return count;
 }
