@@ -382,6 +382,7 @@ bool second_opinion::confirms(const attempt_result& given, bool needs_second) {
     // A second server: the first, met again on a second round, is no second word.
     if (waiting && strcmp(given.address, answer.address) != 0 && opinions_agree(sample, now)) {
         waiting = false;
+        seconded = true;
         sync_answer = answer;
         return true;
     }
@@ -408,16 +409,19 @@ static bool step_confirmed(uint32_t servers_behind) {
 static void handle_success(HWND window) {
     // Averaging has put its answer there already.
     if (!settings.multi_site_average) sync_answer = sync_result();
-    if (correct_mode == 1 && !step_confirmed(settings.multi_site_average ? averaging.agreeing : 1)) return;
+    uint32_t servers_behind = settings.multi_site_average ? averaging.agreeing : 1;
+    if (correct_mode == 1 && !step_confirmed(servers_behind)) return;
     last_answer = sync_answer;
-    server_asked(last_server);
+    // A seconded answer is the first server's.
+    if (first.seconded) text_copy(last_server, sizeof last_server, first.server);
+    else server_asked(last_server);
     KillTimer(window, TIMER_SYNC);
     char name[server_name_size];
     copy_current_server_name(name);
     SetDlgItemTextA(window, IDT_MAIN_SERVER, name);
     status_hold_ticks = hold_result;
     if (correct_mode == 1) {
-        bool far_on_one = (!settings.multi_site_average || averaging.agreeing < 2) && far_step(sample_of(sync_answer).offset);
+        bool far_on_one = servers_behind < 2 && !first.seconded && far_step(sample_of(sync_answer).offset);
         correct_clock(1);
         if (sync_failed) show_status("Error setting Time Change Privileges");
         else if (sync_answer.protocol == protocol_time || force_time_protocol) show_status("Time Corrected");

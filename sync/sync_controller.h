@@ -65,6 +65,7 @@ time_sample sample_of(const attempt_result& answer);
 // another agrees with it, and then it is the one stepped by.
 struct second_opinion {
     bool waiting = false;
+    bool seconded = false;  // another server agreed: the first answer is the one taken
     time_sample sample{};  // the first answer's
     attempt_result answer;
     char server[server_name_size] = "";

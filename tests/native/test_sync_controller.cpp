@@ -125,7 +125,13 @@ TEST_F(ThreadedSyncController, AFarUnattendedStepWaitsForASecondServer) {
         start(1);
         run_cycle();
         EXPECT_EQ(status().substr(0, c.status.size()), c.status) << c.second_ahead;
+        EXPECT_EQ(status().find("one server's word"), std::string::npos) << "a second server agreed";
         EXPECT_EQ(os_test_set_time_calls() - sets, c.second_ahead == 3600 ? 1 : 0) << c.second_ahead;
+        if (c.second_ahead == 3600) {
+            char last[last_answer_text_size];
+            describe_last_answer(last);
+            EXPECT_EQ(std::string(last).substr(0, servers[0].size() + 1), servers[0] + ",") << "the first server's answer";
+        }
         EXPECT_EQ(status_hold_ticks, hold_result);
     }
 }
