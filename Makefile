@@ -189,7 +189,7 @@ test-e2e: wine-build $(CHRONYD)
 # Knobs of the Wine part, e.g. BENCH_ARGS="--corrects 60 --rounds 5": see tests/bench/pendulark_bench.py.
 # chronyd is the reference for the SNTP server's replies per second.
 bench: wine-build $(CHRONYD)
-	cmake --build $(WINE_DIR) -j$(JOBS) --target bare_time_server bare_sntp_server
+	cmake --build $(WINE_DIR) -j$(JOBS) --target bare_time_server bare_sntp_server bare_sntp_client
 	cmake -S . -B build/bench -DCMAKE_BUILD_TYPE=Release -DPENDULARK_SANITIZE= >/dev/null
 	cmake --build build/bench -j$(JOBS) --target md5_bench
 	build/bench/md5_bench

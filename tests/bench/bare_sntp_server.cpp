@@ -5,23 +5,12 @@
 //   bare_sntp_server.exe PORT REQUESTS
 // Listens on 127.0.0.1:PORT and exits after REQUESTS replies, or when its input ends.
 #include "bare_server.h"
+#include "ntp_clock.h"
 
 #include <stdint.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
-
-static const uint64_t ticks_per_second = 10000000;  // FILETIME counts 100 ns
-static const uint64_t seconds_1601_to_1900 = 9435484800;
-
-static void put_clock(char* p) {
-    FILETIME now;
-    GetSystemTimeAsFileTime(&now);
-    uint64_t ticks = ((uint64_t)now.dwHighDateTime << 32 | now.dwLowDateTime) -
-                     seconds_1601_to_1900 * ticks_per_second;
-    uint64_t stamp = ticks / ticks_per_second << 32 | (ticks % ticks_per_second << 32) / ticks_per_second;
-    for (int i = 7; i >= 0; --i, stamp >>= 8) p[i] = (char)stamp;
-}
 
 int main(int argc, char** argv) {
     if (argc != 3) {
@@ -36,14 +25,14 @@ int main(int argc, char** argv) {
         sockaddr_in peer{};
         int length = sizeof peer;
         int got = recvfrom(s, request, sizeof request, 0, (sockaddr*)&peer, &length);
-        put_clock(reply + 32);
+        put_ntp_stamp(reply + 32, ntp_clock());
         // A reply that found its client gone comes back as this error, once.
         if (got == SOCKET_ERROR && WSAGetLastError() != WSAECONNRESET) return 1;
         if (got < (int)sizeof reply) continue;
         reply[0] = (char)(0xC0 | (request[0] & 0x38) | 4);  // unsynchronised, the client's version, server
         reply[1] = 16;
         memcpy(reply + 24, request + 40, 8);
-        put_clock(reply + 40);
+        put_ntp_stamp(reply + 40, ntp_clock());
         sendto(s, reply, sizeof reply, 0, (const sockaddr*)&peer, length);
         ++served;
     }

@@ -222,6 +222,13 @@ def winctl(*args, env=None, timeout=START_TIMEOUT):
                           capture_output=True, timeout=timeout)
 
 
+def winctl_served(*args, timeout=START_TIMEOUT):
+    """A command through the long-lived winctl, even one that acts: for a
+    measurement that no Wine process starting or ending may disturb. Only for
+    what never ends up in COM (see LOOKS)."""
+    return _winctl.ask(args, timeout)
+
+
 def write_servers(directory, servers):
     with open(os.path.join(directory, "ServFile.txt"), "wb") as f:
         f.write(b"".join(s.encode() + b"\r\n" for s in servers))
