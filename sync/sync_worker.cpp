@@ -218,9 +218,10 @@ bool exchange_time_protocol(attempt& a) {
 
 bool exchange_sntp(attempt& a) {
     unsigned char packet[sntp_packet_size] = {27};
+    if (!still_current(a)) return false;
+    // Nothing between the stamps and the socket calls: a wait there is half an error.
     uint64_t t1 = filetime_to_timestamp(clock_now());
     write_be64(packet + 40, t1);
-    if (!still_current(a)) return false;
     send(a.socket, (const char*)packet, sntp_packet_size, 0);
     unsigned char reply[sntp_packet_size];
     if (!receive_exactly(a, reply, sntp_packet_size)) return false;
