@@ -201,6 +201,9 @@ int GetDateFormatA(LCID locale, DWORD flags, const SYSTEMTIME* date, const char*
 // recorded with their periods and fire only when a test calls their handler.
 #define HWND_BROADCAST ((HWND)(uintptr_t)0xFFFF)
 #define WM_TIMECHANGE 0x001Eu
+#define WM_POWERBROADCAST 0x0218u
+#define PBT_APMRESUMESUSPEND 0x0007u
+#define PBT_APMRESUMEAUTOMATIC 0x0012u
 #define WM_WININICHANGE 0x001Au
 #define CP_ACP 0u
 #define BST_UNCHECKED 0u
@@ -395,5 +398,8 @@ int os_bind(SOCKET s, const sockaddr* address, socklen_t length);
 // Counted, so that a test knows when a server is ready for its clients.
 int os_listen(SOCKET s, int backlog);
 #define listen os_listen
+// Unreachable while the test holds the network down.
+int os_connect(SOCKET s, const sockaddr* address, socklen_t length);
+#define connect os_connect
 
 #endif

@@ -80,8 +80,10 @@ void init_main_dialog(HWND window) {
 static void start_due_autosync(HWND window) {
     if (sync_running || settings_window_open) return;
     autosync_waiting = 0;
-    begin_sync_cycle(window, 1, 1);
+    // Armed first: a cycle that ends at once sets the retry's wait over it.
     arm_autosync();
+    cycle_autosync = 1;
+    begin_sync_cycle(window, 1, 1);
 }
 
 // Time, line break, long date, in the user's formats.
@@ -115,6 +117,7 @@ static void show_with_server_state(const char* text) {
 }
 
 void display_tick(HWND window) {
+    watch_clock();
     if (autosync_waiting) start_due_autosync(window);
     if (!in_tray) show_clock(window, IDT_MAIN_COMPUTER_CLOCK, nullptr);
     if (server_clock_valid == 1) advance_server_clock(window);
@@ -139,6 +142,17 @@ void autosync_tick(HWND window) {
     KillTimer(window, TIMER_AUTOSYNC);
     autosync_waiting = 1;
     start_due_autosync(window);
+}
+
+void on_power_broadcast(HWND window, WPARAM event) {
+    if (event != PBT_APMRESUMEAUTOMATIC && event != PBT_APMRESUMESUSPEND) return;
+    autosync_after_resume();
+    if (autosync_waiting) start_due_autosync(window);
+}
+
+void on_time_change(HWND window) {
+    watch_clock();
+    if (autosync_waiting) start_due_autosync(window);
 }
 
 static void save_and_quit() {

@@ -23,6 +23,10 @@ void init_main_dialog(HWND window);
 void display_tick(HWND window);
 // Timer 10.
 void autosync_tick(HWND window);
+// WM_POWERBROADCAST: a resume brings an AutoSync once the network answers.
+void on_power_broadcast(HWND window, WPARAM event);
+// WM_TIMECHANGE: a clock moved by someone else brings an AutoSync soon.
+void on_time_change(HWND window);
 // The commands of the buttons, the keys and the tray menu.
 void on_main_command(HWND window, int command);
 // Minimising hides the window to the tray when "Tray" is on.

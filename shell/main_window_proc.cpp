@@ -65,6 +65,12 @@ LRESULT CALLBACK main_window_proc(HWND window, UINT message, WPARAM wparam, LPAR
         case WM_SHOW_RUNNING:
             show_main_window(window);
             return 0;
+        case WM_POWERBROADCAST:
+            on_power_broadcast(window, wparam);
+            return TRUE;
+        case WM_TIMECHANGE:
+            on_time_change(window);
+            return 0;
         case WM_RBUTTONUP:
             show_tray_menu(window);
             return 0;

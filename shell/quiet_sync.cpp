@@ -13,6 +13,11 @@ uint32_t wrap_count;
 uint32_t cycle_start_index;
 HANDLE quiet_stop_event;
 
+static const uint64_t network_wait_ms = 120000;
+static const DWORD network_poll_ms = 5000;
+// The walk's failures for want of a network, and for any other reason.
+static uint32_t network_failures, other_failures;
+
 static bool stop_asked() { return quiet_stop_event && WaitForSingleObject(quiet_stop_event, 0) == WAIT_OBJECT_0; }
 
 // Loads the next entry of the list; server_index then names the entry after it.
@@ -36,7 +41,10 @@ static void quiet_try_address() {
         abort_sync_attempt();
         fail_sync_attempt(failure_timed_out);
     }
-    if (sync_failed && log_errors() && !stop_asked()) log_no_response();
+    if (!sync_failed || stop_asked()) return;
+    if (failure_means_no_network(sync_result().failure)) network_failures++;
+    else other_failures++;
+    if (log_errors()) log_no_response();
 }
 
 // One entry: each address of its name in turn until one answers.
@@ -48,10 +56,11 @@ static void quiet_attempt() {
     } while (sync_failed && !stop_asked() && next_address_of_entry());
 }
 
-void quiet_sync_walk() {
+bool quiet_sync_walk() {
     correct_mode = 1;
     force_time_protocol = 0;
     wrap_count = 0;
+    network_failures = other_failures = 0;
     cycle_start_index = settings.server_index;
     second_opinion opinion;
     do {
@@ -59,17 +68,29 @@ void quiet_sync_walk() {
         // Every success is the answer of the attempt just made, after a second wrap too.
         if (!sync_failed && opinion.confirms(sync_result(), true)) {
             correct_clock(1);
-            return;
+            return false;
         }
         sync_failed = 1;  // asks on, for a second opinion
     } while (settings.server_index != cycle_start_index && effective_server_source() == source_list &&
              wrap_count <= 1 && !stop_asked());
     if (opinion.waiting) opinion.log_unconfirmed();
+    return network_failures != 0 && other_failures == 0 && !opinion.waiting;
+}
+
+void quiet_sync_waiting_for_network() {
+    uint64_t began = GetTickCount64();
+    bool said = false;
+    while (quiet_sync_walk() && !stop_asked() && GetTickCount64() - began < network_wait_ms) {
+        if (!said && log_errors()) write_log("No network yet: trying again for up to 2 minutes");
+        said = true;
+        if (quiet_stop_event) WaitForSingleObject(quiet_stop_event, network_poll_ms);
+        else Sleep(network_poll_ms);
+    }
 }
 
 void run_quiet_sync() {
     quiet_stop_event = CreateEventA(nullptr, TRUE, FALSE, quiet_stop_event_name);
-    quiet_sync_walk();
+    quiet_sync_waiting_for_network();
     stop_sync_worker();
     ExitProcess(0);
 }

@@ -8,6 +8,7 @@
 #include "store/server_list.h"
 #include "store/settings_store.h"
 #include "store/sync_log.h"
+#include "sync/autosync.h"
 #include "sync/sync_controller.h"
 #include "sync/sync_worker.h"
 
@@ -97,6 +98,7 @@ void correct_clock(int apply) {
     GetTimeFormatA(0, 0, nullptr, nullptr, old_time, sizeof old_time);
     DWORD refusal = ERROR_SUCCESS;
     if (SetSystemTime(&target)) {
+        read_clock_anew();  // before our own window hears of it
         broadcast_change(WM_TIMECHANGE);
     } else {
         refusal = GetLastError();

@@ -12,6 +12,7 @@
 #include "store/settings_store.h"
 #include "store/sync_log.h"
 #include "sync/agreement.h"
+#include "sync/autosync.h"
 #include "sync/clock_correction.h"
 #include "sync/sync_worker.h"
 
@@ -42,6 +43,11 @@ static char last_server[server_name_size];
 
 // The first answer of an unattended cycle that would step far waits here.
 static second_opinion first;
+
+// What the cycle came to, for AutoSync's next wait: an answer taken, and its
+// attempts' failures for want of a network and for any other reason.
+static bool cycle_answered;
+static uint32_t network_failures, other_failures;
 
 // The server asked: its name, and the address of the name that was asked,
 // "pool.example.org [2001:db8::1]", where the two differ.
@@ -115,6 +121,8 @@ void start_sync_cycle(HWND window) {
     sync_address_index = 0;
     sync_answer = attempt_result{};
     first = second_opinion{};
+    cycle_answered = false;
+    network_failures = other_failures = 0;
     average_count = 0;
     averaging = average_state{};
     start_attempt();
@@ -148,6 +156,7 @@ void end_sync_cycle(HWND window) {
     sync_running = 0;
     sync_step = 0;
     shown_step = 0;
+    if (cycle_autosync) autosync_cycle_ended(cycle_answered, network_failures != 0 && other_failures == 0);
 }
 
 void abort_sync_attempt() {
@@ -156,6 +165,8 @@ void abort_sync_attempt() {
 }
 
 void abort_sync_cycle(HWND window) {
+    // Stopped by the user: no reason to try again before the period is up.
+    cycle_autosync = 0;
     KillTimer(window, TIMER_SYNC);
     show_status("Aborting...");
     abort_sync_attempt();
@@ -325,6 +336,8 @@ static void handle_failure(HWND window) {
     sync_step = 0;
     shown_step = 0;
     if (log_errors()) log_no_response();
+    if (failure_means_no_network(sync_result().failure)) network_failures++;
+    else other_failures++;
     if (settings.default_server_only || effective_server_source() != source_list || sync_aborted) {
         // The entry's other addresses all the same: they are the same server.
         if (next_address_of_entry()) {
@@ -411,6 +424,7 @@ static void handle_success(HWND window) {
     if (!settings.multi_site_average) sync_answer = sync_result();
     uint32_t servers_behind = settings.multi_site_average ? averaging.agreeing : 1;
     if (correct_mode == 1 && !step_confirmed(servers_behind)) return;
+    cycle_answered = true;
     last_answer = sync_answer;
     // A seconded answer is the first server's.
     if (first.seconded) text_copy(last_server, sizeof last_server, first.server);

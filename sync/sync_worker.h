@@ -41,6 +41,11 @@ enum sync_failure_reason : uint32_t {
     failure_not_usable,  // a list entry that is no name and no address: a bracket left open
 };
 constexpr int failure_text_size = 48;
+// Whether the reason says that this machine has no network yet (no route, no
+// name resolves), rather than that a server is wrong or slow.
+constexpr bool failure_means_no_network(uint32_t reason) {
+    return reason == failure_unreachable || reason == failure_name_not_found;
+}
 void sync_failure_text(uint32_t reason, uint32_t detail, char (&out)[failure_text_size]);
 
 // What one attempt came to: its server's address from step_address on, and,

@@ -50,6 +50,9 @@ void reset_program_state() {
     settings_window_open = 0;
     autosync_start_tick = 0;
     autosync_period_ms = 0;
+    autosync_wait_ms = 0;
+    cycle_autosync = 0;
+    disarm_autosync();  // not armed: only its resume and failures go
     instance_handle = nullptr;
     small_icon = nullptr;
     large_icon = nullptr;

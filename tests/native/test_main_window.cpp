@@ -2,6 +2,7 @@
 // display tick, AutoSync and its countdown, the commands and the About window.
 #include "loopback_server.h"
 #include "machine.h"
+#include "replies.h"
 #include "base/controls.h"
 #include "base/filetime.h"
 #include "base/program.h"
@@ -122,7 +123,7 @@ TEST_F(MainWindow, CountdownShowsTwoUnitsCutNotRounded) {
     };
     for (auto& c : cases) {
         autosync_start_tick = GetTickCount64();
-        autosync_period_ms = c.left_ms;
+        autosync_wait_ms = c.left_ms;
         EXPECT_EQ(countdown(), c.text);
     }
 }
@@ -209,6 +210,139 @@ TEST_F(ThreadedMainWindow, ADueAutoSyncWaitsItsTurn) {
     EXPECT_EQ(sync_running, 1u);
     EXPECT_EQ(correct_mode, 1u);
     EXPECT_EQ(autosync_start_tick, GetTickCount64());
+}
+
+TEST(AutoSyncRetry, WaitsDoubleFromAMinuteAndNeverPassThePeriod) {
+    constexpr uint64_t minute = 60000, day = 86400000;
+    struct { uint32_t failures; uint64_t period, wait; } cases[] = {
+        {0, 4 * hour_ms, 4 * hour_ms}, {1, 4 * hour_ms, minute},      {2, 4 * hour_ms, 2 * minute},
+        {4, 4 * hour_ms, 8 * minute},  {8, 4 * hour_ms, 128 * minute}, {9, 4 * hour_ms, 4 * hour_ms},
+        {1, minute, minute},           {3, 2 * minute, 2 * minute},    {30, 99 * day, 99 * day},
+        {200, 99 * day, 99 * day},
+    };
+    for (auto& c : cases) EXPECT_EQ(autosync_retry_ms(c.failures, c.period), c.wait) << c.failures;
+}
+
+// AutoSync against the manual address, where a Time Protocol server of the
+// test's own answers or nobody listens (refused at once).
+class ThreadedAutoSync : public MainWindow {
+protected:
+    std::string server = own_loopback_address();
+
+    void SetUp() override {
+        MainWindow::SetUp();
+        settings.autosync_enabled = 1;
+        settings.autosync_count = 1;
+        settings.autosync_unit = unit_hours;
+        settings.server_source = source_manual_a;
+        settings.protocol = protocol_time;
+        settings.log_level = 1;
+        text_copy(settings.manual_address_a, sizeof settings.manual_address_a, server.c_str());
+        arm_autosync();
+        display_tick(window);  // the first look at the clock
+    }
+    std::unique_ptr<LoopbackServer> answering() {
+        uint32_t soon = filetime_to_protocol_seconds(os_test_utc()) + 60;
+        return std::make_unique<LoopbackServer>(true, server, [soon](const std::string&) {
+            return std::vector<std::string>{be32(soon)};
+        });
+    }
+    void finish_cycle() {
+        for (int i = 0; i < 100 && sync_running; i++) {
+            ASSERT_TRUE(wait_until([] { return sync_step >= step_valid || sync_failed; }));
+            sync_tick(window);
+        }
+        ASSERT_EQ(sync_running, 0u) << "the cycle did not end";
+    }
+    uint32_t next_wait() { return os_test_timer(window, TIMER_AUTOSYNC); }
+    // Timer 10 at the end of its wait: the AutoSync starts and runs to its end.
+    void next_autosync() {
+        os_test_advance_ms(next_wait());
+        autosync_tick(window);
+        ASSERT_EQ(sync_running, 1u);
+        finish_cycle();
+    }
+    std::string until() {
+        char text[until_autosync_size];
+        format_until_autosync(text);
+        return text;
+    }
+    bool logged(const std::string& line) { return exists("dLog.txt") && read("dLog.txt").find(line) != std::string::npos; }
+};
+
+TEST_F(ThreadedAutoSync, AFailureIsTriedAgainSoonAndAnAnswerGoesBackToThePeriod) {
+    next_autosync();
+    EXPECT_EQ(next_wait(), 60000u);
+    EXPECT_EQ(until(), "1 Mns until AutoSync retry");
+    EXPECT_TRUE(logged(" : AutoSync failed: next try in 1 Mns\r\n"));
+    next_autosync();
+    EXPECT_EQ(next_wait(), 120000u);
+    EXPECT_TRUE(logged(" : AutoSync failed: next try in 2 Mns\r\n"));
+    auto up = answering();
+    next_autosync();
+    EXPECT_EQ(os_test_set_time_calls(), 1);
+    EXPECT_EQ(next_wait(), hour_ms);
+    EXPECT_EQ(until(), "1 Hrs until AutoSync");
+    // Its own step of the clock is no change made by someone else.
+    display_tick(window);
+    EXPECT_EQ(sync_running, 0u);
+}
+
+// A sleep moves the tick count and the clock together; the resume message
+// brings the sync, tried every 5 s while there is no route, for two minutes.
+TEST_F(ThreadedAutoSync, AResumeSyncsOnceTheNetworkAnswers) {
+    settings.autosync_unit = unit_days;
+    arm_autosync();
+    os_test_advance_ms(8 * hour_ms);
+    display_tick(window);
+    EXPECT_EQ(sync_running, 0u) << "a sleep is no change of the clock";
+    os_test_network_down_for(7000);
+    on_power_broadcast(window, PBT_APMRESUMEAUTOMATIC);
+    ASSERT_EQ(sync_running, 1u);
+    finish_cycle();
+    EXPECT_EQ(next_wait(), 5000u);
+    on_power_broadcast(window, PBT_APMRESUMESUSPEND);  // the same resume, told again
+    EXPECT_EQ(sync_running, 0u);
+    next_autosync();
+    EXPECT_EQ(next_wait(), 5000u);
+    auto up = answering();
+    next_autosync();
+    EXPECT_EQ(os_test_set_time_calls(), 1);
+    EXPECT_EQ(next_wait(), 24 * hour_ms);
+
+    // A network that never comes: the tries end after two minutes, and the
+    // retries go on as after any failure.
+    os_test_advance_ms(hour_ms);
+    os_test_network_down_for(INFINITE);
+    on_power_broadcast(window, PBT_APMRESUMEAUTOMATIC);
+    finish_cycle();
+    int tries = 1;
+    for (; next_wait() == 5000u && tries < 40; tries++) next_autosync();
+    EXPECT_EQ(tries, 25);
+    EXPECT_EQ(next_wait(), 60000u);
+
+    settings.autosync_enabled = 0;
+    disarm_autosync();
+    on_power_broadcast(window, PBT_APMRESUMEAUTOMATIC);
+    EXPECT_EQ(sync_running, 0u) << "without AutoSync";
+}
+
+TEST_F(ThreadedAutoSync, AClockSetElsewhereBringsASyncAtMostOnceAMinute) {
+    os_test_set_utc(os_test_utc() + 10000000ull);  // a second: Windows' own nudges
+    display_tick(window);
+    EXPECT_EQ(sync_running, 0u);
+    os_test_set_utc(os_test_utc() - 30 * 10000000ull);
+    auto up = answering();
+    on_time_change(window);
+    ASSERT_EQ(sync_running, 1u);
+    finish_cycle();
+    EXPECT_EQ(next_wait(), hour_ms);
+    // Another change within the minute waits for the minute's end.
+    os_test_advance_ms(10000);
+    os_test_set_utc(os_test_utc() - 30 * 10000000ull);
+    display_tick(window);
+    EXPECT_EQ(sync_running, 0u);
+    EXPECT_EQ(next_wait(), 50000u);
 }
 
 TEST_F(ThreadedMainWindow, CheckTurnsIntoAbortAndEscSavesAndEnds) {

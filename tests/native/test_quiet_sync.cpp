@@ -159,6 +159,46 @@ TEST_F(ThreadedQuietSync, AStopEndsTheWalkAtOnce) {
     CloseHandle(quiet_stop_event);
 }
 
+// The run at logon may start before the network: a walk that finds no route
+// is walked again every few seconds until the network comes, two minutes at
+// most; a refusal says that the network works, and ends the run at once.
+TEST_F(ThreadedQuietSync, AWalkWithoutANetworkWaitsForIt) {
+    // Each walk asks both entries, from the second.
+    struct { DWORD down_ms; bool answering; size_t unreachable; int sets; } cases[] = {
+        {2000, true, 2, 1},      // up after the first wait: asked again, and stepped
+        {INFINITE, true, 4, 0},  // never up: the bound ends the wait after the next walk
+        {0, false, 0, 0},        // up, but everyone refuses: no second walk
+    };
+    settings.protocol = protocol_time;
+    settings.log_level = 3;
+    quiet_stop_event = CreateEventA(nullptr, TRUE, FALSE, quiet_stop_event_name);
+    for (auto& c : cases) {
+        std::remove((dir + "dLog.txt").c_str());
+        write("ServFile.txt", servers[0] + "\r\n" + servers[1] + "\r\n");
+        int sets = os_test_set_time_calls();
+        auto running = answering({c.answering ? 60 : -1});
+        os_test_network_down_for(c.down_ms);
+        settings.server_index = 1;
+        std::thread run(quiet_sync_waiting_for_network);
+        // The wait goes by the tick count: the test moves it past the network's
+        // coming, or past the bound, once the walk has found no network.
+        if (c.down_ms != 0) {
+            EXPECT_TRUE(wait_until([&] { return exists("dLog.txt") && read("dLog.txt").find("No network yet") != std::string::npos; }));
+            os_test_advance_ms(c.down_ms == INFINITE ? 120000 : c.down_ms);
+        }
+        run.join();
+        std::string log = read("dLog.txt");
+        size_t unreachable = 0;
+        for (size_t at = log.find("(unreachable)"); at != std::string::npos; at = log.find("(unreachable)", at + 1))
+            unreachable++;
+        EXPECT_EQ(unreachable, c.unreachable) << c.down_ms;
+        EXPECT_EQ(os_test_set_time_calls() - sets, c.sets) << c.down_ms;
+        EXPECT_EQ(log.find("No network yet") != std::string::npos, c.down_ms != 0) << c.down_ms;
+        os_test_network_down_for(0);
+    }
+    CloseHandle(quiet_stop_event);
+}
+
 TEST_F(ThreadedQuietSync, ManualAddressGetsOneAttempt) {
     settings.server_source = 2;
     text_copy(settings.manual_address_b, sizeof settings.manual_address_b, servers[3].c_str());

@@ -89,6 +89,8 @@ struct State {
     in_addr any_address{htonl(INADDR_LOOPBACK)};
     int bind_calls = 0;
     bool ipv6 = false;
+    // No route and no name server until the tick count reaches this.
+    uint64_t network_down_until = 0;
     int listen_calls = 0;
     bool taskbar = true, tray_icon = false;
     std::string tray_tip;

@@ -65,6 +65,9 @@ int os_test_held_lookups();
 void os_test_set_any_address(const std::string& address);
 // IPv6 sockets for this test: off by default.
 void os_test_set_ipv6(bool available);
+// The network is down for the next ms of the tick count (INFINITE: until set
+// again): connections find no route and the names the tests added no answer.
+void os_test_network_down_for(DWORD ms);
 // The tray icon: whether there is a taskbar to take it, whether it is there, its tip.
 void os_test_set_taskbar(bool present);
 bool os_test_tray_icon(std::string* tip = nullptr);

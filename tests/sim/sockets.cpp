@@ -83,12 +83,32 @@ static void hold_lookup(std::unique_lock<std::mutex>& g) {
     m.held_lookups--;
 }
 
+static bool network_down() { return state().tick < state().network_down_until; }
+
+void os_test_network_down_for(DWORD ms) {
+    std::lock_guard<std::mutex> g(machine().lock);
+    state().network_down_until = ms == INFINITE ? UINT64_MAX : state().tick + ms;
+}
+
+#undef connect
+int os_connect(SOCKET s, const sockaddr* address, socklen_t length) {
+    {
+        std::lock_guard<std::mutex> g(machine().lock);
+        if (network_down()) {
+            errno = ENETUNREACH;
+            return SOCKET_ERROR;
+        }
+    }
+    return ::connect((int)s, address, length);
+}
+
 // Names the tests did not add, and literals, go to the host's own resolver.
 int resolve_host(const char* name, sockaddr_storage (&out)[most_addresses]) {
     Machine& m = machine();
     std::unique_lock<std::mutex> g(m.lock);
     auto it = m.state.hosts.find(lower(name));
     if (it != m.state.hosts.end()) {
+        if (network_down()) return 0;
         std::vector<sockaddr_storage> addresses = it->second.addresses;
         if (it->second.held) hold_lookup(g);
         int count = 0;
