@@ -23,6 +23,7 @@ BESIDE = (
     "test_soak.",
     "test_pendulark_options.PendularkOptions.test_autosync_due_under_options_starts_when_it_closes",
     "test_pendulark_options.PendularkOptions.test_a_reset_autosync_leaves_no_countdown_behind",
+    "test_pendulark_window.PendularkWindow.test_a_failed_sync_after_a_resume_is_tried_again_within_minutes",
 )
 BESIDE_SWITCH = "--beside"
 

@@ -1,6 +1,7 @@
 """The main window of the real program as a user drives it: Check, Correct and
 Abort against loopback servers, a list that nobody answers and the failure it
-leaves, fail-over after an earlier abort, the AutoSync countdown. Under Wine
+leaves, fail-over after an earlier abort, the AutoSync countdown, and the
+AutoSync a resume from sleep brings, tried again soon when it fails. Under Wine
 the clock takes steps below half a second and refuses larger ones, so nothing
 here moves this machine's clock."""
 import contextlib
@@ -11,6 +12,8 @@ import unittest
 import harness
 from harness import WINDOW, ids
 
+WM_POWERBROADCAST, PBT_APMRESUMEAUTOMATIC = 0x218, 0x12
+CORRECTED = r"Time Corrected by -?0\.\d{5} Scs"  # an SNTP step of less than a second
 CLOCK = r"\d{1,2}:\d\d:\d\d [AP]M\n\w+day, \w+ \d{1,2}, \d{4}"
 
 
@@ -114,6 +117,42 @@ class PendularkWindow(unittest.TestCase):
         # The failure stays as long as a result: five seconds of the clock on, it is still there.
         harness.clock_seconds_pass(5)
         self.assertEqual(harness.control_text(WINDOW, ids.IDT_MAIN_STATUS), failure)
+
+    def resume(self):
+        """The message Windows sends every top-level window when the machine wakes."""
+        self.assertEqual(harness.winctl("post", WINDOW, WM_POWERBROADCAST, PBT_APMRESUMEAUTOMATIC, 0).returncode, 0)
+
+    def test_a_resume_brings_an_autosync(self):
+        address = "127.0.9.63"
+        with harness.ReferenceServer(address) as reference:
+            self.open_window("window-resume", [address], autosync_enabled=1, autosync_count=4, autosync_unit=1,
+                             protocol=harness.PROTOCOL_SNTP, sync_timeout_seconds=10)
+            self.resume()
+            harness.wait_until(lambda: reference.count("sntp") == 1, 120, "no sync after the resume")
+            self.reads(ids.IDT_MAIN_STATUS, CORRECTED)
+
+    def test_a_resume_without_autosync_asks_nobody(self):
+        address = "127.0.9.64"
+        with harness.ReferenceServer(address) as reference:
+            self.open_window("window-resume-off", [address], protocol=harness.PROTOCOL_TIME)
+            self.resume()
+            # The display ticks, where a sync that waits would start, go on.
+            harness.clock_seconds_pass(3)
+            self.assertEqual(reference.count("time"), 0)
+
+    def test_a_failed_sync_after_a_resume_is_tried_again_within_minutes(self):
+        address = "127.0.9.65"  # nobody listens at first: no reply within the 2 s
+        directory = self.open_window("window-resume-retry", [address], autosync_enabled=1, autosync_count=4,
+                                     autosync_unit=1, protocol=harness.PROTOCOL_SNTP, sync_timeout_seconds=2,
+                                     log_level=1)
+        self.resume()
+        due = "AutoSync failed: next try in 1 Mns"
+        harness.wait_until(lambda: any(e.endswith(due) for e in harness.log_entries(directory)), 60,
+                           lambda: f"no retry was due: {harness.log_entries(directory)}")
+        with harness.ReferenceServer(address) as reference:
+            self.reads(ids.IDT_MAIN_STATUS, r"\d+ Scs until AutoSync retry")
+            harness.wait_until(lambda: reference.count("sntp") == 1, 150, "the retry never came")
+            self.reads(ids.IDT_MAIN_STATUS, CORRECTED)
 
     def test_armed_autosync_counts_down_after_ready(self):
         self.open_window("window-autosync", ["127.0.9.61"], autosync_enabled=1, autosync_count=4,
