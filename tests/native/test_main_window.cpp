@@ -267,7 +267,9 @@ protected:
         format_until_autosync(text);
         return text;
     }
-    bool logged(const std::string& line) { return exists("dLog.txt") && read("dLog.txt").find(line) != std::string::npos; }
+    bool logged(const std::string& line) {
+        return exists("dLog.txt") && read("dLog.txt").find(line) != std::string::npos;
+    }
 };
 
 TEST_F(ThreadedAutoSync, AFailureIsTriedAgainSoonAndAnAnswerGoesBackToThePeriod) {

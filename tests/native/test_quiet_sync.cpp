@@ -183,7 +183,8 @@ TEST_F(ThreadedQuietSync, AWalkWithoutANetworkWaitsForIt) {
         // The wait goes by the tick count: the test moves it past the network's
         // coming, or past the bound, once the walk has found no network.
         if (c.down_ms != 0) {
-            EXPECT_TRUE(wait_until([&] { return exists("dLog.txt") && read("dLog.txt").find("No network yet") != std::string::npos; }));
+            EXPECT_TRUE(wait_until(
+                [&] { return exists("dLog.txt") && read("dLog.txt").find("No network yet") != std::string::npos; }));
             os_test_advance_ms(c.down_ms == INFINITE ? 120000 : c.down_ms);
         }
         run.join();
