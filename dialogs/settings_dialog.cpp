@@ -355,7 +355,7 @@ static void start_settings_dialog(HWND dialog) {
     initialising = 0;
 }
 
-const modal_dialog settings_dialog = {IDD_SETTINGS, start_settings_dialog, on_settings_command, nullptr};
+const modal_dialog settings_dialog = {IDD_SETTINGS, start_settings_dialog, on_settings_command, nullptr, nullptr};
 
 void show_settings_window(HWND owner) {
     settings_window_open = 1;

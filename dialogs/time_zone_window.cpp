@@ -208,6 +208,6 @@ void on_time_zone_command(HWND dialog, int command) {
 
 void show_time_zone_window(HWND owner) {
     check_time_zone(owner);
-    static const modal_dialog window = {IDD_TIME_ZONE, init_time_zone_window, on_time_zone_command, nullptr};
+    static const modal_dialog window = {IDD_TIME_ZONE, init_time_zone_window, on_time_zone_command, nullptr, nullptr};
     run_modal_dialog(owner, window);
 }

@@ -202,6 +202,7 @@ int GetDateFormatA(LCID locale, DWORD flags, const SYSTEMTIME* date, const char*
 #define HWND_BROADCAST ((HWND)(uintptr_t)0xFFFF)
 #define WM_TIMECHANGE 0x001Eu
 #define WM_POWERBROADCAST 0x0218u
+#define WM_DRAWITEM 0x002Bu
 #define PBT_APMRESUMESUSPEND 0x0007u
 #define PBT_APMRESUMEAUTOMATIC 0x0012u
 #define WM_WININICHANGE 0x001Au

@@ -20,6 +20,7 @@
 // Tray menu commands that the main window handles
 #define IDM_TRAY_HELP 6
 #define IDM_TRAY_RESET 1009
+#define IDM_TRAY_HISTORY 1010
 
 // Time-zone window
 #define IDD_TIME_ZONE 1001
@@ -53,6 +54,12 @@
 #define IDT_ABOUT_TITLE 1026
 #define IDT_ABOUT_FOLDERS 1027
 #define IDE_ABOUT_DIAGNOSTICS 1028
+
+// History window
+#define IDD_HISTORY 1100
+#define IDC_HISTORY_PLOT 1101
+#define IDT_HISTORY_DRIFT 1102
+#define IDB_HISTORY_COPY 1103
 
 // Settings dialog "Options"
 #define IDD_SETTINGS 101

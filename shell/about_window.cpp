@@ -87,7 +87,7 @@ static void on_about_command(HWND dialog, int command) {
 void show_about_window(HWND owner) {
     if (about_open) return;
     about_open = 1;
-    static const modal_dialog window = {IDD_ABOUT, init_about_window, on_about_command, nullptr};
+    static const modal_dialog window = {IDD_ABOUT, init_about_window, on_about_command, nullptr, nullptr};
     run_modal_dialog(owner, window);
     about_open = 0;
 }

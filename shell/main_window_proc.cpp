@@ -1,6 +1,7 @@
 // The main window's class and procedure: the procedure only dispatches
 // messages to the operations of main_window.cpp and the sync controller.
 #include "base/program.h"
+#include "dialogs/history_window.h"
 #include "window/status_line.h"
 #include "resources/pendulark_ids.h"
 #include "shell/main_window.h"
@@ -45,7 +46,9 @@ LRESULT CALLBACK main_window_proc(HWND window, UINT message, WPARAM wparam, LPAR
             }
             return 0;
         case WM_COMMAND:
-            on_main_command(window, LOWORD(wparam));
+            // The History window draws with GDI: it is no part of the simulated build.
+            if (LOWORD(wparam) == IDM_TRAY_HISTORY) show_history_window(window);
+            else on_main_command(window, LOWORD(wparam));
             return 0;
         case WM_CLOSE:
         case WM_DESTROY:

@@ -159,6 +159,7 @@ void on_message_command(HWND dialog, int command) {
 }
 
 void show_message_dialog(HWND parent) {
-    static const modal_dialog dialog = {IDD_MESSAGE, init_message_dialog, on_message_command, on_message_timer};
+    static const modal_dialog dialog = {IDD_MESSAGE, init_message_dialog, on_message_command, on_message_timer,
+                                        nullptr};
     run_modal_dialog(parent, dialog);
 }

@@ -1,5 +1,7 @@
 #include "shell/quiet_sync.h"
 
+#include "base/filetime.h"
+#include "base/text.h"
 #include "os/win32.h"
 #include "store/server_list.h"
 #include "store/settings_store.h"
@@ -67,7 +69,13 @@ bool quiet_sync_walk() {
         quiet_attempt();
         // Every success is the answer of the attempt just made, after a second wrap too.
         if (!sync_failed && opinion.confirms(sync_result(), true)) {
+            char name[server_name_size];
+            if (opinion.seconded) text_copy(name, sizeof name, opinion.server);
+            else copy_current_server_name(name);
+            uint64_t at = clock_now();
+            double offset = sample_of(sync_answer).offset;
             correct_clock(1);
+            record_answer(sync_answer, offset, name, at, !sync_failed);
             return false;
         }
         sync_failed = 1;  // asks on, for a second opinion

@@ -71,6 +71,7 @@ void on_tray_callback(HWND window, WPARAM id, LPARAM mouse) {
 void show_tray_menu(HWND window) {
     HMENU menu = CreatePopupMenu();
     AppendMenuA(menu, MF_STRING, IDB_MAIN_ABOUT, "About");
+    AppendMenuA(menu, MF_STRING, IDM_TRAY_HISTORY, "History");
     AppendMenuA(menu, MF_STRING, IDM_TRAY_HELP, "Help");
     AppendMenuA(menu, MF_SEPARATOR, 0, nullptr);
     if (autosync_armed) AppendMenuA(menu, MF_STRING, IDM_TRAY_RESET, "Reset");

@@ -9,6 +9,7 @@
 #include "base/text.h"
 #include "resources/pendulark_ids.h"
 #include "store/server_list.h"
+#include "store/history_file.h"
 #include "store/settings_store.h"
 #include "store/sync_log.h"
 #include "sync/agreement.h"
@@ -29,9 +30,11 @@ static const char no_server_text[] = "Unable to sync: no server in " SERVER_LIST
 // offset and distance, the server it came from, and the last one's result.
 struct average_state {
     uint32_t agreeing = 0;  // the servers behind the answer found
+    uint32_t members = 0;   // which samples agree, a bit each
     time_sample samples[average_samples];
     char servers[average_samples][server_name_size];
-    attempt_result last;
+    attempt_result results[average_samples];
+    uint64_t taken[average_samples];  // the clock at each answer
 };
 static average_state averaging;
 // The entry the cycle began with: fail-over ends before asking it again.
@@ -229,7 +232,8 @@ time_sample sample_of(const attempt_result& sample) {
 static void add_sample(const attempt_result& sample) {
     averaging.samples[average_count] = sample_of(sample);
     server_asked(averaging.servers[average_count]);
-    averaging.last = sample;
+    averaging.results[average_count] = sample;
+    averaging.taken[average_count] = clock_now();
     average_count++;
 }
 
@@ -263,7 +267,8 @@ static bool take_agreement() {
     }
     // Their median, to the sub-millisecond, as an offset from this clock.
     averaging.agreeing = (uint32_t)agreeing;
-    sync_answer = averaging.last;
+    averaging.members = found.members;
+    sync_answer = averaging.results[average_count - 1];
     sync_answer.protocol = protocol_sntp;
     sync_answer.offset_sum = (int64_t)(found.offset * offset_sum_per_second);
     uint64_t now = clock_now() + (uint64_t)(int64_t)(found.offset * filetime_per_second);
@@ -288,8 +293,33 @@ void describe_last_answer(char (&out)[last_answer_text_size]) {
     snprintf(out, sizeof out, "%s, %s", last_server, quality);
 }
 
+void record_answer(const attempt_result& answer, double offset, const char* server, uint64_t at, bool corrected) {
+    // The name alone: the address has its own column.
+    char name[server_name_size];
+    text_copy(name, sizeof name, server);
+    if (char* bracket = strstr(name, " [")) *bracket = 0;
+    history_row row;
+    row.utc = at;
+    row.server = name;
+    row.address = answer.address;
+    row.sntp = answer.protocol == protocol_sntp;
+    row.offset = offset;
+    row.delay = answer.delay / 65536.0;
+    row.stratum = answer.upstream.stratum;
+    row.corrected = corrected;
+    append_history(row);
+}
+
+// Each sample of an averaging cycle, those that agreed marked when the clock was set by them.
+static void record_samples(bool corrected) {
+    for (uint32_t i = 0; i < average_count; i++)
+        record_answer(averaging.results[i], averaging.samples[i].offset, averaging.servers[i], averaging.taken[i],
+                      corrected && (averaging.members >> i & 1));
+}
+
 // The cycle ends with no correction: the servers do not agree.
 static void end_disagreeing() {
+    record_samples(false);
     KillTimer(main_window, TIMER_SYNC);
     end_sync_cycle(main_window);
     status_hold_ticks = hold_result;
@@ -434,9 +464,14 @@ static void handle_success(HWND window) {
     copy_current_server_name(name);
     SetDlgItemTextA(window, IDT_MAIN_SERVER, name);
     status_hold_ticks = hold_result;
+    // Read before the clock moves: the history keeps what this clock was off.
+    uint64_t at = clock_now();
+    double offset = sample_of(sync_answer).offset;
+    bool corrected = false;
     if (correct_mode == 1) {
-        bool far_on_one = servers_behind < 2 && !first.seconded && far_step(sample_of(sync_answer).offset);
+        bool far_on_one = servers_behind < 2 && !first.seconded && far_step(offset);
         correct_clock(1);
+        corrected = !sync_failed;
         if (sync_failed) show_status("Error setting Time Change Privileges");
         else if (sync_answer.protocol == protocol_time || force_time_protocol) show_status("Time Corrected");
         else show_correction_amount();
@@ -447,6 +482,8 @@ static void handle_success(HWND window) {
         correct_clock(0);
         server_clock_valid = 1;
     }
+    if (settings.multi_site_average) record_samples(corrected);
+    else record_answer(sync_answer, offset, last_server, at, corrected);
     sync_failed = 0;
     end_sync_cycle(window);
 }

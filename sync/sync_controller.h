@@ -75,6 +75,9 @@ struct second_opinion {
     // "Not stepped by +3600.021 s: only <server> says so, no second server agrees".
     void log_unconfirmed() const;
 };
+// One row of the history: an answer, its offset read before any step, the
+// server asked ("name [address]" or the name), the clock then, and whether it set the clock.
+void record_answer(const attempt_result& answer, double offset, const char* server, uint64_t at, bool corrected);
 // "No response from <server> [<address>] (why)".
 void log_no_response();
 // Moves sync_address_index on to the entry's next address, false when the

@@ -29,5 +29,9 @@ INT_PTR CALLBACK modal_dialog_proc(HWND dialog, UINT message, WPARAM wparam, LPA
         kind->timer(dialog, wparam);
         return TRUE;
     }
+    if (message == WM_DRAWITEM && kind->draw) {
+        kind->draw(dialog, lparam);
+        return TRUE;
+    }
     return FALSE;
 }

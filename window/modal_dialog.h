@@ -8,6 +8,7 @@ struct modal_dialog {
     void (*init)(HWND dialog);
     void (*command)(HWND dialog, int command);
     void (*timer)(HWND dialog, UINT_PTR timer);  // none when null
+    void (*draw)(HWND dialog, LPARAM item);       // WM_DRAWITEM's DRAWITEMSTRUCT; none when null
 };
 
 // Returns when the dialog has ended; the owner is disabled meanwhile.

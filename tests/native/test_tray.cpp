@@ -80,11 +80,13 @@ TEST_F(Tray, DoubleClickRestoresAndRightClickOpensTheMenu) {
 TEST_F(Tray, MenuHasResetOnlyWhileAutoSyncIsArmed) {
     show_tray_menu(window);
     std::vector<UINT_PTR> ids;
-    EXPECT_EQ(os_test_last_menu(&ids), (std::vector<std::string>{"About", "Help", "-", "Sync Now", "Exit"}));
-    EXPECT_EQ(ids, (std::vector<UINT_PTR>{IDB_MAIN_ABOUT, IDM_TRAY_HELP, 0, IDB_MAIN_CORRECT, IDB_MAIN_CANCEL}));
+    EXPECT_EQ(os_test_last_menu(&ids), (std::vector<std::string>{"About", "History", "Help", "-", "Sync Now", "Exit"}));
+    EXPECT_EQ(ids, (std::vector<UINT_PTR>{IDB_MAIN_ABOUT, IDM_TRAY_HISTORY, IDM_TRAY_HELP, 0, IDB_MAIN_CORRECT,
+                                          IDB_MAIN_CANCEL}));
     arm_autosync();
     show_tray_menu(window);
-    EXPECT_EQ(os_test_last_menu(), (std::vector<std::string>{"About", "Help", "-", "Reset", "Sync Now", "Exit"}));
+    EXPECT_EQ(os_test_last_menu(),
+              (std::vector<std::string>{"About", "History", "Help", "-", "Reset", "Sync Now", "Exit"}));
 }
 
 TEST_F(Tray, WithoutATaskbarTheIconWaitsForIt) {
