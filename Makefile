@@ -13,7 +13,7 @@ FUZZ_DIR := build/fuzz
 DEPS_STAMP := build/.deps-installed
 CHRONYD := build/chrony/usr/sbin/chronyd
 HELP_PICTURES := docs/pendulark.png docs/tray-menu.png docs/about.png docs/options.png docs/message.png \
-	docs/time-zone.png docs/sumwick.png
+	docs/time-zone.png docs/sumwick.png docs/history.png
 # The version has one home, base/program.h.
 VERSION := $(shell sed -n 's/^\#define PROGRAM_VERSION_TEXT "\(.*\)"/\1/p' base/program.h)
 RELEASE_ZIP := build/Pendulark-$(VERSION).zip
@@ -102,6 +102,7 @@ screenshots: wine-build release
 	tools/screenshots.sh --dpi 144 $(WINE_DIR)/bin $(WINE_SETUP)
 	cp build/shots-144/pendulark.png docs/pendulark-150.png
 	cp build/shots-144/options.png docs/options-150.png
+	cp build/shots-144/history.png docs/history-150.png
 
 # Every window at another scale into build/shots-DPI/, to look at: 144 is
 # 150 %, 192 is 200 %.

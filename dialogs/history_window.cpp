@@ -60,7 +60,8 @@ struct plot_area {
     HDC dc;
     RECT r;  // inside the axes
     plot_axis offsets, times;
-    int unit;  // a pixel at 96 DPI, in pixels
+    int dpi;
+    int px(int pixels_at_96) const { return MulDiv(pixels_at_96, dpi, 96); }
 };
 
 void draw_grid(const plot_area& p) {
@@ -73,19 +74,21 @@ void draw_grid(const plot_area& p) {
         line(p.dc, p.r.left, y, p.r.right, y);
         offset_tick_text(p.offsets, v, label);
         SIZE size = text_size(p.dc, label);
-        TextOutA(p.dc, p.r.left - size.cx - 4 * p.unit, y - size.cy / 2, label, (int)strlen(label));
+        TextOutA(p.dc, p.r.left - size.cx - p.px(4), y - size.cy / 2, label, (int)strlen(label));
     }
     for (double d = p.times.low; d <= p.times.high + p.times.step / 2; d += p.times.step) {
         int x = plot_pixel(p.times, d, p.r.left, p.r.right);
         line(p.dc, x, p.r.top, x, p.r.bottom);
         tick_label(p.times, d, label);
         SIZE size = text_size(p.dc, label);
-        TextOutA(p.dc, x - size.cx / 2, p.r.bottom + 3 * p.unit, label, (int)strlen(label));
+        // Centred under its tick, but never under the offsets' labels.
+        int left = x - size.cx / 2 < p.r.left ? p.r.left : x - size.cx / 2;
+        TextOutA(p.dc, left, p.r.bottom + p.px(3), label, (int)strlen(label));
     }
     SelectObject(p.dc, old);
     DeleteObject(grid);
     // Zero, and the frame, in the text's colour.
-    HPEN strong = CreatePen(PS_SOLID, p.unit, GetSysColor(COLOR_WINDOWTEXT));
+    HPEN strong = CreatePen(PS_SOLID, p.px(1), GetSysColor(COLOR_WINDOWTEXT));
     old = SelectObject(p.dc, strong);
     int zero = plot_pixel(p.offsets, 0, p.r.bottom, p.r.top);
     line(p.dc, p.r.left, zero, p.r.right, zero);
@@ -104,7 +107,7 @@ void draw_points(const plot_area& p, const history_point* points, size_t count) 
         for (size_t i = 0; i < count; i++) {
             if (points[i].corrected != corrected) continue;
             mark(p.dc, plot_pixel(p.times, local_day(points[i].utc), p.r.left, p.r.right),
-                 plot_pixel(p.offsets, points[i].offset, p.r.bottom, p.r.top), corrected, 2 * p.unit);
+                 plot_pixel(p.offsets, points[i].offset, p.r.bottom, p.r.top), corrected, p.px(2));
         }
         SelectObject(p.dc, old_brush);
         SelectObject(p.dc, old_pen);
@@ -116,13 +119,13 @@ void draw_points(const plot_area& p, const history_point* points, size_t count) 
 void draw_legend(const plot_area& p) {
     static const char check[] = "Check", correction[] = "Correction";
     SIZE a = text_size(p.dc, check), b = text_size(p.dc, correction);
-    int gap = 8 * p.unit, y = p.r.top + 4 * p.unit + a.cy / 2;
+    int gap = p.px(8), y = p.r.top + p.px(4) + a.cy / 2;
     int x = p.r.right - gap - b.cx - 4 * gap - a.cx;
     for (int i = 0; i < 2; i++) {
         bool corrected = i == 1;
         HBRUSH brush = CreateSolidBrush(corrected ? correction_colour : check_colour);
         HGDIOBJ old = SelectObject(p.dc, brush);
-        mark(p.dc, x, y, corrected, 2 * p.unit);
+        mark(p.dc, x, y, corrected, p.px(2));
         SelectObject(p.dc, old);
         DeleteObject(brush);
         const char* text = corrected ? correction : check;
@@ -148,8 +151,7 @@ void draw_plot(HWND dialog, LPARAM item) {
         SelectObject(dc, old_font);
         return;
     }
-    plot_area p{dc, all, {}, {}, GetDeviceCaps(dc, LOGPIXELSY) / 96};
-    if (p.unit < 1) p.unit = 1;
+    plot_area p{dc, all, {}, {}, GetDeviceCaps(dc, LOGPIXELSY)};
     double lowest = 0, highest = 0, first_day = local_day(points[0].utc), last_day = local_day(points[count - 1].utc);
     for (size_t i = 0; i < count; i++) {
         if (points[i].offset < lowest) lowest = points[i].offset;
@@ -157,10 +159,10 @@ void draw_plot(HWND dialog, LPARAM item) {
     }
     int text_height = text_size(dc, "0").cy;
     int label_width = text_size(dc, "+9999 ms").cx;
-    p.r.left += label_width + 8 * p.unit;
-    p.r.right -= text_size(dc, "00-00").cx / 2 + 4 * p.unit;
-    p.r.top += text_height / 2 + 2 * p.unit;
-    p.r.bottom -= text_height + 6 * p.unit;
+    p.r.left += label_width + p.px(8);
+    p.r.right -= text_size(dc, "00-00").cx / 2 + p.px(4);
+    p.r.top += text_height / 2 + p.px(2);
+    p.r.bottom -= text_height + p.px(6);
     p.offsets = offset_axis(lowest, highest, (p.r.bottom - p.r.top) / (2 * text_height));
     p.times = time_axis(first_day, last_day, (p.r.right - p.r.left) / (text_size(dc, "00-00").cx * 2));
     draw_grid(p);

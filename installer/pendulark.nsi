@@ -118,6 +118,7 @@ Section "Pendulark"
     !insertmacro INSTALL_FILE message.png
     !insertmacro INSTALL_FILE time-zone.png
     !insertmacro INSTALL_FILE sumwick.png
+    !insertmacro INSTALL_FILE history.png
     SetOverwrite on
     ; Its presence sends each user's settings, list and log to their own folder.
     FileOpen $0 "$INSTDIR\DefSet.txt" w
@@ -163,6 +164,7 @@ Section "Uninstall"
     Delete /REBOOTOK "$INSTDIR\message.png"
     Delete /REBOOTOK "$INSTDIR\time-zone.png"
     Delete /REBOOTOK "$INSTDIR\sumwick.png"
+    Delete /REBOOTOK "$INSTDIR\history.png"
     Delete /REBOOTOK "$INSTDIR\DefSet.txt"
     Delete /REBOOTOK "$INSTDIR\Uninstall.exe"
     ; Replacements that still wait for a restart.

@@ -1,8 +1,9 @@
 #!/bin/bash
 # Takes the pictures of every window for the README and the help document,
 # under a virtual X server where Wine draws the frames itself: the main window
-# after a Correct against a loopback server, the tray menu, About, Options, the
-# question of its Reset, the time-zone window (New York time) and Sumwick.
+# after a Correct against a loopback server, the History window over a made-up
+# week, the tray menu, About, Options, the question of its Reset, the time-zone
+# window (New York time) and Sumwick.
 # Pendulark runs as the setup installs it, so About shows a user's folders.
 #   screenshots.sh [--dpi N] BIN_DIR SETUP [OUTPUT_DIR]
 # BIN_DIR holds winctl.exe and Sumwick.exe. At --dpi N (96 unless given) the
@@ -88,12 +89,19 @@ wait_text PENDULARK 1000 "[TE]*"
 shoot PENDULARK pendulark.png
 
 xdotool mousemove $((width * 520 / 1024)) $((height * 420 / 768))
-winctl post PENDULARK 1029 0 0x204 >/dev/null
+winctl post PENDULARK $((0x8000 + 5)) 0 0x204 >/dev/null  # the tray icon's WM_APP + 5: a right click
 sleep 1
 shoot "#32768" tray-menu.png
 winctl key PENDULARK 0x1B >/dev/null
 xdotool mousemove $((width - 4)) $((height - 4))  # out of the way of the windows, so no tooltip shows
 sleep 1
+
+# A made-up week in place of this run's own Correct; the window reads it as it opens.
+python3 "$here/made-up-history.py" "$data/dHistory.csv"
+winctl post PENDULARK 0x111 1010 0 >/dev/null
+winctl wait "#32770:Pendulark History" 10000 >/dev/null
+shoot "#32770:Pendulark History" history.png
+winctl click "#32770:Pendulark History" 2 >/dev/null
 
 open PENDULARK 5 "#32770:About Pendulark"
 shoot "#32770:About Pendulark" about.png

@@ -1,7 +1,8 @@
 """The main window of the real program as a user drives it: Check, Correct and
 Abort against loopback servers, a list that nobody answers and the failure it
-leaves, fail-over after an earlier abort, the AutoSync countdown, and the
-AutoSync a resume from sleep brings, tried again soon when it fails. Under Wine
+leaves, fail-over after an earlier abort, the AutoSync countdown, the
+AutoSync a resume from sleep brings, tried again soon when it fails, and the
+history that Checks and Corrects leave. Under Wine
 the clock takes steps below half a second and refuses larger ones, so nothing
 here moves this machine's clock."""
 import contextlib
@@ -153,6 +154,33 @@ class PendularkWindow(unittest.TestCase):
             self.reads(ids.IDT_MAIN_STATUS, r"\d+ Scs until AutoSync retry")
             harness.wait_until(lambda: reference.count("sntp") == 1, 150, "the retry never came")
             self.reads(ids.IDT_MAIN_STATUS, CORRECTED)
+
+    def test_two_checks_and_a_correct_leave_three_rows_and_the_history_opens(self):
+        address = "127.0.9.66"
+        with harness.ReferenceServer(address, offset=0.2) as reference:
+            directory = self.open_window("window-history", [address], protocol=harness.PROTOCOL_SNTP,
+                                         sync_timeout_seconds=10)
+            for button, asked in ((ids.IDB_MAIN_CHECK, 1), (ids.IDB_MAIN_CHECK, 2), (ids.IDB_MAIN_CORRECT, 3)):
+                harness.wait_for_text(WINDOW, ids.IDB_MAIN_CHECK, "Check")
+                self.press(button)
+                harness.wait_until(lambda: reference.count("sntp") == asked, 30, f"request {asked} never came")
+            self.reads(ids.IDT_MAIN_STATUS, CORRECTED)
+        with open(os.path.join(directory, "dHistory.csv"), newline="") as f:
+            lines = f.read().split("\r\n")
+        self.assertEqual(lines[0], "time,server,address,protocol,offset,delay,stratum,corrected")
+        rows = [line.split(",") for line in lines[1:] if line]
+        self.assertEqual([(r[1], r[2], r[3], r[7]) for r in rows],
+                         [(address, address, "SNTP", "0"), (address, address, "SNTP", "0"),
+                          (address, address, "SNTP", "1")])
+        for row in rows:
+            self.assertAlmostEqual(float(row[4]), 0.2, delta=0.05)
+        history = "#32770:Pendulark History"
+        self.assertEqual(harness.winctl("post", WINDOW, harness.WM_COMMAND, ids.IDM_TRAY_HISTORY, 0).returncode, 0)
+        self.assertEqual(harness.winctl("wait", history, 10000).returncode, 0, "no History window")
+        harness.wait_for_text(history, ids.IDT_HISTORY_DRIFT,
+                              r"Drift: not enough data yet\nLargest offset: \+0\.2\d\d s")
+        self.assertEqual(harness.winctl("key", history, hex(harness.VK_ESCAPE)).returncode, 0)
+        self.assertEqual(harness.winctl("gone", history, 10000).returncode, 0, "Esc left the History window open")
 
     def test_armed_autosync_counts_down_after_ready(self):
         self.open_window("window-autosync", ["127.0.9.61"], autosync_enabled=1, autosync_count=4,

@@ -44,8 +44,8 @@ TEST_F(History, RowsAreAppendedUnderTheHeaderAndReadBack) {
     time.sntp = false;
     time.server = "odd, \"name\"";
     ASSERT_TRUE(append_history(time));
-    EXPECT_EQ(read(history_file_name), header + first_row +
-                                           "2026-12-09T03:33:07.123Z,\"odd, \"\"name\"\"\",192.0.2.1,Time,-1.500000,,,1\r\n");
+    const std::string second = "2026-12-09T03:33:07.123Z,\"odd, \"\"name\"\"\",192.0.2.1,Time,-1.500000,,,1\r\n";
+    EXPECT_EQ(read(history_file_name), header + first_row + second);
     std::vector<history_point> points = read_history();
     ASSERT_EQ(points.size(), 2u);
     EXPECT_EQ(points[0].utc, start);
@@ -53,9 +53,7 @@ TEST_F(History, RowsAreAppendedUnderTheHeaderAndReadBack) {
     EXPECT_FALSE(points[0].corrected);
     EXPECT_DOUBLE_EQ(points[1].offset, -1.5);
     EXPECT_TRUE(points[1].corrected);
-    EXPECT_EQ(std::string(history_text().data()), header + first_row +
-                                                      "2026-12-09T03:33:07.123Z,\"odd, \"\"name\"\"\",192.0.2.1,Time,"
-                                                      "-1.500000,,,1\r\n");
+    EXPECT_EQ(std::string(history_text().data()), header + first_row + second);
 }
 
 // A full file goes to the old one, a foreign one aside, and a line cut short
