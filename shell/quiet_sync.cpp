@@ -17,8 +17,7 @@ HANDLE quiet_stop_event;
 
 static const uint64_t network_wait_ms = 120000;
 static const DWORD network_poll_ms = 5000;
-// The walk's failures for want of a network, and for any other reason.
-static uint32_t network_failures, other_failures;
+static failure_tally walk_failures;
 
 static bool stop_asked() { return quiet_stop_event && WaitForSingleObject(quiet_stop_event, 0) == WAIT_OBJECT_0; }
 
@@ -44,8 +43,7 @@ static void quiet_try_address() {
         fail_sync_attempt(failure_timed_out);
     }
     if (!sync_failed || stop_asked()) return;
-    if (failure_means_no_network(sync_result().failure)) network_failures++;
-    else other_failures++;
+    walk_failures.count(sync_result().failure);
     if (log_errors()) log_no_response();
 }
 
@@ -62,7 +60,7 @@ bool quiet_sync_walk() {
     correct_mode = 1;
     force_time_protocol = 0;
     wrap_count = 0;
-    network_failures = other_failures = 0;
+    walk_failures = failure_tally{};
     cycle_start_index = settings.server_index;
     second_opinion opinion;
     do {
@@ -82,7 +80,7 @@ bool quiet_sync_walk() {
     } while (settings.server_index != cycle_start_index && effective_server_source() == source_list &&
              wrap_count <= 1 && !stop_asked());
     if (opinion.waiting) opinion.log_unconfirmed();
-    return network_failures != 0 && other_failures == 0 && !opinion.waiting;
+    return walk_failures.only_no_network() && !opinion.waiting;
 }
 
 void quiet_sync_waiting_for_network() {

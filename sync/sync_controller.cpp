@@ -50,7 +50,7 @@ static second_opinion first;
 // What the cycle came to, for AutoSync's next wait: an answer taken, and its
 // attempts' failures for want of a network and for any other reason.
 static bool cycle_answered;
-static uint32_t network_failures, other_failures;
+static failure_tally cycle_failures;
 
 // The server asked: its name, and the address of the name that was asked,
 // "pool.example.org [2001:db8::1]", where the two differ.
@@ -125,7 +125,7 @@ void start_sync_cycle(HWND window) {
     sync_answer = attempt_result{};
     first = second_opinion{};
     cycle_answered = false;
-    network_failures = other_failures = 0;
+    cycle_failures = failure_tally{};
     average_count = 0;
     averaging = average_state{};
     start_attempt();
@@ -159,7 +159,7 @@ void end_sync_cycle(HWND window) {
     sync_running = 0;
     sync_step = 0;
     shown_step = 0;
-    if (cycle_autosync) autosync_cycle_ended(cycle_answered, network_failures != 0 && other_failures == 0);
+    if (cycle_autosync) autosync_cycle_ended(cycle_answered, cycle_failures.only_no_network());
 }
 
 void abort_sync_attempt() {
@@ -366,8 +366,7 @@ static void handle_failure(HWND window) {
     sync_step = 0;
     shown_step = 0;
     if (log_errors()) log_no_response();
-    if (failure_means_no_network(sync_result().failure)) network_failures++;
-    else other_failures++;
+    cycle_failures.count(sync_result().failure);
     if (settings.default_server_only || effective_server_source() != source_list || sync_aborted) {
         // The entry's other addresses all the same: they are the same server.
         if (next_address_of_entry()) {

@@ -46,6 +46,12 @@ constexpr int failure_text_size = 48;
 constexpr bool failure_means_no_network(uint32_t reason) {
     return reason == failure_unreachable || reason == failure_name_not_found;
 }
+// A walk's failures counted by that: whether it found no network at all.
+struct failure_tally {
+    uint32_t no_network = 0, other = 0;
+    void count(uint32_t reason) { failure_means_no_network(reason) ? no_network++ : other++; }
+    bool only_no_network() const { return no_network != 0 && other == 0; }
+};
 void sync_failure_text(uint32_t reason, uint32_t detail, char (&out)[failure_text_size]);
 
 // What one attempt came to: its server's address from step_address on, and,

@@ -3,7 +3,10 @@
 
 #include <vector>
 
+#include "machine.h"
 #include "sync/agreement.h"
+#include "store/settings_store.h"
+#include "sync/sync_controller.h"
 
 TEST(Agreement, TheLargestMeetingGroupIfAMajority) {
     struct {
@@ -36,4 +39,30 @@ TEST(Agreement, TheLargestMeetingGroupIfAMajority) {
     }
     std::vector<time_sample> scattered = {{1, 0.01}, {2, 0.01}, {4, 0.01}};
     EXPECT_DOUBLE_EQ(find_agreement(scattered.data(), 3).spread, 3.0);
+}
+
+// Time Protocol answers on either side of 2036-02-07 06:28:16, when the 32-bit
+// seconds start again from 0, agree with an SNTP answer as they should.
+class AgreementAcrossTheEra : public Machine {};
+
+TEST_F(AgreementAcrossTheEra, TimeProtocolSecondsOnEitherSideOfTheWrap) {
+    struct { int clock_second; uint32_t seconds; double offset; } cases[] = {
+        {15, 1, 2.5},            // the clock before the wrap, the answer after it
+        {17, 0xFFFFFFFFu, -1.5},  // the clock after the wrap, the answer before it
+        {17, 0, -0.5},
+    };
+    for (auto& c : cases) {
+        os_test_set_utc(2036, 2, 7, 6, 28, c.clock_second);
+        attempt_result answer;
+        answer.protocol = protocol_time;
+        answer.seconds = c.seconds;
+        answer.reply_tick = GetTickCount();
+        time_sample tp = sample_of(answer);
+        EXPECT_NEAR(tp.offset, c.offset, 1e-9) << c.seconds;
+        attempt_result sntp;
+        sntp.protocol = protocol_sntp;
+        sntp.offset_sum = (int64_t)(c.offset * 8589934592.0);  // twice the offset, 32.32
+        std::vector<time_sample> both = {tp, sample_of(sntp)};
+        EXPECT_TRUE(find_agreement(both.data(), 2).found) << c.seconds;
+    }
 }
