@@ -68,13 +68,13 @@ static bool ends_its_line(HANDLE file, DWORD size) {
     return !ReadFile(file, &last, 1, &got, nullptr) || got != 1 || last == '\n';
 }
 
-// The file set aside under other_name, and a fresh one begun.
+// The file set aside under other_name, and a fresh one begun. When it cannot
+// be moved the row still goes into it, and the next row tries again.
 static HANDLE begin_anew(HANDLE file, const char* path, const char* other_name) {
     char other[dir_text_size];
     path_in(data_dir, other_name, other);
     CloseHandle(file);
-    if (!MoveFileExA(path, other, MOVEFILE_REPLACE_EXISTING)) return INVALID_HANDLE_VALUE;
-    return open_history(path, CREATE_ALWAYS);
+    return open_history(path, MoveFileExA(path, other, MOVEFILE_REPLACE_EXISTING) ? CREATE_ALWAYS : OPEN_ALWAYS);
 }
 
 bool append_history(const history_row& row) {

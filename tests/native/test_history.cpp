@@ -59,21 +59,31 @@ TEST_F(History, RowsAreAppendedUnderTheHeaderAndReadBack) {
 // A full file goes to the old one, a foreign one aside, and a line cut short
 // by a crash is skipped without taking the next row with it.
 TEST_F(History, RotationDamageAndCutLinesLoseNoRow) {
-    struct { std::string before; const char* aside; size_t rows; } cases[] = {
-        {header + std::string(history_rotate_size, '#') + "\r\n", history_old_name, 1},
-        {"Name,Value\r\nsomething else\r\n", history_damaged_name, 1},
-        {header + first_row + "2026-12-09T03:3", nullptr, 2},
+    const std::string full = header + std::string(history_rotate_size, '#') + "\r\n";
+    struct { std::string before; const char* aside; size_t rows; bool old_held; } cases[] = {
+        {full, history_old_name, 1, false},
+        {full, nullptr, 1, true},  // the old file held by a spreadsheet: the row goes in all the same
+        {"Name,Value\r\nsomething else\r\n", history_damaged_name, 1, false},
+        {header + first_row + "2026-12-09T03:3", nullptr, 2, false},
     };
     for (auto& c : cases) {
         for (const char* name : {history_file_name, history_old_name, history_damaged_name})
             std::remove((dir + name).c_str());
         write(history_file_name, c.before);
+        HANDLE held = INVALID_HANDLE_VALUE;
+        if (c.old_held) {
+            char old_path[dir_text_size];
+            path_in(data_dir, history_old_name, old_path);
+            held = CreateFileA(old_path, GENERIC_READ, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+        }
         ASSERT_TRUE(append_history(row(0.012345)));
+        if (held != INVALID_HANDLE_VALUE) CloseHandle(held);
         if (c.aside) {
             EXPECT_EQ(read(c.aside), c.before);
             EXPECT_EQ(read(history_file_name), header + first_row);
         } else {
-            EXPECT_EQ(read(history_file_name), c.before + "\r\n" + first_row);
+            const char* cut = c.before.back() == '\n' ? "" : "\r\n";
+            EXPECT_EQ(read(history_file_name), c.before + cut + first_row);
         }
         EXPECT_EQ(read_history().size(), c.rows) << c.before.substr(0, 20);
     }
