@@ -5,14 +5,10 @@
 #include <string.h>
 
 #include "base/filetime.h"
+#include "base/files.h"
 #include "base/text.h"
 #include "os/win32.h"
 #include "store/directories.h"
-
-static bool put(HANDLE file, const char* bytes, size_t count) {
-    DWORD done = 0;
-    return WriteFile(file, bytes, (DWORD)count, &done, nullptr) && done == count;
-}
 
 static HANDLE open_history(const char* path, DWORD disposition) {
     return CreateFileA(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -95,7 +91,7 @@ bool append_history(const history_row& row) {
     format_history_row(row, text);
     text_append(line, sizeof line, text);
     SetFilePointer(file, 0, nullptr, FILE_END);
-    bool written = put(file, line, strlen(line));
+    bool written = write_all(file, line, strlen(line));
     CloseHandle(file);
     return written;
 }

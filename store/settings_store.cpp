@@ -2,6 +2,7 @@
 
 #include <string.h>
 
+#include "base/files.h"
 #include "base/program.h"
 #include "window/status_line.h"
 #include "base/text.h"
@@ -117,9 +118,7 @@ static bool write_settings_file() {
     char header[8];
     memcpy(header, settings_magic, 5);
     memcpy(header + 5, settings_release, 3);
-    DWORD done = 0;
-    bool ok = WriteFile(file, header, sizeof header, &done, nullptr) && done == sizeof header;
-    ok = ok && WriteFile(file, &settings, sizeof settings, &done, nullptr) && done == sizeof settings;
+    bool ok = write_all(file, header, sizeof header) && write_all(file, &settings, sizeof settings);
     ok = ok && FlushFileBuffers(file);
     CloseHandle(file);
     ok = ok && MoveFileExA(temp, path, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);

@@ -5,6 +5,7 @@
 #include <mutex>
 
 #include "base/program.h"
+#include "base/files.h"
 #include "base/text.h"
 #include "os/win32.h"
 #include "store/directories.h"
@@ -14,11 +15,6 @@
 // sharing, so another program that holds it makes the entry drop.
 static std::mutex log_lock;
 
-static bool put(HANDLE file, const char* bytes, size_t count) {
-    DWORD done = 0;
-    return WriteFile(file, bytes, (DWORD)count, &done, nullptr) && done == count;
-}
-
 // The text of a formatting call padded with spaces to exactly width bytes.
 static bool put_padded(HANDLE file, const char* text, int got, size_t width) {
     char field[300];
@@ -26,7 +22,7 @@ static bool put_padded(HANDLE file, const char* text, int got, size_t width) {
     if (length > width) length = width;
     memcpy(field, text, length);
     memset(field + length, ' ', width - length);
-    return put(file, field, width);
+    return write_all(file, field, width);
 }
 
 static HANDLE open_log(const char* path, DWORD disposition) {
@@ -41,7 +37,7 @@ static HANDLE rotate(HANDLE file, const char* path) {
     CloseHandle(file);
     if (!CopyFileA(path, old_path, FALSE)) return open_log(path, OPEN_ALWAYS);
     file = open_log(path, CREATE_ALWAYS);
-    if (file != INVALID_HANDLE_VALUE) put(file, log_header, sizeof log_header - 1);
+    if (file != INVALID_HANDLE_VALUE) write_all(file, log_header, sizeof log_header - 1);
     return file;
 }
 
@@ -53,7 +49,7 @@ bool write_log(const char* text, const char* why) {
     if (file == INVALID_HANDLE_VALUE) return false;
     DWORD size = GetFileSize(file, nullptr);
     bool written = true;
-    if (size == 0) written = put(file, log_header, sizeof log_header - 1);
+    if (size == 0) written = write_all(file, log_header, sizeof log_header - 1);
     else if (size > log_rotate_size && size != INVALID_FILE_SIZE) {
         file = rotate(file, path);
         if (file == INVALID_HANDLE_VALUE) return false;
@@ -69,9 +65,9 @@ bool write_log(const char* text, const char* why) {
                           log_time_width);
     written &= put_padded(file, stamp, GetDateFormatA(0, DATE_LONGDATE, nullptr, nullptr, stamp, sizeof stamp),
                           log_date_width);
-    written &= put(file, " : ", 3) && put(file, text, strlen(text));
-    if (why[0]) written &= put(file, " (", 2) && put(file, why, strlen(why)) && put(file, ")", 1);
-    written &= put(file, "\r\n", 2);
+    written &= write_all(file, " : ", 3) && write_all(file, text, strlen(text));
+    if (why[0]) written &= write_all(file, " (", 2) && write_all(file, why, strlen(why)) && write_all(file, ")", 1);
+    written &= write_all(file, "\r\n", 2);
     CloseHandle(file);
     return written;
 }
