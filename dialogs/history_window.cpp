@@ -13,7 +13,7 @@
 
 namespace {
 
-// What the open window shows, read once as it opens.
+// What the open window shows, the last 30 days, read once as it opens.
 std::vector<history_point> shown;
 
 const COLORREF grid_colour = RGB(224, 224, 224), check_colour = RGB(0, 90, 200), correction_colour = RGB(200, 30, 30);
@@ -142,9 +142,8 @@ void draw_plot(HWND dialog, LPARAM item) {
     HGDIOBJ old_font = SelectObject(dc, (HFONT)SendMessageA(dialog, WM_GETFONT, 0, 0));
     SetBkMode(dc, TRANSPARENT);
     SetTextColor(dc, GetSysColor(COLOR_WINDOWTEXT));
-    size_t first = first_shown(shown.data(), shown.size());
-    const history_point* points = shown.data() + first;
-    size_t count = shown.size() - first;
+    const history_point* points = shown.data();
+    size_t count = shown.size();
     if (count == 0) {
         static const char empty[] = "No history yet: every Check and Correct adds a point here.";
         DrawTextA(dc, empty, -1, &all, DT_CENTER | DT_VCENTER | DT_SINGLELINE);
@@ -173,8 +172,8 @@ void draw_plot(HWND dialog, LPARAM item) {
 
 void init_history(HWND dialog) {
     shown = read_history();
-    size_t first = first_shown(shown.data(), shown.size());
-    drift_estimate drift = estimate_drift(shown.data() + first, shown.size() - first);
+    shown.erase(shown.begin(), shown.begin() + (ptrdiff_t)first_shown(shown.data(), shown.size()));
+    drift_estimate drift = estimate_drift(shown.data(), shown.size());
     char text[drift_text_size];
     describe_drift(drift, text);
     SetDlgItemTextA(dialog, IDT_HISTORY_DRIFT, text);
