@@ -18,16 +18,28 @@ target_link_libraries(program_state PUBLIC core)
 find_package(Threads REQUIRED)
 target_link_libraries(sim PUBLIC Threads::Threads)
 
-option(PENDULARK_FUZZ "Build the libFuzzer targets (clang)" OFF)
-if(PENDULARK_FUZZ)
+# With clang the tests' build holds the fuzz targets too, its code instrumented
+# for them, so that the same sources are not compiled a second time for them.
+if(CMAKE_CXX_COMPILER_ID STREQUAL "Clang" AND PENDULARK_SANITIZE MATCHES "address")
     include(cmake/fuzz.cmake)
-    return()
 endif()
 
 find_package(GTest REQUIRED)
 file(GLOB NATIVE_TESTS CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/native/*.cpp)
 add_executable(native_tests ${NATIVE_TESTS})
 target_link_libraries(native_tests PRIVATE core program_state GTest::gtest GTest::gtest_main)
-include(GoogleTest)
-gtest_discover_tests(native_tests DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 120)
+# Eight processes at once, each with its share of the tests (see run-shards.sh).
+add_test(NAME native_tests COMMAND ${CMAKE_SOURCE_DIR}/tests/run-shards.sh $<TARGET_FILE:native_tests> 8)
+set_tests_properties(native_tests PROPERTIES TIMEOUT 300)
+
+# The ThreadSanitizer run takes only the files that hold a threaded suite,
+# found anew at every configure: the rest would be compiled for nothing.
+foreach(source ${NATIVE_TESTS})
+    file(STRINGS ${source} threaded REGEX "^TEST(_F)?\\(Threaded" LIMIT_COUNT 1)
+    if(threaded)
+        list(APPEND THREADED_TESTS ${source})
+    endif()
+endforeach()
+add_executable(threaded_tests EXCLUDE_FROM_ALL ${THREADED_TESTS})
+target_link_libraries(threaded_tests PRIVATE core program_state GTest::gtest GTest::gtest_main)
 include(cmake/sumwick.cmake)

@@ -10,6 +10,7 @@ if [ $# -ne 1 ] || [ ! -f "$1/Sumwick.exe" ]; then
 fi
 root=$(cd "$(dirname "$0")/.." && pwd)
 program=$(cd "$1" && pwd)/Sumwick.exe
+"$(dirname "$0")/chinese-locale.sh"
 export LC_ALL=zh_CN.UTF-8
 if [ -n "${DISPLAY:-}" ]; then
     WINE_GRAPHICS=${WINE_GRAPHICS:-x11} exec "$root/tests/wine/wine-run.sh" "$program"

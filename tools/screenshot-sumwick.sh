@@ -24,6 +24,7 @@ if [ -z "${SUMWICK_SHOT_INNER:-}" ]; then
     exec timeout 300 xvfb-run -a -s "-screen 0 ${width}x${height}x24" "$0" --dpi "$dpi" "$@"
 fi
 
+"$(dirname "$0")/chinese-locale.sh"
 export LC_ALL=zh_CN.UTF-8 WINE_GRAPHICS=x11
 # A prefix of its own, whose default desktop is a virtual one: there Wine draws
 # the window's frame and caption itself, with no window manager needed.

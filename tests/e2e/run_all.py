@@ -2,10 +2,10 @@
 """Runs every e2e test against the programs in the given directory.
 
 The tests that spend their time waiting for the program's own clock (an
-AutoSync minute, the soak's half minute) run beside the others, in a Wine
-prefix and a network namespace of their own, so that their waits overlap the
-rest of the tier instead of adding to it. Each shard's tests still run one
-after another: a Wine prefix holds one copy of the program at a time.
+AutoSync minute, the soak's half minute) run beside the others, in groups, each
+group in a Wine prefix and a network namespace of its own, so that their waits
+overlap the rest of the tier instead of adding to it. Each group's tests still
+run one after another: a Wine prefix holds one copy of the program at a time.
 
     run_all.py BIN_DIR
 """
@@ -19,11 +19,12 @@ import unittest
 here = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.dirname(os.path.dirname(here))
 
+# Two groups of about a minute and a half each, beside the rest's three minutes.
 BESIDE = (
-    "test_soak.",
-    "test_pendulark_options.PendularkOptions.test_autosync_due_under_options_starts_when_it_closes",
-    "test_pendulark_options.PendularkOptions.test_a_reset_autosync_leaves_no_countdown_behind",
-    "test_pendulark_window.PendularkWindow.test_a_failed_sync_after_a_resume_is_tried_again_within_minutes",
+    ("test_soak.",
+     "test_pendulark_options.PendularkOptions.test_autosync_due_under_options_starts_when_it_closes"),
+    ("test_pendulark_window.PendularkWindow.test_a_failed_sync_after_a_resume_is_tried_again_within_minutes",
+     "test_pendulark_options.PendularkOptions.test_a_reset_autosync_leaves_no_countdown_behind"),
 )
 BESIDE_SWITCH = "--beside"
 
@@ -48,17 +49,25 @@ def tests_of(suite):
             yield item
 
 
-def shard(suite, beside):
-    return unittest.TestSuite(test for test in tests_of(suite) if test.id().startswith(BESIDE) == beside)
+def group_of(test):
+    """The number of the group beside the rest that the test belongs to, or None."""
+    for number, group in enumerate(BESIDE):
+        if test.id().startswith(group):
+            return number
+    return None
 
 
-def start_beside(bin_dir):
-    """The other shard, in a network namespace with only loopback up, so that its
-    programs' servers on ports 37 and 123 meet none of this shard's."""
-    env = dict(os.environ, WINE_ROOT=os.path.join(ROOT, "build", "wine-beside"))
-    log = open(os.path.join(ROOT, "build", "e2e-beside.log"), "w+")
+def shard(suite, group):
+    return unittest.TestSuite(test for test in tests_of(suite) if group_of(test) == group)
+
+
+def start_beside(bin_dir, group):
+    """A group, in a network namespace with only loopback up, so that its
+    programs' servers on ports 37 and 123 meet none of the others'."""
+    env = dict(os.environ, WINE_ROOT=os.path.join(ROOT, "build", f"wine-beside{group}"))
+    log = open(os.path.join(ROOT, "build", f"e2e-beside{group}.log"), "w+")
     process = subprocess.Popen(["unshare", "--map-root-user", "--net", sys.executable, os.path.abspath(__file__),
-                                BESIDE_SWITCH, bin_dir], env=env, stdout=log, stderr=subprocess.STDOUT)
+                                BESIDE_SWITCH, str(group), bin_dir], env=env, stdout=log, stderr=subprocess.STDOUT)
     return process, log
 
 
@@ -77,9 +86,11 @@ def end_beside(process, log):
 
 def main():
     args = sys.argv[1:]
-    beside = bool(args) and args[0] == BESIDE_SWITCH
-    if beside:
-        args = args[1:]
+    group = None
+    if len(args) == 3 and args[0] == BESIDE_SWITCH:
+        group = int(args[1])
+        args = args[2:]
+    beside = group is not None
     if len(args) != 1:
         sys.exit("usage: run_all.py BIN_DIR")
     bin_dir = os.path.abspath(args[0])
@@ -95,24 +106,26 @@ def main():
     import harness
     if beside:
         # Directories of their own: both shards have tests that use the same names.
-        harness.SCRATCH += "-beside"
+        harness.SCRATCH += f"-beside{group}"
     suite = unittest.defaultTestLoader.discover(here, pattern="test_*.py")
     if suite.countTestCases() == 0:
         sys.exit("e2e tier found no tests")
-    suite = shard(suite, beside)
+    suite = shard(suite, group)
     if beside:
         harness.loopback_up()
+        others = []
     else:
-        other = start_beside(bin_dir)
+        others = [start_beside(bin_dir, number) for number in range(len(BESIDE))]
     harness.start_wine()
     try:
         result = unittest.TextTestRunner(verbosity=2, resultclass=TimedResult).run(suite)
     finally:
         harness.stop_wine()
-        other_code = 0 if beside else end_beside(*other)
-    if other_code != 0:
-        print(f"the tests run beside failed (exit code {other_code})")
-    sys.exit(0 if result.wasSuccessful() and other_code == 0 else 1)
+        codes = [end_beside(*other) for other in others]
+    for number, code in enumerate(codes):
+        if code != 0:
+            print(f"the tests run beside in group {number} failed (exit code {code})")
+    sys.exit(0 if result.wasSuccessful() and not any(codes) else 1)
 
 
 if __name__ == "__main__":

@@ -1,6 +1,8 @@
 """Sumwick as a user runs it on a Chinese system: typed text, the two buttons
 and the digest box, driven and read from outside through winctl."""
 import hashlib
+import os
+import subprocess
 import time
 import unittest
 
@@ -19,6 +21,12 @@ _deadline = None
 
 def setUpModule():
     global _deadline
+    # Without the locale Wine gives another code page, and the typed text
+    # arrives garbled: say so rather than fail on digests.
+    locale = subprocess.run([os.path.join(harness.ROOT, "tools", "chinese-locale.sh")], capture_output=True,
+                            text=True, timeout=120)
+    if locale.returncode != 0:
+        raise AssertionError(locale.stderr.strip())
     _deadline = time.monotonic() + FILE_BUDGET_SECONDS
 
 

@@ -134,7 +134,10 @@ TEST_F(ThreadedSyncWorker, UntrustworthySntpRepliesFailAtStepFour) {
         {stratum_16, failure_unsynchronised},  {wrong_originate, failure_not_our_request},
         {sum_past_64_bits, failure_out_of_reach},
     };
-    for (auto [kind, failure] : cases) {
+    for (auto item : cases) {
+        // A plain local: clang 14 cannot capture a structured binding.
+        fault kind = item.kind;
+        uint32_t failure = item.failure;
         LoopbackServer server(false, address, [&](const std::string& request) {
             std::string r = sntp_answer()(request)[0];
             if (kind == kod) r.replace(0, 16, "\xE4" + std::string(11, '\0') + "RATE");
