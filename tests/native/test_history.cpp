@@ -4,9 +4,11 @@
 #include "machine.h"
 #include "base/filetime.h"
 #include "dialogs/history_plot.h"
+#include "resources/pendulark_ids.h"
 #include "store/directories.h"
 #include "store/history_file.h"
 #include "sync/clock_drift.h"
+#include "window/status_line.h"
 
 namespace {
 
@@ -65,6 +67,7 @@ TEST_F(History, RotationDamageAndCutLinesLoseNoRow) {
         {full, nullptr, 1, true},  // the old file held by a spreadsheet: the row goes in all the same
         {"Name,Value\r\nsomething else\r\n", history_damaged_name, 1, false},
         {header + first_row + "2026-12-09T03:3", nullptr, 2, false},
+        {header + first_row + "2026-12-09T03:3" + std::string(40, '\0'), nullptr, 2, false},  // a power cut's zeros
     };
     for (auto& c : cases) {
         for (const char* name : {history_file_name, history_old_name, history_damaged_name})
@@ -87,6 +90,26 @@ TEST_F(History, RotationDamageAndCutLinesLoseNoRow) {
         }
         EXPECT_EQ(read_history().size(), c.rows) << c.before.substr(0, 20);
     }
+}
+
+// A reader that shares the file takes no row from it; one that holds it
+// whole does, and the first such loss of a run is told.
+TEST_F(History, AHeldFileLosesNoRowUnsaid) {
+    main_window = (HWND)0x4857;
+    char path[dir_text_size];
+    path_in(data_dir, history_file_name, path);
+    for (DWORD share : {(DWORD)(FILE_SHARE_READ | FILE_SHARE_WRITE), (DWORD)0}) {
+        HANDLE held = CreateFileA(path, GENERIC_READ, share, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+        ASSERT_NE(held, INVALID_HANDLE_VALUE);
+        EXPECT_EQ(append_history(row(0.1)), share != 0);
+        EXPECT_EQ(append_history(row(0.2)), share != 0);
+        CloseHandle(held);
+    }
+    EXPECT_EQ(read_history().size(), 2u);
+    EXPECT_EQ(os_test_control_text(main_window, IDT_MAIN_STATUS), history_unsaved_text);
+    std::string log = read("dLog.txt");
+    EXPECT_NE(log.find(history_unsaved_text), std::string::npos);
+    EXPECT_EQ(log.find(history_unsaved_text), log.rfind(history_unsaved_text)) << "told once";
 }
 
 // Points every hour from a start, each with its offset and correction.
