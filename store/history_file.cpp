@@ -20,12 +20,15 @@ static HANDLE open_history(const char* path, DWORD disposition) {
 }
 
 // A field as CSV has it: quoted when it holds a comma, a quote or a line end.
+// A name that a spreadsheet would take for a formula gets the apostrophe that
+// makes a cell text, inside quotes.
 static void append_field(char (&out)[history_line_size], const char* text) {
-    if (!strpbrk(text, ",\"\r\n")) {
+    bool formula = text[0] && strchr("=+-@\t\r", text[0]);
+    if (!formula && !strpbrk(text, ",\"\r\n")) {
         text_append(out, sizeof out, text);
         return;
     }
-    text_append(out, sizeof out, "\"");
+    text_append(out, sizeof out, formula ? "\"'" : "\"");
     for (const char* p = text; *p; p++) {
         char one[3] = {*p, (char)(*p == '"' ? '"' : 0), 0};
         text_append(out, sizeof out, one);

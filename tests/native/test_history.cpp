@@ -46,15 +46,22 @@ TEST_F(History, RowsAreAppendedUnderTheHeaderAndReadBack) {
     time.sntp = false;
     time.server = "odd, \"name\"";
     ASSERT_TRUE(append_history(time));
-    const std::string second = "2026-12-09T03:33:07.123Z,\"odd, \"\"name\"\"\",192.0.2.1,Time,-1.500000,,,1\r\n";
+    // Names a spreadsheet would take for formulas are made text; offsets keep their sign.
+    history_row formula = row(0.5);
+    formula.server = "=1+2";
+    formula.address = "@x";
+    ASSERT_TRUE(append_history(formula));
+    const std::string second = "2026-12-09T03:33:07.123Z,\"odd, \"\"name\"\"\",192.0.2.1,Time,-1.500000,,,1\r\n"
+                               "2026-12-09T03:33:07.123Z,\"'=1+2\",\"'@x\",SNTP,+0.500000,0.000812,2,0\r\n";
     EXPECT_EQ(read(history_file_name), header + first_row + second);
     std::vector<history_point> points = read_history();
-    ASSERT_EQ(points.size(), 2u);
+    ASSERT_EQ(points.size(), 3u);
     EXPECT_EQ(points[0].utc, start);
     EXPECT_DOUBLE_EQ(points[0].offset, 0.012345);
     EXPECT_FALSE(points[0].corrected);
     EXPECT_DOUBLE_EQ(points[1].offset, -1.5);
     EXPECT_TRUE(points[1].corrected);
+    EXPECT_DOUBLE_EQ(points[2].offset, 0.5);
     EXPECT_EQ(std::string(history_text().data()), header + first_row + second);
 }
 
