@@ -301,8 +301,9 @@ static void apply_and_save(HWND dialog) {
         arm_autosync();
     set_time_server_log_level(settings.log_level);
     set_topmost(main_window, settings.on_top);
-    save_settings_with_sync_state();
+    // Before the save: a save that fails holds its own words on the line.
     status_hold_ticks = hold_then_ready;
+    save_settings_with_sync_state();
 }
 
 // The controls that act at once take their own field only: Cancel still

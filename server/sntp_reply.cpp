@@ -17,8 +17,11 @@ uint64_t corrected_stamp;   // and the clock then, 32.32: the reference time
 
 // Each request takes two seconds of a client address's allowance; a client
 // that asks faster than that on average runs past its burst and is limited.
+// An IPv6 address not seen before takes half a second of its /64's as well:
+// a LAN's hosts fit in that burst, a flood from ever new addresses does not.
 struct client_rate {
-    uint64_t address;
+    sntp_client client;
+    bool whole_prefix;    // the allowance of client.prefix's new addresses
     uint64_t busy_until;  // tick
     uint64_t last_kiss;   // tick, when kissed
     bool kissed;
@@ -28,30 +31,46 @@ client_rate rates[tracked_clients];
 std::mutex rate_lock;
 constexpr uint64_t allowed_interval_ms = 2000;
 constexpr uint64_t burst_ms = 8 * allowed_interval_ms;
+constexpr uint64_t new_address_interval_ms = 500;
+constexpr uint64_t new_address_burst_ms = 64 * new_address_interval_ms;
 // A limited client hears "RATE" once a minute, and nothing in between.
 constexpr uint64_t kiss_interval_ms = 60000;
 
 enum verdict { answer, kiss, ignore };
 
-client_rate& rate_of(uint64_t address) {
+client_rate* tracked(const sntp_client& client, bool whole_prefix) {
+    for (client_rate& r : rates)
+        if (r.client == client && r.whole_prefix == whole_prefix) return &r;
+    return nullptr;
+}
+
+client_rate& rate_of(const sntp_client& client, bool whole_prefix) {
+    if (client_rate* r = tracked(client, whole_prefix)) return *r;
     client_rate* idlest = &rates[0];
-    for (client_rate& r : rates) {
-        if (r.address == address) return r;
+    for (client_rate& r : rates)
         if (r.busy_until < idlest->busy_until) idlest = &r;
-    }
-    *idlest = client_rate{address, 0, 0, false};
+    *idlest = client_rate{client, whole_prefix, 0, 0, false};
     return *idlest;
 }
 
-verdict judge(uint64_t address, uint64_t now) {
-    std::lock_guard<std::mutex> g(rate_lock);
-    client_rate& r = rate_of(address);
-    r.busy_until = (r.busy_until > now ? r.busy_until : now) + allowed_interval_ms;
-    if (r.busy_until - now <= burst_ms) return answer;
+verdict charge(client_rate& r, uint64_t now, uint64_t interval, uint64_t burst) {
+    r.busy_until = (r.busy_until > now ? r.busy_until : now) + interval;
+    if (r.busy_until - now <= burst) return answer;
     if (r.kissed && now - r.last_kiss < kiss_interval_ms) return ignore;
     r.kissed = true;
     r.last_kiss = now;
     return kiss;
+}
+
+verdict judge(const sntp_client& client, uint64_t now) {
+    std::lock_guard<std::mutex> g(rate_lock);
+    if (client_rate* known = tracked(client, false)) return charge(*known, now, allowed_interval_ms, burst_ms);
+    if (client.in_prefix) {
+        verdict v = charge(rate_of({client.prefix, 0, true}, true), now, new_address_interval_ms,
+                           new_address_burst_ms);
+        if (v != answer) return v;
+    }
+    return charge(rate_of(client, false), now, allowed_interval_ms, burst_ms);
 }
 
 constexpr unsigned char mode_client = 3, mode_server = 4;
@@ -94,14 +113,15 @@ void forget_sntp_clients() {
     memset(rates, 0, sizeof rates);
 }
 
-uint64_t sntp_client_key(const sockaddr_storage& address) {
+sntp_client sntp_client_of(const sockaddr_storage& address) {
     // Apart from every /64 a client can have: an IPv4 key's high word, 1, is
     // IPv6 space that is reserved (0:1::/32).
-    if (address.ss_family == AF_INET) return 1ull << 32 | ((const sockaddr_in*)&address)->sin_addr.s_addr;
-    return read_be64(((const sockaddr_in6*)&address)->sin6_addr.s6_addr);
+    if (address.ss_family == AF_INET) return {1ull << 32 | ((const sockaddr_in*)&address)->sin_addr.s_addr, 0, false};
+    const unsigned char* bytes = ((const sockaddr_in6*)&address)->sin6_addr.s6_addr;
+    return {read_be64(bytes), read_be64(bytes + 8), true};
 }
 
-int build_sntp_reply(const unsigned char* request, int length, uint64_t client, uint64_t received,
+int build_sntp_reply(const unsigned char* request, int length, const sntp_client& client, uint64_t received,
                      unsigned char (&reply)[sntp_packet_size]) {
     // Only a client's request of a known version, extension fields or not: an
     // answer is never larger than what asked for it.

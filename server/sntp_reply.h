@@ -28,12 +28,19 @@ void forget_sntp_upstream();
 // Every client starts with its whole allowance again (the start of a run, and the tests).
 void forget_sntp_clients();
 
-// A client as its rate is counted: an IPv4 address, or the /64 of an IPv6
-// one, since one host owns a whole /64.
-uint64_t sntp_client_key(const sockaddr_storage& address);
-// The reply to one request from client (sntp_client_key), which arrived at
-// received (a 32.32 timestamp): its size, or 0 when the request gets no
-// answer. The transmit time is stamped just before sending.
-int build_sntp_reply(const unsigned char* request, int length, uint64_t client, uint64_t received,
+// A client as its rate is counted. Each address has its own allowance, but
+// one host can own a whole IPv6 /64 as every host of a LAN shares one: the
+// addresses of a /64 that have not asked before also share the prefix's.
+struct sntp_client {
+    uint64_t prefix;  // an IPv6 address's /64; an IPv4 address, apart from every /64
+    uint64_t host;    // the rest of an IPv6 address; 0 for IPv4
+    bool in_prefix;   // IPv6
+    bool operator==(const sntp_client&) const = default;
+};
+sntp_client sntp_client_of(const sockaddr_storage& address);
+// The reply to one request from client, which arrived at received (a 32.32
+// timestamp): its size, or 0 when the request gets no answer. The transmit
+// time is stamped just before sending.
+int build_sntp_reply(const unsigned char* request, int length, const sntp_client& client, uint64_t received,
                      unsigned char (&reply)[sntp_packet_size]);
 void stamp_transmit_time(unsigned char (&reply)[sntp_packet_size], uint64_t now);

@@ -187,8 +187,8 @@ static void serve_time_protocol(uint32_t server, SOCKET s, int family) {
 }
 
 // A client that polls is reported once a minute, not at every poll.
-static bool sntp_report_due(uint64_t address) {
-    struct seen { uint64_t address; uint64_t tick; bool used; };
+static bool sntp_report_due(const sntp_client& address) {
+    struct seen { sntp_client address; uint64_t tick; bool used; };
     static seen clients[64];
     static const uint64_t report_every_ms = 60000;
     uint64_t now = GetTickCount64();
@@ -232,7 +232,7 @@ static void serve_sntp(uint32_t server, SOCKET s, int family) {
             continue;
         }
         failures = 0;
-        uint64_t client = sntp_client_key(peer);
+        sntp_client client = sntp_client_of(peer);
         int size = build_sntp_reply(request, got, client, received, reply);
         if (size == 0) continue;
         stamp_transmit_time(reply, filetime_to_timestamp(precise_clock_now()));

@@ -4,23 +4,31 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include <algorithm>
+
 #include "base/filetime.h"
 #include "base/files.h"
 #include "base/text.h"
 #include "os/win32.h"
 #include "store/directories.h"
+#include "store/settings_store.h"
 
+// Readers (a viewer, the History window) may look while a row goes in.
 static HANDLE open_history(const char* path, DWORD disposition) {
-    return CreateFileA(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
+    return CreateFileA(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr, disposition,
+                       FILE_ATTRIBUTE_NORMAL, nullptr);
 }
 
 // A field as CSV has it: quoted when it holds a comma, a quote or a line end.
+// A name that a spreadsheet would take for a formula gets the apostrophe that
+// makes a cell text, inside quotes.
 static void append_field(char (&out)[history_line_size], const char* text) {
-    if (!strpbrk(text, ",\"\r\n")) {
+    bool formula = text[0] && strchr("=+-@\t\r", text[0]);
+    if (!formula && !strpbrk(text, ",\"\r\n")) {
         text_append(out, sizeof out, text);
         return;
     }
-    text_append(out, sizeof out, "\"");
+    text_append(out, sizeof out, formula ? "\"'" : "\"");
     for (const char* p = text; *p; p++) {
         char one[3] = {*p, (char)(*p == '"' ? '"' : 0), 0};
         text_append(out, sizeof out, one);
@@ -73,7 +81,7 @@ static HANDLE begin_anew(HANDLE file, const char* path, const char* other_name) 
     return open_history(path, MoveFileExA(path, other, MOVEFILE_REPLACE_EXISTING) ? CREATE_ALWAYS : OPEN_ALWAYS);
 }
 
-bool append_history(const history_row& row) {
+static bool write_history_row(const history_row& row) {
     char path[dir_text_size];
     path_in(data_dir, history_file_name, path);
     HANDLE file = open_history(path, OPEN_ALWAYS);
@@ -94,6 +102,12 @@ bool append_history(const history_row& row) {
     bool written = write_all(file, line, strlen(line));
     CloseHandle(file);
     return written;
+}
+
+bool append_history(const history_row& row) {
+    if (write_history_row(row)) return true;
+    tell_save_failure(save_failure_history, history_unsaved_text);
+    return false;
 }
 
 // The field after the given number of commas, outside quotes.
@@ -137,6 +151,9 @@ static void each_row(const char* name, F take) {
     DWORD size = GetFileSize(file, nullptr), got = 0;
     std::vector<char> bytes(size == INVALID_FILE_SIZE ? 1 : size + 1);
     if (ReadFile(file, bytes.data(), (DWORD)bytes.size() - 1, &got, nullptr)) {
+        // A power cut can leave zeros where rows were going in: a run of them
+        // ends a line, and the line it cut is skipped as any cut line is.
+        std::replace(bytes.begin(), bytes.begin() + got, '\0', '\n');
         bytes[got] = 0;
         for (char* line = bytes.data(); *line;) {
             char* end = strchr(line, '\n');

@@ -25,8 +25,9 @@ struct history_row {
 };
 
 // One row, in one write: a line left cut by an earlier crash never runs into it.
-// False when it could not be written.
+// False when it could not be written; the first lost row of a run is told.
 bool append_history(const history_row& row);
+constexpr const char* history_unsaved_text = "dHistory.csv could not be written: a row of the history is lost";
 // "2026-12-09T03:33:07.123Z,server,address,SNTP,+0.012345,0.000812,2,0\r\n"
 constexpr int history_line_size = 640;
 void format_history_row(const history_row& row, char (&out)[history_line_size]);

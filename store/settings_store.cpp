@@ -126,8 +126,7 @@ static bool write_settings_file() {
     return ok;
 }
 
-// Once a run for each kind of failure, on the status line and in the log.
-static void tell_save_failure(uint32_t failure, const char* text) {
+void tell_save_failure(uint32_t failure, const char* text) {
     if (save_failures_told & failure) return;
     save_failures_told |= failure;
     show_status(text);

@@ -134,7 +134,9 @@ constexpr const setting_range& range_of(uint32_t settings_record::*field) {
 extern uint32_t settings_unreadable;
 // The failures of saving that this run has told the user of, once each (save_failure_ bits).
 extern uint32_t save_failures_told;
-enum { save_failure_file = 1, save_failure_logon = 2 };
+enum { save_failure_file = 1, save_failure_logon = 2, save_failure_history = 4 };
+// Once a run for each kind of failure (a save_failure_ bit), on the status line and in the log.
+void tell_save_failure(uint32_t failure, const char* text);
 constexpr const char* settings_unreadable_text = "dSync.dat could not be read: defaults this run, nothing saved";
 
 // The file's first five bytes, then the release digits this program writes.

@@ -4,9 +4,11 @@
 #include "machine.h"
 #include "base/filetime.h"
 #include "dialogs/history_plot.h"
+#include "resources/pendulark_ids.h"
 #include "store/directories.h"
 #include "store/history_file.h"
 #include "sync/clock_drift.h"
+#include "window/status_line.h"
 
 namespace {
 
@@ -44,15 +46,22 @@ TEST_F(History, RowsAreAppendedUnderTheHeaderAndReadBack) {
     time.sntp = false;
     time.server = "odd, \"name\"";
     ASSERT_TRUE(append_history(time));
-    const std::string second = "2026-12-09T03:33:07.123Z,\"odd, \"\"name\"\"\",192.0.2.1,Time,-1.500000,,,1\r\n";
+    // Names a spreadsheet would take for formulas are made text; offsets keep their sign.
+    history_row formula = row(0.5);
+    formula.server = "=1+2";
+    formula.address = "@x";
+    ASSERT_TRUE(append_history(formula));
+    const std::string second = "2026-12-09T03:33:07.123Z,\"odd, \"\"name\"\"\",192.0.2.1,Time,-1.500000,,,1\r\n"
+                               "2026-12-09T03:33:07.123Z,\"'=1+2\",\"'@x\",SNTP,+0.500000,0.000812,2,0\r\n";
     EXPECT_EQ(read(history_file_name), header + first_row + second);
     std::vector<history_point> points = read_history();
-    ASSERT_EQ(points.size(), 2u);
+    ASSERT_EQ(points.size(), 3u);
     EXPECT_EQ(points[0].utc, start);
     EXPECT_DOUBLE_EQ(points[0].offset, 0.012345);
     EXPECT_FALSE(points[0].corrected);
     EXPECT_DOUBLE_EQ(points[1].offset, -1.5);
     EXPECT_TRUE(points[1].corrected);
+    EXPECT_DOUBLE_EQ(points[2].offset, 0.5);
     EXPECT_EQ(std::string(history_text().data()), header + first_row + second);
 }
 
@@ -65,6 +74,7 @@ TEST_F(History, RotationDamageAndCutLinesLoseNoRow) {
         {full, nullptr, 1, true},  // the old file held by a spreadsheet: the row goes in all the same
         {"Name,Value\r\nsomething else\r\n", history_damaged_name, 1, false},
         {header + first_row + "2026-12-09T03:3", nullptr, 2, false},
+        {header + first_row + "2026-12-09T03:3" + std::string(40, '\0'), nullptr, 2, false},  // a power cut's zeros
     };
     for (auto& c : cases) {
         for (const char* name : {history_file_name, history_old_name, history_damaged_name})
@@ -87,6 +97,26 @@ TEST_F(History, RotationDamageAndCutLinesLoseNoRow) {
         }
         EXPECT_EQ(read_history().size(), c.rows) << c.before.substr(0, 20);
     }
+}
+
+// A reader that shares the file takes no row from it; one that holds it
+// whole does, and the first such loss of a run is told.
+TEST_F(History, AHeldFileLosesNoRowUnsaid) {
+    main_window = (HWND)0x4857;
+    char path[dir_text_size];
+    path_in(data_dir, history_file_name, path);
+    for (DWORD share : {(DWORD)(FILE_SHARE_READ | FILE_SHARE_WRITE), (DWORD)0}) {
+        HANDLE held = CreateFileA(path, GENERIC_READ, share, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+        ASSERT_NE(held, INVALID_HANDLE_VALUE);
+        EXPECT_EQ(append_history(row(0.1)), share != 0);
+        EXPECT_EQ(append_history(row(0.2)), share != 0);
+        CloseHandle(held);
+    }
+    EXPECT_EQ(read_history().size(), 2u);
+    EXPECT_EQ(os_test_control_text(main_window, IDT_MAIN_STATUS), history_unsaved_text);
+    std::string log = read("dLog.txt");
+    EXPECT_NE(log.find(history_unsaved_text), std::string::npos);
+    EXPECT_EQ(log.find(history_unsaved_text), log.rfind(history_unsaved_text)) << "told once";
 }
 
 // Points every hour from a start, each with its offset and correction.

@@ -6,6 +6,7 @@
 #include "dialogs/settings_dialog.h"
 #include "resources/pendulark_ids.h"
 #include "server/time_server.h"
+#include "shell/main_window.h"
 #include "store/directories.h"
 #include "store/settings_store.h"
 #include "base/controls.h"
@@ -288,6 +289,22 @@ TEST_F(SettingsDialog, OkSavesAndFilesOpenOnlyWhenThere) {
     EXPECT_TRUE(os_test_topmost(window));
     EXPECT_EQ(status_hold_ticks, hold_then_ready);
     EXPECT_EQ(read("dSync.dat").substr(8 + 140, 1), "\x2A");
+}
+
+// OK that cannot save says so, and "Ready" does not take the line at the next tick.
+TEST_F(SettingsDialog, OkThatCannotSaveKeepsSayingSo) {
+    for (bool folder_gone : {false, true}) {
+        save_failures_told = 0;
+        HANDLE held = INVALID_HANDLE_VALUE;
+        if (folder_gone) text_append(data_dir, sizeof data_dir, "gone\\");
+        else held = CreateFileA((std::string(data_dir) + "dSync.dat").c_str(), GENERIC_READ, 0, nullptr, OPEN_ALWAYS,
+                                0, nullptr);
+        init_settings_dialog(dialog);
+        on_settings_command(dialog, IDOK);
+        display_tick(window);
+        EXPECT_EQ(os_test_control_text(window, IDT_MAIN_STATUS), settings_unsaved_text) << folder_gone;
+        if (held != INVALID_HANDLE_VALUE) CloseHandle(held);
+    }
 }
 
 }  // namespace

@@ -12,7 +12,17 @@
 
 namespace {
 
-constexpr uint32_t client = 0x0100007F, other_client = 0x0200007F;  // 127.0.0.1, 127.0.0.2
+// A client as the server meets it, from its address's text.
+sntp_client client_at(const char* text) {
+    sockaddr_storage address{};
+    auto* v6 = (sockaddr_in6*)&address;
+    auto* v4 = (sockaddr_in*)&address;
+    if (inet_pton(AF_INET6, text, &v6->sin6_addr) == 1) v6->sin6_family = AF_INET6;
+    else if (inet_pton(AF_INET, text, &v4->sin_addr) == 1) v4->sin_family = AF_INET;
+    return sntp_client_of(address);
+}
+
+const sntp_client client = client_at("127.0.0.1"), other_client = client_at("127.0.0.2");
 constexpr uint64_t received = 0xE9612C0080000000ull;
 constexpr uint64_t client_transmit = 0x0123456789ABCDEFull;
 
@@ -26,7 +36,7 @@ std::string request(unsigned char first, size_t length = 48) {
 }
 
 // The reply as bytes; "" when there is none.
-std::string ask(const std::string& r, uint32_t from = client) {
+std::string ask(const std::string& r, const sntp_client& from = client) {
     unsigned char reply[sntp_packet_size];
     int size = build_sntp_reply((const unsigned char*)r.data(), (int)r.size(), from, received, reply);
     return std::string((const char*)reply, (size_t)size);
@@ -79,21 +89,42 @@ TEST_F(SntpReply, UnsynchronisedUntilACorrectionAndAgainWhenItIsOld) {
     EXPECT_EQ(reply[1], 16);
 }
 
-// An IPv6 host owns its whole /64: its addresses share one allowance, and no
-// /64 shares an IPv4 address's.
-TEST(SntpClients, AnIPv6ClientCountsByItsSlash64) {
-    auto key = [](const char* text) {
-        sockaddr_storage address{};
-        auto* v6 = (sockaddr_in6*)&address;
-        auto* v4 = (sockaddr_in*)&address;
-        if (inet_pton(AF_INET6, text, &v6->sin6_addr) == 1) v6->sin6_family = AF_INET6;
-        else if (inet_pton(AF_INET, text, &v4->sin_addr) == 1) v4->sin_family = AF_INET;
-        return sntp_client_key(address);
+// An IPv6 address counts within its /64; no /64 is an IPv4 address.
+TEST(SntpClients, AnIPv6ClientCountsWithinItsSlash64) {
+    sntp_client a = client_at("2001:db8:1:2::1"), b = client_at("2001:db8:1:2:ffff::9");
+    EXPECT_TRUE(a.in_prefix);
+    EXPECT_EQ(a.prefix, b.prefix);
+    EXPECT_NE(a, b);
+    EXPECT_NE(a.prefix, client_at("2001:db8:1:3::1").prefix);
+    EXPECT_NE(client_at("192.0.2.1"), client_at("192.0.2.2"));
+    EXPECT_FALSE(client_at("192.0.2.1").in_prefix);
+    EXPECT_NE(client_at("::c000:201").prefix, client_at("192.0.2.1").prefix);
+}
+
+// The hosts of one LAN share its /64, each with its own allowance; a flood is
+// held back, from one address or from ever new ones of a prefix.
+TEST_F(SntpReply, EachAddressOfAPrefixHasItsOwnAllowance) {
+    struct { int hosts, asks, answers, kisses; } cases[] = {
+        {12, 1, 12, 0},   // a LAN's hosts asking once each
+        {12, 8, 96, 0},   // each its own burst
+        {1, 12, 8, 1},    // one address flooding
+        {20, 12, 160, 20},
+        {100, 1, 64, 1},  // a new address for every request
     };
-    EXPECT_EQ(key("2001:db8:1:2::1"), key("2001:db8:1:2:ffff::9"));
-    EXPECT_NE(key("2001:db8:1:2::1"), key("2001:db8:1:3::1"));
-    EXPECT_NE(key("192.0.2.1"), key("192.0.2.2"));
-    EXPECT_NE(key("::c000:201"), key("192.0.2.1"));
+    for (auto& c : cases) {
+        forget_sntp_clients();
+        int answers = 0, kisses = 0;
+        for (int ask_number = 0; ask_number < c.asks; ask_number++) {
+            for (int host = 1; host <= c.hosts; host++) {
+                std::string reply = ask(request(0x23), {0x20010DB800010002ull, (uint64_t)host, true});
+                if (reply.size() != 48) continue;
+                if (reply.substr(12, 4) == "RATE") kisses++;
+                else answers++;
+            }
+        }
+        EXPECT_EQ(answers, c.answers) << c.hosts << " hosts asking " << c.asks;
+        EXPECT_EQ(kisses, c.kisses) << c.hosts << " hosts asking " << c.asks;
+    }
 }
 
 TEST_F(SntpReply, AClientAskingTooOftenHearsRateNowAndThenAndOthersKeepTheirAnswers) {
