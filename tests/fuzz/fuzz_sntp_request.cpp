@@ -11,7 +11,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     unsigned char reply[sntp_packet_size + 16];
     memset(reply, 0xAA, sizeof reply);
     // Any client and any clock; the rates of earlier inputs may limit it.
-    uint32_t client = size > 4 ? (uint32_t)data[0] << 24 | data[1] : 0;
+    sntp_client client{size > 4 ? (uint64_t)data[0] << 8 | data[1] : 0, size > 4 ? data[2] : 0u, size > 4 && (data[3] & 1)};
     int length = size > 1500 ? 1500 : (int)size;
     int got = build_sntp_reply(data, length, client, 0x0123456789ABCDEFull,
                                *reinterpret_cast<unsigned char(*)[sntp_packet_size]>(reply));
