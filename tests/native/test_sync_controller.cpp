@@ -347,6 +347,13 @@ TEST_F(ThreadedAveraging, AMajorityThatAgreesIsBelievedAndNoMajorityMovesNothing
         EXPECT_EQ(os_test_set_time_calls() - sets, c.moved_ms ? 1 : 0);
         EXPECT_EQ(autosync_failures, c.moved_ms ? 0u : 1u) << c.status;
         autosync_failures = 0;
+        if (c.moved_ms) {
+            // What the agreeing servers say is kept, named and served, never a dropped one's.
+            size_t first = c.ahead[0] < 1 ? 0 : 1;
+            char last[last_answer_text_size];
+            describe_last_answer(last);
+            EXPECT_EQ(std::string(last).substr(0, servers[first].size() + 1), servers[first] + ",") << c.status;
+        }
         // The rows of the servers left out come before the correction's own.
         std::vector<history_point> rows = read_history();
         EXPECT_EQ(rows.size(), c.ahead.size());
