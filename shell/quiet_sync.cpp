@@ -6,8 +6,9 @@
 #include "store/server_list.h"
 #include "store/settings_store.h"
 #include "store/sync_log.h"
-#include "sync/agreement.h"
 #include "sync/clock_correction.h"
+#include "sync/cycle_answers.h"
+#include "sync/cycle_verdict.h"
 #include "sync/sync_controller.h"
 #include "sync/sync_worker.h"
 
@@ -47,13 +48,24 @@ static void quiet_try_address() {
     if (log_errors()) log_no_response();
 }
 
-// One entry: each address of its name in turn until one answers.
-static void quiet_attempt() {
+// The answer gathered: true when the verdict asks for no more.
+static bool gathered_enough(gathered_answers& answers, cycle_verdict& verdict) {
+    char name[server_name_size];
+    copy_current_server_name(name);
+    gather_answer(answers, sync_result(), name);
+    walk_failures.count(failure_none);
+    decide_cycle(answers.at, answers.count, cycle_context_of(true, true, false, false), verdict);
+    return verdict.action != verdict_ask_on;
+}
+
+// The walk's next address: the name's next one, or the next entry's first.
+static bool walk_on() {
+    if (next_address_of_entry()) return true;
+    if (settings.server_index == cycle_start_index || effective_server_source() != source_list || wrap_count > 1)
+        return false;
     load_next_server();
     sync_address_index = 0;
-    do {
-        quiet_try_address();
-    } while (sync_failed && !stop_asked() && next_address_of_entry());
+    return true;
 }
 
 bool quiet_sync_walk() {
@@ -62,25 +74,28 @@ bool quiet_sync_walk() {
     wrap_count = 0;
     walk_failures = failure_tally{};
     cycle_start_index = settings.server_index;
-    second_opinion opinion;
+    static gathered_answers answers;
+    static cycle_verdict verdict;
+    answers = gathered_answers{};
+    load_next_server();
+    sync_address_index = 0;
+    bool decided = false;
     do {
-        quiet_attempt();
-        // Every success is the answer of the attempt just made, after a second wrap too.
-        if (!sync_failed && opinion.confirms(sync_result(), true)) {
-            char name[server_name_size];
-            if (opinion.seconded) text_copy(name, sizeof name, opinion.server);
-            else copy_current_server_name(name);
-            uint64_t at = clock_now();
-            double offset = sample_of(sync_answer).offset;
-            correct_clock(1);
-            record_answer(sync_answer, offset, name, at, !sync_failed);
-            return false;
-        }
-        sync_failed = 1;  // asks on, for a second opinion
-    } while (settings.server_index != cycle_start_index && effective_server_source() == source_list &&
-             wrap_count <= 1 && !stop_asked());
-    if (opinion.waiting) opinion.log_unconfirmed();
-    return walk_failures.only_no_network() && !opinion.waiting;
+        quiet_try_address();
+        if (stop_asked()) return false;
+        // Every answer counts, the one after a second wrap too.
+        decided = !sync_failed && gathered_enough(answers, verdict);
+    } while (!decided && walk_on());
+    if (answers.count == 0) return walk_failures.only_no_network();
+    if (!decided) decide_cycle(answers.at, answers.count, cycle_context_of(true, true, false, true), verdict);
+    log_verdict(verdict);
+    bool corrected = false;
+    if (verdict.action == verdict_take) {
+        correct_clock(take_verdict_answer(answers, verdict), 1);
+        corrected = !sync_failed;
+    }
+    record_cycle(answers, verdict, corrected);
+    return false;
 }
 
 void quiet_sync_waiting_for_network() {

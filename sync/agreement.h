@@ -10,21 +10,18 @@ struct time_sample {
     double distance;
 };
 
+// A server that cannot place the time within a second either way is no
+// judge of it, as NTP's distance threshold has it.
+constexpr double most_root_distance = 1.0;
+
 struct agreement {
-    bool found;         // a majority of the samples agree
+    bool found;         // a majority of the samples fit to judge agree
     uint32_t members;   // the samples of the largest agreeing group, a bit each
-    double offset;      // the median offset of that group
+    double offset;      // the median of the members' offsets that lie where all their intervals meet
     double spread;      // the largest offset less the smallest, of all samples
 };
 
 // The largest group of samples whose intervals [offset - distance, offset +
-// distance] share a point; found when it holds more than half of them.
+// distance] share a point, samples over most_root_distance left out; found
+// when it holds more than half of the rest.
 agreement find_agreement(const time_sample* samples, int count);
-
-// A step larger than this, made with no one at hand to ask, waits for a second
-// server's word: a domain refuses logons beyond five minutes, so a wrong step
-// of minutes already hurts.
-constexpr double unattended_step_limit = 120.0;
-inline bool far_step(double offset) { return offset > unattended_step_limit || offset < -unattended_step_limit; }
-// A second opinion: the two answers within their distances and a second more.
-bool opinions_agree(const time_sample& first, const time_sample& second);

@@ -9,25 +9,26 @@
 #include "store/settings_store.h"
 #include "store/sync_log.h"
 #include "sync/autosync.h"
-#include "sync/sync_controller.h"
+#include "sync/cycle_answers.h"
 #include "sync/sync_worker.h"
 
 uint32_t server_clock_tick;
+uint32_t correct_mode;
 
 static const int64_t large_offset_sum = 1500000ll << 32;  // 32.32 seconds
 static const uint64_t minute = 60 * filetime_per_second;
 
 // The server's time now from its whole seconds and the ticks since the reply,
 // counted in 1024 ms steps; the round trip is not allowed for.
-static uint64_t absolute_server_time() {
+static uint64_t absolute_server_time(const attempt_result& answer) {
     server_clock_tick = GetTickCount();
-    uint32_t elapsed = (server_clock_tick - sync_answer.reply_tick) >> 10;
-    return protocol_seconds_to_filetime(sync_answer.seconds) + (uint64_t)elapsed * filetime_per_second;
+    uint32_t elapsed = (server_clock_tick - answer.reply_tick) >> 10;
+    return protocol_seconds_to_filetime(answer.seconds) + (uint64_t)elapsed * filetime_per_second;
 }
 
 // This clock moved by half the SNTP offset sum, toward zero below 100 ns.
-static uint64_t offset_server_time() {
-    int64_t sum = sync_answer.offset_sum;
+static uint64_t offset_server_time(const attempt_result& answer) {
+    int64_t sum = answer.offset_sum;
     const int64_t unit = 1ll << 33;  // 32.32 fixed point, halved
     int64_t shift = sum / unit * (int64_t)filetime_per_second + sum % unit * (int64_t)filetime_per_second / unit;
     return clock_now() + (uint64_t)shift;
@@ -55,7 +56,7 @@ static uint64_t within_the_hour(uint64_t target) {
     return best;
 }
 
-static void log_correction(const char* old_time, DWORD refusal) {
+static void log_correction(const attempt_result& answer, const char* old_time, DWORD refusal) {
     if (sync_failed && log_errors()) {
         char why[refusal_text_size];
         refusal_text(refusal, why);
@@ -65,20 +66,17 @@ static void log_correction(const char* old_time, DWORD refusal) {
         text_append(line, sizeof line, old_time);
         text_append(line, sizeof line, ", Server used was ");
         char quality[quality_text_size];
-        describe_quality(sync_answer, quality);
+        describe_quality(answer, quality);
         write_log_with_server(line, quality);
     }
 }
 
-// The time server's SNTP clients follow this clock from now on.
-static void serve_from_this_correction() { set_sntp_upstream(sync_answer.upstream); }
-
-void correct_clock(int apply) {
-    bool sntp = sync_answer.protocol == protocol_sntp;
-    int64_t sum = sync_answer.offset_sum;
+void correct_clock(const attempt_result& answer, int apply) {
+    bool sntp = answer.protocol == protocol_sntp;
+    int64_t sum = answer.offset_sum;
     if (sntp && !force_time_protocol && (sum > large_offset_sum || sum < -large_offset_sum)) force_time_protocol = 1;
     bool absolute = !sntp || correct_mode == 0 || force_time_protocol;
-    uint64_t server_time = absolute ? absolute_server_time() : offset_server_time();
+    uint64_t server_time = absolute ? absolute_server_time(answer) : offset_server_time(answer);
     // With a minute offset the computer's clock is not the server's; the server
     // clock still shows the server's own time.
     show_server_clock(server_time);
@@ -110,14 +108,15 @@ void correct_clock(int apply) {
     // A clock that refused the change does not show the server's time; the
     // server clock then keeps the time taken from the answer.
     if (settings.offset_minutes == 0 && !sync_failed) settings.server_clock = filetime_from(clock_now());
-    // A clock set apart from the server's time on purpose is not served as
-    // true, whatever an earlier correction learnt.
+    // The time server's SNTP clients follow this clock from now on; a clock set
+    // apart from the server's time on purpose is not served as true, whatever
+    // an earlier correction learnt.
     if (!sync_failed) {
-        if (settings.offset_minutes == 0 && !settings.minutes_seconds_only) serve_from_this_correction();
+        if (settings.offset_minutes == 0 && !settings.minutes_seconds_only) set_sntp_upstream(answer.upstream);
         else forget_sntp_upstream();
     }
     server_clock_valid = 1;
-    log_correction(old_time, refusal);
+    log_correction(answer, old_time, refusal);
 }
 
 bool enable_time_privilege() { return enable_privilege("SeSystemtimePrivilege"); }

@@ -2,12 +2,16 @@
 #pragma once
 #include <stdint.h>
 
+#include "sync/sync_worker.h"
+
+// 1 when the cycle corrects the clock, 0 when it only checks; a correction clears it.
+extern uint32_t correct_mode;
+
 // The tick count at which server_clock (in the settings record) was taken.
 extern uint32_t server_clock_tick;
 
-// Turns the last successful attempt into the server's time now, shows it in
-// server_clock and, with apply 1, sets the clock. A clock that cannot be set
-// leaves sync_failed set.
-void correct_clock(int apply);
+// Turns an answer into the server's time now, shows it in server_clock and,
+// with apply 1, sets the clock. A clock that cannot be set leaves sync_failed set.
+void correct_clock(const attempt_result& answer, int apply);
 // Enables the system-time privilege of the process; false when the account lacks it.
 bool enable_time_privilege();

@@ -239,6 +239,8 @@ bool exchange_sntp(attempt& a) {
     // Added without wrapping: a distance near the limit must not turn into a small one.
     a.result.upstream = {reply[1], saturating_add(read_be32(reply + 4), trip),
                          saturating_add(read_be32(reply + 8), trip / 2), a.reference_id, (uint32_t)reply[0] >> 6};
+    a.result.reference_id = read_be32(reply + 12);
+    a.result.reference_time = read_be64(reply + 16);
     a.result.delay = trip;
     a.result.seconds = (uint32_t)(t3 >> 32);
     a.result.milliseconds = (uint32_t)(((t3 & 0xFFFFFFFFu) * 1000) >> 32);

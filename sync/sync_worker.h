@@ -68,6 +68,10 @@ struct attempt_result {
     uint32_t reply_tick = 0;    // the tick count at the reply
     uint32_t delay = 0;         // this exchange's round trip, 16.16 seconds; 0 for the Time Protocol
     sntp_upstream upstream{};   // the server's own distance from true time, and this exchange's
+    // The server's reference as its SNTP reply names it, and when it last set
+    // its clock: two servers seldom share both, one host's addresses always.
+    uint32_t reference_id = 0;
+    uint64_t reference_time = 0;
     uint32_t failure = failure_none, failure_detail = 0;
 };
 // Which address of the name the next attempt asks, from 0; the GUI thread's.

@@ -44,7 +44,7 @@ void reset_program_state() {
     shown_step = 0;
     correct_mode = 0;
     sync_aborted = 0;
-    average_count = 0;
+    cycle_answers = gathered_answers{};
     autosync_armed = 0;
     autosync_waiting = 0;
     settings_window_open = 0;

@@ -44,10 +44,16 @@ def ntp_timestamp(unix_time):
 
 
 class ReferenceServer:
-    def __init__(self, address="127.0.0.1", mode="normal", offset=0.0, sntp=True, time_protocol=True):
+    def __init__(self, address="127.0.0.1", mode="normal", offset=0.0, sntp=True, time_protocol=True,
+                 dispersion=0.0, reference=None):
+        """dispersion: the root dispersion its SNTP replies claim, in seconds; reference:
+        when its clock was last set (Unix time, its own clock's), 16 s before it starts
+        unless given. One host at two addresses is two of these given the same one."""
         if not address.startswith(LOOPBACK):
             raise ValueError("reference servers listen on loopback only")
         self.address, self.mode, self.offset = address, mode, offset
+        self.dispersion = min(int(dispersion * 65536), 0xFFFFFFFF)
+        self.reference = self.now() - 16 if reference is None else reference
         self.family = socket.AF_INET6 if ":" in address else socket.AF_INET
         self.requests = []  # ("sntp", bytes) or ("time", b"")
         self.answers, self.refuse_seconds, self._turn = [], 90.0, 0
@@ -89,9 +95,10 @@ class ReferenceServer:
         if answer == "zero":
             return bytes(48)
         stratum = 0 if answer == "kod" else 1
-        header = struct.pack("!BBbb", 0x24, stratum, 6, -20) + bytes(8) + (b"RATE" if answer == "kod" else b"LOOP")
+        header = (struct.pack("!BBbbII", 0x24, stratum, 6, -20, 0, self.dispersion) +
+                  (b"RATE" if answer == "kod" else b"LOOP"))
         received = ntp_timestamp(self.now() if arrived is None else arrived)
-        reference = ntp_timestamp(self.now() - 16)
+        reference = ntp_timestamp(self.reference)
         originate = request[40:48]
         if answer == "originate":
             originate = struct.pack("!Q", (int.from_bytes(originate, "big") + 2**32) % 2**64)

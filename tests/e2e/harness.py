@@ -136,10 +136,23 @@ def scratch_dir(name, programs=("Pendulark.exe",)):
     return path
 
 
-def start(directory, program_file, *args, env=None):
+def start(directory, program_file, *args, env=None, hosts=None):
+    """hosts: a file that the program's process alone sees as /etc/hosts."""
     full_env = dict(os.environ, **(env or {}))
-    return subprocess.Popen([WINE_RUN, os.path.join(directory, program_file), *args], cwd=directory,
-                            env=full_env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    return subprocess.Popen([*own_hosts(hosts), WINE_RUN, os.path.join(directory, program_file), *args],
+                            cwd=directory, env=full_env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+
+
+def own_hosts(hosts):
+    """The command that runs the next one with hosts bind-mounted over /etc/hosts in
+    a mount namespace of its own; the machine's file is never touched. The mount
+    needs root in a user namespace; the command then runs as this user again, so
+    that Wine finds its own server."""
+    if hosts is None:
+        return []
+    mount = 'mount --bind "$0" /etc/hosts && exec "$@"'
+    return ["unshare", "--map-root-user", "--mount", "sh", "-c", mount, hosts,
+            "unshare", f"--map-user={os.getuid()}", f"--map-group={os.getgid()}"]
 
 
 def finish(process, timeout):

@@ -77,6 +77,63 @@ class PendularkQuietRun(unittest.TestCase):
         self.assertRegex(log[0], r"^Not stepped by \+(3599\.99\d|3600\.00\d) s: only 127\.0\.9\.24 says so, "
                                  r"no second server agrees$")
 
+    def far_run(self, name, servers, **settings):
+        """A run at logon over servers, each an address and its reference server's
+        arguments; the log, errors and successes alike."""
+        directory = harness.scratch_dir(name)
+        harness.write_servers(directory, [address for address, _ in servers])
+        harness.write_settings(directory, server_index=len(servers), log_level=3, protocol=PROTOCOL_SNTP,
+                               sync_timeout_seconds=5, **settings)
+        references = [harness.ReferenceServer(address, **server) for address, server in servers]
+        try:
+            self.quiet_run(directory)
+        finally:
+            for reference in references:
+                reference.close()
+        return harness.log_entries(directory)
+
+    def test_a_liars_dispersion_buys_no_agreement_and_two_that_agree_outvote_a_far_first(self):
+        # An hour ahead with a dispersion to match, beside an honest server.
+        log = self.far_run("quiet-liar", [("127.0.9.26", dict(offset=3600.0, dispersion=3700)), ("127.0.9.27", {})])
+        self.assertEqual(len(log), 1, log)
+        self.assertRegex(log[0], r"^Not stepped by \+(3599\.99\d|3600\.00\d) s: only 127\.0\.9\.26 says so")
+        # An hour ahead first, then two that agree: theirs is the correction.
+        log = self.far_run("quiet-outvoted", [("127.0.9.26", dict(offset=3600.0)), ("127.0.9.27", {}),
+                                              ("127.0.9.28", {})])
+        self.assertEqual(len(log), 2, log)
+        self.assertRegex(log[0], r"^127\.0\.9\.26 dropped: \+(3599\.99\d|3600\.00\d) s, 2 others agree on ")
+        self.assertRegex(log[1], r"^Pendularked: Old time was .*, Server used was 127\.0\.9\.27 ")
+
+    def test_a_clock_kept_half_an_hour_ahead_is_corrected(self):
+        # The server is half an hour behind this clock: with Offset that is no step.
+        log = self.far_run("quiet-offset-user", [("127.0.9.29", dict(offset=-1800.0))], offset_minutes=30,
+                           offset_direction=0)
+        self.assertEqual(len(log), 1, log)
+        self.assertTrue(log[0].startswith("Pendularked: Old time was "), log)
+
+    def test_one_host_at_two_addresses_does_not_confirm_its_own_hour(self):
+        # The window's start action "Correct Time", as at a start of the program.
+        directory = harness.scratch_dir("window-one-host")
+        hosts = os.path.join(directory, "hosts")
+        with open(hosts, "w") as f:
+            f.write("127.0.0.1 localhost\n127.0.9.31 pool.test\n127.0.9.32 pool.test\n")
+        harness.write_servers(directory, ["pool.test"])
+        settings = dict(server_index=1, log_level=1, protocol=PROTOCOL_SNTP, sync_timeout_seconds=5,
+                        program_start_action=2)
+        harness.write_settings(directory, **settings)
+        first = harness.ReferenceServer("127.0.9.31", offset=3600.0)
+        with first, harness.ReferenceServer("127.0.9.32", offset=3600.0, reference=first.reference) as second:
+            process = harness.start(directory, "Pendulark.exe", hosts=hosts)
+            self.addCleanup(harness.finish, process, 30)
+            self.assertEqual(harness.winctl("wait", WINDOW, 20000).returncode, 0, "the main window never appeared")
+            self.addCleanup(harness.winctl, "key", WINDOW, hex(harness.VK_ESCAPE))
+            harness.wait_for_text(WINDOW, harness.ids.IDT_MAIN_STATUS,
+                                  r"Unable to sync: no second server confirms \+(3599\.99\d|3600\.00\d) s", 60)
+            self.assertEqual(second.count("sntp"), 1, "the name's other address was not asked")
+        log = harness.log_entries(directory)
+        self.assertEqual(len(log), 1, log)
+        self.assertRegex(log[0], r"^Not stepped by .* s: only pool\.test \[127\.0\.9\.31\] says so")
+
     def test_a_kiss_of_death_sets_nothing(self):
         reference, log = self.sntp_run("quiet-kod", "127.0.9.23", mode="kod")
         self.assertEqual(reference.count("sntp"), 1)

@@ -58,7 +58,7 @@ protected:
     // Time Protocol servers on the first entries, each the given seconds ahead
     // of the clock; none where it is negative. Each answers twice, as a walk
     // may come round to it again.
-    std::vector<std::unique_ptr<LoopbackServer>> answering(std::initializer_list<int> ahead) {
+    std::vector<std::unique_ptr<LoopbackServer>> answering(const std::vector<int>& ahead) {
         std::vector<std::unique_ptr<LoopbackServer>> running;
         uint32_t now = filetime_to_protocol_seconds(os_test_utc());
         size_t i = 0;

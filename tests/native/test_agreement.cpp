@@ -6,7 +6,7 @@
 #include "machine.h"
 #include "sync/agreement.h"
 #include "store/settings_store.h"
-#include "sync/sync_controller.h"
+#include "sync/cycle_answers.h"
 
 TEST(Agreement, TheLargestMeetingGroupIfAMajority) {
     struct {
@@ -21,12 +21,17 @@ TEST(Agreement, TheLargestMeetingGroupIfAMajority) {
         {{{0.0, 0.01}, {0.001, 0.01}, {3600.0, 0.01}, {3600.001, 0.01}}, false, 0, 0},
         // Two an hour apart.
         {{{0.0, 0.01}, {3600.0, 0.01}}, false, 0, 0},
-        // A Time Protocol answer's whole second holds the SNTP ones.
-        {{{0.5, 0.5}, {0.2, 0.002}, {0.203, 0.002}, {9.0, 0.001}}, true, 0b0111, 0.203},
+        // A Time Protocol answer's whole second holds the SNTP ones; where no
+        // member's offset lies inside what all of them share, its middle.
+        {{{0.5, 0.5}, {0.2, 0.002}, {0.203, 0.002}, {9.0, 0.001}}, true, 0b0111, 0.2015},
         // An even group's median is the mean of its middle two.
         {{{0.1, 1}, {0.3, 1}, {0.2, 1}, {0.4, 1}}, true, 0b1111, 0.25},
-        // Wide distances make far answers agree; the median is of the group alone.
-        {{{-2.0, 3.0}, {2.0, 3.0}, {0.5, 0.1}}, true, 0b111, 0.5},
+        // A distance over a second takes no part: an hour's liar with a
+        // dispersion to match agrees with nobody, and counts for nobody.
+        {{{-2.0, 3.0}, {2.0, 3.0}, {0.5, 0.1}}, true, 0b100, 0.5},
+        {{{3600, 3700}, {0.0, 0.02}}, true, 0b10, 0.0},
+        // A member whose interval merely reaches the others' moves nothing.
+        {{{0.0, 0.02}, {0.9, 0.95}}, true, 0b11, 0.0},
         // One answer is a majority of one.
         {{{-7.25, 0.01}}, true, 0b1, -7.25},
     };

@@ -49,7 +49,7 @@ protected:
 
 TEST_F(ClockCorrection, TimeProtocolCountsElapsedTimeIn1024msSteps) {
     time_protocol_answer(new_year_2006, 2500);
-    correct_clock(1);
+    correct_clock(sync_answer, 1);
     EXPECT_EQ(set_to(), at(2006, 1, 1, 0, 0, 2));
     EXPECT_EQ(os_test_time_change_broadcasts(), 1);
     EXPECT_EQ(correct_mode, 0u);
@@ -57,13 +57,13 @@ TEST_F(ClockCorrection, TimeProtocolCountsElapsedTimeIn1024msSteps) {
 
     correct_mode = 1;
     time_protocol_answer(new_year_2006, 1023);
-    correct_clock(1);
+    correct_clock(sync_answer, 1);
     EXPECT_EQ(set_to(), at(2006, 1, 1, 0, 0, 0));
 }
 
 TEST_F(ClockCorrection, AnswersAfterThe2036RolloverLandInTheNextEra) {
     time_protocol_answer(5, 0);
-    correct_clock(1);
+    correct_clock(sync_answer, 1);
     EXPECT_EQ(set_to(), at(2036, 2, 7, 6, 28, 21));
 }
 
@@ -71,21 +71,21 @@ TEST_F(ClockCorrection, SntpMovesTheClockByHalfTheOffsetSum) {
     sync_answer.protocol = protocol_sntp;
     os_test_set_utc(2026, 12, 7, 12, 0, 0, 500);
     sync_answer.offset_sum = -3 * second;
-    correct_clock(1);
+    correct_clock(sync_answer, 1);
     EXPECT_EQ(set_to(), at(2026, 12, 7, 11, 59, 59));
     EXPECT_EQ(force_time_protocol, 0u);
 
     // Whole seconds of the sum are not all there is: 0.25 s moves by 125 ms.
     correct_mode = 1;
     sync_answer.offset_sum = second / 4;
-    correct_clock(1);
+    correct_clock(sync_answer, 1);
     EXPECT_EQ(set_to(), at(2026, 12, 7, 11, 59, 59, 125));
 
     // Below the millisecond the clock is rounded, not cut: 0.9 ms is one.
     correct_mode = 1;
     uint64_t before = os_test_utc();
     sync_answer.offset_sum = second / 1000 * 18 / 10;
-    correct_clock(1);
+    correct_clock(sync_answer, 1);
     EXPECT_EQ(set_to(), before / 10000 * 10000 + 10000);
 }
 
@@ -95,13 +95,13 @@ TEST_F(ClockCorrection, LargeOffsetsFallBackToTheWholeSeconds) {
     sync_answer.seconds = new_year_2006;
     sync_answer.reply_tick = GetTickCount();
     sync_answer.offset_sum = 1500000 * second;
-    correct_clock(1);
+    correct_clock(sync_answer, 1);
     EXPECT_EQ(force_time_protocol, 0u);
     EXPECT_EQ(set_to(), at(2026, 12, 16, 4, 20, 0));  // 750,000 s ahead
 
     correct_mode = 1;
     sync_answer.offset_sum = -1500001 * second;
-    correct_clock(1);
+    correct_clock(sync_answer, 1);
     EXPECT_EQ(force_time_protocol, 1u);
     EXPECT_EQ(set_to(), at(2006, 1, 1, 0, 0, 0));
 }
@@ -113,7 +113,7 @@ TEST_F(ClockCorrection, CheckOnlyShowsTheServerClock) {
     sync_answer.seconds = new_year_2006;
     sync_answer.reply_tick = GetTickCount();
     sync_answer.offset_sum = 100 * second;  // a check ignores the offset and takes the transmit seconds
-    correct_clock(0);
+    correct_clock(sync_answer, 0);
     EXPECT_EQ(os_test_set_time_calls(), 0);
     EXPECT_EQ(correct_mode, 0u);
     EXPECT_EQ(server_clock_valid, 1u);
@@ -124,7 +124,7 @@ TEST_F(ClockCorrection, MinuteOffsetAndMinutesSecondsOnly) {
     time_protocol_answer(new_year_2006, 0);
     settings.offset_minutes = 5;
     settings.offset_direction = 1;
-    correct_clock(1);
+    correct_clock(sync_answer, 1);
     EXPECT_EQ(set_to(), at(2005, 12, 31, 23, 55, 0));
     // The server clock shows the server's own time, not the shifted one.
     EXPECT_EQ(filetime_of(settings.server_clock), at(2006, 1, 1, 0, 0, 0));
@@ -144,7 +144,7 @@ TEST_F(ClockCorrection, MinuteOffsetAndMinutesSecondsOnly) {
         correct_mode = 1;
         os_test_set_utc(2026, 12, 7, c.hour, c.minute, c.second, c.ms);
         sync_answer.offset_sum = (int64_t)(2 * c.offset * second);
-        correct_clock(1);
+        correct_clock(sync_answer, 1);
         EXPECT_EQ(set_to(), at(2026, 12, 7, c.set_hour, c.set_minute, c.set_second, c.set_ms)) << c.hour << ":" << c.minute;
     }
 }
@@ -159,7 +159,7 @@ TEST_F(ClockCorrection, RefusedClockAndTheLogLevels) {
         correct_mode = 1;
         sync_failed = 0;
         time_protocol_answer(new_year_2006, 0);
-        correct_clock(1);
+        correct_clock(sync_answer, 1);
         EXPECT_EQ(sync_failed, 1u);
     }
     EXPECT_FALSE(exists("dLog.txt"));
@@ -172,7 +172,7 @@ TEST_F(ClockCorrection, RefusedClockAndTheLogLevels) {
     settings.log_level = 1;
     correct_mode = 1;
     sync_failed = 0;
-    correct_clock(1);
+    correct_clock(sync_answer, 1);
     EXPECT_EQ(log_text(), "Error setting Time Change Privileges (privilege not held)\r\n");
 
     std::remove((dir + "dLog.txt").c_str());
@@ -182,7 +182,7 @@ TEST_F(ClockCorrection, RefusedClockAndTheLogLevels) {
         settings.log_level = level;
         correct_mode = 1;
         sync_failed = 0;
-        correct_clock(1);
+        correct_clock(sync_answer, 1);
     }
     EXPECT_FALSE(exists("dLog.txt"));
     settings.log_level = 3;
@@ -191,7 +191,7 @@ TEST_F(ClockCorrection, RefusedClockAndTheLogLevels) {
     // The answer's quality follows the server: a Time Protocol answer is a second wide.
     sync_answer.upstream = {2, 0, 0x10000, 0};
     sync_answer.delay = 0x8000;
-    correct_clock(1);
+    correct_clock(sync_answer, 1);
     EXPECT_EQ(log_text(), "Pendularked: Old time was 12:00:00 PM, Server used was time.example (stratum 2, delay "
                           "500.0 ms, root distance 1000.0 ms)\r\n");
 }

@@ -329,6 +329,20 @@ TEST_F(ThreadedAutoSync, AResumeSyncsOnceTheNetworkAnswers) {
     EXPECT_EQ(sync_running, 0u) << "without AutoSync";
 }
 
+// Only a missing network is tried again every 5 s after a resume: a cycle
+// whose one answer waited in vain for a second server goes up the ladder.
+TEST_F(ThreadedAutoSync, AFarAnswerAfterAResumeIsNoMissingNetwork) {
+    settings.server_source = source_list;
+    write("ServFile.txt", "no.such.name\r\n" + server + "\r\n");
+    LoopbackServer far(true, server, time_answer(filetime_to_protocol_seconds(os_test_utc()) + 3600));
+    os_test_advance_ms(hour_ms / 2);
+    on_power_broadcast(window, PBT_APMRESUMEAUTOMATIC);
+    ASSERT_EQ(sync_running, 1u);
+    finish_cycle();
+    EXPECT_EQ(os_test_set_time_calls(), 0);
+    EXPECT_EQ(next_wait(), 60000u);
+}
+
 TEST_F(ThreadedAutoSync, AClockSetElsewhereBringsASyncAtMostOnceAMinute) {
     os_test_set_utc(os_test_utc() + 10000000ull);  // a second: Windows' own nudges
     display_tick(window);

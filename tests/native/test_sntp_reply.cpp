@@ -158,7 +158,7 @@ TEST_F(SntpReply, EachCorrectionDecidesWhatIsServed) {
         correct_mode = 1;
         sync_answer.upstream = upstream;
         sync_answer.upstream.stratum = c.upstream_stratum;
-        correct_clock(1);
+        correct_clock(sync_answer, 1);
         std::string reply = ask(request(0x23));
         EXPECT_EQ(reply[1], c.served_stratum) << c.offset_minutes << " " << c.minutes_seconds_only;
         EXPECT_EQ((unsigned char)reply[0] >> 6, c.served_stratum == 16 ? 3u : 0u);

@@ -7,8 +7,11 @@
 #include "base/text.h"
 #include "resources/pendulark_ids.h"
 #include "store/directories.h"
+#include "store/history_file.h"
+#include "sync/autosync.h"
 #include "store/server_list.h"
 #include "store/settings_store.h"
+#include "sync/clock_correction.h"
 #include "sync/sync_controller.h"
 #include "sync/sync_worker.h"
 #include "tests/wait_until.h"
@@ -110,29 +113,38 @@ TEST_F(ThreadedSyncController, EveryAddressOfANameBeforeTheNextEntry) {
 }
 
 // AutoSync and the start action step far only on a second server's word; the
-// user's Correct steps on one (above).
+// user's Correct steps on one (above). A manual server is one server: Average
+// asks it once. Whatever the end, the next cycle starts from a clean state.
 TEST_F(ThreadedSyncController, AFarUnattendedStepWaitsForASecondServer) {
-    struct { int second_ahead; std::string status; } cases[] = {
-        {3600, "Time Corrected"},
-        {7200, "Unable to sync: no second server confirms +3600."},
-        {-1, "Unable to sync: no second server confirms +3600."},
+    const std::string unconfirmed = "Unable to sync: no second server confirms +3600.000 s";
+    struct { int second_ahead; bool average, manual; std::string status; } cases[] = {
+        {3600, false, false, "Time Corrected by 3600.50000 Scs"},
+        {7200, false, false, unconfirmed},
+        {-1, false, false, unconfirmed},
+        {-1, true, false, unconfirmed},
+        {-1, true, true, unconfirmed},
     };
     for (auto& c : cases) {
         settings.server_index = 0;
+        settings.multi_site_average = c.average;
+        settings.server_source = c.manual ? source_manual_a : source_list;
+        text_copy(settings.manual_address_a, sizeof settings.manual_address_a, servers[0].c_str());
         int sets = os_test_set_time_calls();
         auto running = answering({3600, c.second_ahead});
         cycle_unattended = 1;
         start(1);
         run_cycle();
-        EXPECT_EQ(status().substr(0, c.status.size()), c.status) << c.second_ahead;
-        EXPECT_EQ(status().find("one server's word"), std::string::npos) << "a second server agreed";
+        EXPECT_EQ(status(), c.status) << c.second_ahead << c.average << c.manual;
         EXPECT_EQ(os_test_set_time_calls() - sets, c.second_ahead == 3600 ? 1 : 0) << c.second_ahead;
+        EXPECT_EQ(running[0]->requests(), 1) << "asked once: " << c.second_ahead << c.average << c.manual;
         if (c.second_ahead == 3600) {
             char last[last_answer_text_size];
             describe_last_answer(last);
             EXPECT_EQ(std::string(last).substr(0, servers[0].size() + 1), servers[0] + ",") << "the first server's answer";
         }
         EXPECT_EQ(status_hold_ticks, hold_result);
+        EXPECT_EQ(shown_step, 0u);
+        EXPECT_EQ(sync_step, 0u);
     }
 }
 
@@ -273,7 +285,7 @@ protected:
 TEST_F(ThreadedAveraging, EarlierSamplesAreCarriedForwardToTheLast) {
     average({new_year_2006, new_year_2006 + 4, new_year_2006 + 8, new_year_2006 + 12}, 4000);
     EXPECT_EQ(sync_answer.seconds, new_year_2006 + 12);
-    EXPECT_EQ(average_count, 4u);
+    EXPECT_EQ(cycle_answers.count, 4);
 }
 
 TEST_F(ThreadedAveraging, SamplesKeepTheirSecondsUntilTheMean) {
@@ -284,9 +296,9 @@ TEST_F(ThreadedAveraging, SamplesKeepTheirSecondsUntilTheMean) {
 TEST_F(ThreadedAveraging, AListThatEndsEarlyGivesTheMeanOfWhatCame) {
     write("ServFile.txt", servers[0] + "\r\n" + servers[1] + "\r\n");
     average({new_year_2006, new_year_2006 + 4}, 4000);
-    EXPECT_EQ(average_count, 2u);
+    EXPECT_EQ(cycle_answers.count, 2);
     EXPECT_EQ(sync_answer.seconds, new_year_2006 + 4);
-    EXPECT_EQ(os_test_control_text(window, IDT_MAIN_SERVER), servers[1]);
+    EXPECT_EQ(os_test_control_text(window, IDT_MAIN_SERVER), servers[0]);  // the first that agreed
 }
 
 // Average believes the servers that agree, if they are a majority: the
@@ -307,7 +319,13 @@ TEST_F(ThreadedAveraging, AMajorityThatAgreesIsBelievedAndNoMajorityMovesNothing
         {{0.05, 3600}, "Unable to sync: servers disagree, 3599.950 s apart", 0,
          {servers[0] + " at +0.050 s", servers[1] + " at +3600.000 s"}},
         {{1, 2, 3, 4}, "Unable to sync: servers disagree, 3.000 s apart", 0, {servers[3] + " at +4.000 s"}},
+        // The list ends before four: the three that came agree all the same.
+        {{0.05, 0.05, 0.05}, "Time Corrected by 0.04999 Scs", 50, {}},
     };
+    // An AutoSync: one that set the clock keeps its period.
+    settings.autosync_enabled = 1;
+    settings.autosync_count = 1;
+    settings.autosync_unit = unit_hours;
     for (auto& c : cases) {
         std::string list;
         std::vector<std::unique_ptr<LoopbackServer>> running;
@@ -320,10 +338,26 @@ TEST_F(ThreadedAveraging, AMajorityThatAgreesIsBelievedAndNoMajorityMovesNothing
         settings.server_index = 0;
         uint64_t before = os_test_utc();
         int sets = os_test_set_time_calls();
+        std::remove((dir + history_file_name).c_str());
+        arm_autosync();
+        cycle_autosync = 1;
         start(1);
         run_cycle();
         EXPECT_EQ(status(), c.status);
         EXPECT_EQ(os_test_set_time_calls() - sets, c.moved_ms ? 1 : 0);
+        EXPECT_EQ(autosync_failures, c.moved_ms ? 0u : 1u) << c.status;
+        autosync_failures = 0;
+        if (c.moved_ms) {
+            // What the agreeing servers say is kept, named and served, never a dropped one's.
+            size_t first = c.ahead[0] < 1 ? 0 : 1;
+            char last[last_answer_text_size];
+            describe_last_answer(last);
+            EXPECT_EQ(std::string(last).substr(0, servers[first].size() + 1), servers[first] + ",") << c.status;
+        }
+        // The rows of the servers left out come before the correction's own.
+        std::vector<history_point> rows = read_history();
+        EXPECT_EQ(rows.size(), c.ahead.size());
+        for (size_t i = 1; i < rows.size(); i++) EXPECT_LE(rows[i - 1].corrected, rows[i].corrected) << c.status;
         if (c.moved_ms) {
             EXPECT_EQ((int64_t)(set_to() - before) / 10000, c.moved_ms);
         }
