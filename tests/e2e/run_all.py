@@ -19,12 +19,15 @@ import unittest
 here = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.dirname(os.path.dirname(here))
 
-# Two groups of about a minute and a half each, beside the rest's three minutes.
+# Two groups, each about as long as what stays: the waits, and beside them
+# whole files of tests that wait on nothing but fill the group's time.
 BESIDE = (
     ("test_soak.",
-     "test_pendulark_options.PendularkOptions.test_autosync_due_under_options_starts_when_it_closes"),
+     "test_pendulark_options.PendularkOptions.test_autosync_due_under_options_starts_when_it_closes",
+     "test_pendulark_time_server.", "test_pendulark_startup."),
     ("test_pendulark_window.PendularkWindow.test_a_failed_sync_after_a_resume_is_tried_again_within_minutes",
-     "test_pendulark_options.PendularkOptions.test_a_reset_autosync_leaves_no_countdown_behind"),
+     "test_pendulark_options.PendularkOptions.test_a_reset_autosync_leaves_no_countdown_behind",
+     "test_installer."),
 )
 BESIDE_SWITCH = "--beside"
 

@@ -57,7 +57,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     sync_answer.seconds = (uint32_t)(t3 >> 32);
     sync_answer.offset_sum = sum;
     correct_mode = 1;
-    correct_clock(1);
+    correct_clock(sync_answer, 1);
     if (os_test_set_time_calls() != 1) abort();
     if (force_time_protocol) return 0;  // too far off: the whole seconds were taken instead
     // Half the sum in 100 ns units, cut toward zero, then rounded to the nearest millisecond.

@@ -37,7 +37,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     sync_answer.reply_tick = GetTickCount();
     os_test_advance_ms(elapsed_ms);
     correct_mode = 1;
-    correct_clock(1);
+    correct_clock(sync_answer, 1);
     if (os_test_set_time_calls() != 1) abort();
 
     uint64_t shift = settings.offset_minutes * 60 * filetime_per_second;
