@@ -48,9 +48,9 @@ update_lists() {
 
 missing_packages() {
     local installed package
-    installed=$(dpkg-query -W -f='${Package} ${Status}\n' "$@" 2>/dev/null | sed -n 's/ .* installed$//p')
-    for package in "$@"; do
-        grep -qx -- "$package" <<<"$installed" || echo "$package"
+    installed=" $(dpkg-query -W -f='${Package} ${Status}\n' "$@" 2>/dev/null | sed -n 's/ .* installed$//p' | tr '\n' ' ') "
+    for package; do
+        [[ $installed == *" $package "* ]] || echo "$package"
     done
 }
 

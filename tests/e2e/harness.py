@@ -79,7 +79,7 @@ _settings = enums("store/settings_store.h")
 PROTOCOL_TIME, PROTOCOL_SNTP, PROTOCOL_AUTO = _settings.protocol_time, _settings.protocol_sntp, _settings.protocol_auto
 PROGRAM_START_CHECK = _settings.program_start_check
 UNIT_MINUTES = _settings.unit_minutes
-SOURCE_LIST = _settings.source_list
+SOURCE_LIST, SOURCE_MANUAL_A = _settings.source_list, _settings.source_manual_a
 log = constants("store/sync_log.h")
 program = _defines("base/program.h")
 WINDOW = program.PROGRAM_CLASS_NAME
@@ -248,13 +248,17 @@ def write_servers(directory, servers):
 
 
 def write_settings(directory, **words):
-    """A "dSync.dat" of the current release with the given words and zeros elsewhere."""
+    """A "dSync.dat" of the current release with the given words (or texts, as
+    bytes) and zeros elsewhere."""
     record = bytearray(RECORD_SIZE)
     for name, value in words.items():
         offset, size = RECORD[name]
-        if size != 4:
-            raise ValueError(f"{name} is no word")
-        struct.pack_into("<I", record, offset, value)
+        if isinstance(value, bytes) and len(value) < size:
+            record[offset:offset + len(value)] = value
+        elif size == 4 and isinstance(value, int):
+            struct.pack_into("<I", record, offset, value)
+        else:
+            raise ValueError(f"{name} takes no {value!r}")
     with open(os.path.join(directory, "dSync.dat"), "wb") as f:
         f.write(SETTINGS_HEADER + bytes(record))
 

@@ -134,6 +134,21 @@ class PendularkQuietRun(unittest.TestCase):
         self.assertEqual(len(log), 1, log)
         self.assertRegex(log[0], r"^Not stepped by .* s: only pool\.test \[127\.0\.9\.31\] says so")
 
+    def test_a_typed_in_server_averaged_is_one_opinion(self):
+        # Average, Manual A an hour ahead, and the window's start action "Correct Time".
+        directory = harness.scratch_dir("window-manual-average")
+        harness.write_settings(directory, server_source=harness.SOURCE_MANUAL_A, manual_address_a=b"127.0.9.33",
+                               multi_site_average=1, log_level=1, protocol=PROTOCOL_SNTP, sync_timeout_seconds=5,
+                               program_start_action=2)
+        with harness.ReferenceServer("127.0.9.33", offset=3600.0) as reference:
+            process = harness.start(directory, "Pendulark.exe")
+            self.addCleanup(harness.finish, process, 30)
+            self.assertEqual(harness.winctl("wait", WINDOW, 20000).returncode, 0, "the main window never appeared")
+            self.addCleanup(harness.winctl, "key", WINDOW, hex(harness.VK_ESCAPE))
+            harness.wait_for_text(WINDOW, harness.ids.IDT_MAIN_STATUS,
+                                  r"Unable to sync: no second server confirms \+(3599\.99\d|3600\.00\d) s", 60)
+            self.assertEqual(reference.count("sntp"), 1, "the typed-in server was asked more than once")
+
     def test_a_kiss_of_death_sets_nothing(self):
         reference, log = self.sntp_run("quiet-kod", "127.0.9.23", mode="kod")
         self.assertEqual(reference.count("sntp"), 1)

@@ -20,7 +20,7 @@ failing() { local n; n=$(cat "$1"); echo $((n - 1)) > "$1"; [ "$n" -gt 0 ]; }
 case "$(basename "$0") $1" in
 "dpkg-query -W")
     shift 2
-    for package; do grep -qx -- "$package" installed.txt && echo "$package install ok installed"; done ;;
+    printf '%s\n' "$@" | grep -xF -f installed.txt | sed 's/$/ install ok installed/' ;;
 "dpkg --print-foreign-architectures") cat architectures.txt ;;
 "dpkg --add-architecture") echo "$2" >> architectures.txt ;;
 "locale -a") printf 'C\nC.utf8\nzh_CN.utf8\n' ;;
@@ -50,7 +50,7 @@ class SetUp(unittest.TestCase):
         fake = tempfile.mkdtemp(prefix="setup-fake-")
         self.addCleanup(shutil.rmtree, fake, True)
         self.fake = fake
-        for command in ("apt-get", "dpkg", "dpkg-query", "locale"):
+        for command in ("apt-get", "dpkg", "dpkg-query", "locale", "locale-gen"):
             with open(os.path.join(fake, command), "w") as f:
                 f.write(STAND_IN)
             os.chmod(os.path.join(fake, command), 0o755)
