@@ -27,8 +27,10 @@ endif()
 find_package(GTest REQUIRED)
 file(GLOB NATIVE_TESTS CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/native/*.cpp)
 add_executable(native_tests ${NATIVE_TESTS})
-# Every test file begins with GoogleTest's header, the larger part of its compile.
+# Every test file begins with GoogleTest's header, the larger part of its
+# compile; the files keep their own units, whose statics share names.
 target_precompile_headers(native_tests PRIVATE <gtest/gtest.h>)
+set_target_properties(native_tests PROPERTIES UNITY_BUILD OFF)
 target_link_libraries(native_tests PRIVATE core program_state GTest::gtest GTest::gtest_main)
 # Eight processes at once, each with its share of the tests (see run-shards.sh).
 add_test(NAME native_tests COMMAND ${CMAKE_SOURCE_DIR}/tests/run-shards.sh $<TARGET_FILE:native_tests> 8)
@@ -44,5 +46,6 @@ foreach(source ${NATIVE_TESTS})
 endforeach()
 add_executable(threaded_tests EXCLUDE_FROM_ALL ${THREADED_TESTS})
 target_precompile_headers(threaded_tests PRIVATE <gtest/gtest.h>)
+set_target_properties(threaded_tests PROPERTIES UNITY_BUILD OFF)
 target_link_libraries(threaded_tests PRIVATE core program_state GTest::gtest GTest::gtest_main)
 include(cmake/sumwick.cmake)

@@ -50,10 +50,3 @@ if(PENDULARK_TESTS)
     target_link_options(bare_sntp_client PRIVATE ${STATIC_LINK})
 endif()
 include(cmake/sumwick.cmake)
-
-# Windows' headers are most of each file's compile: the core compiles in
-# batches of files, so that they are read a few times rather than once a file.
-# These files keep their own: names of their statics meet others' in a batch.
-set_target_properties(core PROPERTIES UNITY_BUILD ON UNITY_BUILD_BATCH_SIZE 12)
-set_source_files_properties(base/text.cpp server/time_server.cpp sync/sync_controller.cpp
-    PROPERTIES SKIP_UNITY_BUILD_INCLUSION ON)

@@ -16,8 +16,6 @@ file(GLOB WINE_TESTS CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/wine/*.cpp)
 add_executable(wine_tests ${WINE_TESTS} ${CMAKE_SOURCE_DIR}/tests/program_state.cpp
     ${CMAKE_SOURCE_DIR}/shell/main_window_proc.cpp ${CMAKE_SOURCE_DIR}/resources/pendulark.rc)
 target_link_libraries(wine_tests PRIVATE core gtest gtest_main)
-# GoogleTest's and Windows' headers are most of a test file's compile: batches, as the core's.
-set_target_properties(wine_tests PROPERTIES UNITY_BUILD ON UNITY_BUILD_BATCH_SIZE 6)
 target_link_options(wine_tests PRIVATE -static -static-libgcc -static-libstdc++)
 
 # One Wine start for the whole suite; each start costs seconds.
