@@ -99,7 +99,9 @@ public:
         fd_ = socket(at.ss_family, tcp ? SOCK_STREAM : SOCK_DGRAM, 0);
         int on = 1;
         setsockopt(fd_, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-        timeval limit{5, 0};
+        // A bound for a server nobody stops; stop() ends it at once. Longer
+        // than any wait of the program's between two attempts.
+        timeval limit{20, 0};
         setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
         bound_ = bind(fd_, (sockaddr*)&at, length) == 0 && (!tcp || listen(fd_, 4) == 0);
         if (bound_) thread_ = std::thread([this, handler] { serve(handler); });
