@@ -152,9 +152,8 @@ test:
 test-deps: deps $(CHRONYD)
 	python3 -m unittest tests/setup/test_setup_deps.py
 
-# One clang build for the native tests and the fuzz targets: the code is
-# instrumented for both, and compiled once.
-# clang compiles this code in little more than half g++'s time.
+# One clang build (libFuzzer is clang's) for the native tests and the fuzz
+# targets: the code is instrumented for both, and compiled once.
 CLANG := -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++
 NATIVE_CMAKE := cmake -S . -B $(NATIVE_DIR) -DCMAKE_BUILD_TYPE=Debug $(CLANG) >/dev/null
 
