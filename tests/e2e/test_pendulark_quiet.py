@@ -7,6 +7,9 @@ import unittest
 import harness
 from harness import PROTOCOL_SNTP, PROTOCOL_TIME, WINDOW
 
+# The window's word on a server an hour ahead that nobody confirms.
+UNCONFIRMED_HOUR = r"Unable to sync: no second server confirms \+(3599\.99\d|3600\.00\d) s"
+
 
 class PendularkQuietRun(unittest.TestCase):
     def quiet_run(self, directory, timeout=60):
@@ -111,6 +114,15 @@ class PendularkQuietRun(unittest.TestCase):
         self.assertEqual(len(log), 1, log)
         self.assertTrue(log[0].startswith("Pendularked: Old time was "), log)
 
+    def window_says(self, directory, status, **start):
+        """The window, started on directory, until its status line matches status;
+        it ends with the test."""
+        process = harness.start(directory, "Pendulark.exe", **start)
+        self.addCleanup(harness.finish, process, 30)
+        self.assertEqual(harness.winctl("wait", WINDOW, 20000).returncode, 0, "the main window never appeared")
+        self.addCleanup(harness.winctl, "key", WINDOW, hex(harness.VK_ESCAPE))
+        harness.wait_for_text(WINDOW, harness.ids.IDT_MAIN_STATUS, status, 60)
+
     def test_one_host_at_two_addresses_does_not_confirm_its_own_hour(self):
         # The window's start action "Correct Time", as at a start of the program.
         directory = harness.scratch_dir("window-one-host")
@@ -123,12 +135,7 @@ class PendularkQuietRun(unittest.TestCase):
         harness.write_settings(directory, **settings)
         first = harness.ReferenceServer("127.0.9.31", offset=3600.0)
         with first, harness.ReferenceServer("127.0.9.32", offset=3600.0, reference=first.reference) as second:
-            process = harness.start(directory, "Pendulark.exe", hosts=hosts)
-            self.addCleanup(harness.finish, process, 30)
-            self.assertEqual(harness.winctl("wait", WINDOW, 20000).returncode, 0, "the main window never appeared")
-            self.addCleanup(harness.winctl, "key", WINDOW, hex(harness.VK_ESCAPE))
-            harness.wait_for_text(WINDOW, harness.ids.IDT_MAIN_STATUS,
-                                  r"Unable to sync: no second server confirms \+(3599\.99\d|3600\.00\d) s", 60)
+            self.window_says(directory, UNCONFIRMED_HOUR, hosts=hosts)
             self.assertEqual(second.count("sntp"), 1, "the name's other address was not asked")
         log = harness.log_entries(directory)
         self.assertEqual(len(log), 1, log)
@@ -141,12 +148,7 @@ class PendularkQuietRun(unittest.TestCase):
                                multi_site_average=1, log_level=1, protocol=PROTOCOL_SNTP, sync_timeout_seconds=5,
                                program_start_action=2)
         with harness.ReferenceServer("127.0.9.33", offset=3600.0) as reference:
-            process = harness.start(directory, "Pendulark.exe")
-            self.addCleanup(harness.finish, process, 30)
-            self.assertEqual(harness.winctl("wait", WINDOW, 20000).returncode, 0, "the main window never appeared")
-            self.addCleanup(harness.winctl, "key", WINDOW, hex(harness.VK_ESCAPE))
-            harness.wait_for_text(WINDOW, harness.ids.IDT_MAIN_STATUS,
-                                  r"Unable to sync: no second server confirms \+(3599\.99\d|3600\.00\d) s", 60)
+            self.window_says(directory, UNCONFIRMED_HOUR)
             self.assertEqual(reference.count("sntp"), 1, "the typed-in server was asked more than once")
 
     def test_a_kiss_of_death_sets_nothing(self):
