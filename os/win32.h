@@ -183,6 +183,8 @@ void GetSystemTimeAsFileTime(FILETIME* now);
 void GetSystemTime(SYSTEMTIME* now);
 void GetLocalTime(SYSTEMTIME* now);
 BOOL SetSystemTime(const SYSTEMTIME* time);
+BOOL GetSystemTimeAdjustment(DWORD* adjustment, DWORD* increment, BOOL* disabled);
+BOOL SetSystemTimeAdjustment(DWORD adjustment, BOOL disabled);
 BOOL SystemTimeToFileTime(const SYSTEMTIME* st, FILETIME* ft);
 BOOL FileTimeToSystemTime(const FILETIME* ft, SYSTEMTIME* st);
 DWORD GetTimeZoneInformation(TIME_ZONE_INFORMATION* zone);

@@ -17,6 +17,7 @@
 #include "store/sync_log.h"
 #include "sync/autosync.h"
 #include "sync/clock_correction.h"
+#include "sync/clock_discipline.h"
 #include "sync/sync_controller.h"
 #include "sync/sync_worker.h"
 
@@ -118,6 +119,7 @@ static void show_with_server_state(const char* text) {
 
 void display_tick(HWND window) {
     watch_clock();
+    discipline_tick();
     if (autosync_waiting) start_due_autosync(window);
     if (!in_tray) show_clock(window, IDT_MAIN_COMPUTER_CLOCK, nullptr);
     if (server_clock_valid == 1) advance_server_clock(window);
@@ -146,6 +148,8 @@ void autosync_tick(HWND window) {
 
 void on_power_broadcast(HWND window, WPARAM event) {
     if (event != PBT_APMRESUMEAUTOMATIC && event != PBT_APMRESUMESUSPEND) return;
+    // The clock was read anew from the hardware as the machine woke.
+    discipline_lost_phase();
     autosync_after_resume();
     if (autosync_waiting) start_due_autosync(window);
 }
@@ -157,6 +161,7 @@ void on_time_change(HWND window) {
 
 static void save_and_quit() {
     program_ending = 1;
+    give_rate_back();
     save_settings_with_sync_state();
     stop_time_server();
     remove_tray_icon();

@@ -16,6 +16,7 @@
 #include "store/settings_store.h"
 #include "store/start_at_logon.h"
 #include "sync/clock_correction.h"
+#include "sync/clock_discipline.h"
 #include "sync/sync_controller.h"
 #include "sync/sync_worker.h"
 
@@ -84,6 +85,8 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     InitCommonControlsEx(&controls);
     set_up_directories(1);
     load_settings();
+    // A rate that a killed copy left goes back to Windows before anything else.
+    start_discipline();
     take_sync_state_from_settings();
     take_time_zone_name_from_settings();
     switch (command_switch()) {

@@ -12,6 +12,7 @@
 #include "store/sync_log.h"
 
 settings_record settings;
+settings_extension more_settings;
 uint32_t settings_unreadable;
 uint32_t save_failures_told;
 
@@ -42,7 +43,22 @@ void reset_time_settings() {
     settings.time_zone_locked = 0;
 }
 
+static void reset_more_settings() {
+    memcpy(more_settings.tag, settings_extension_tag, sizeof more_settings.tag);
+    more_settings.slew_small_corrections = 1;
+}
+
+static void read_more_settings(HANDLE file) {
+    settings_extension read{};
+    DWORD got = 0;
+    if (!ReadFile(file, &read, sizeof read, &got, nullptr) || got != sizeof read ||
+        memcmp(read.tag, settings_extension_tag, sizeof read.tag) != 0 || read.slew_small_corrections > 1)
+        return;
+    more_settings = read;
+}
+
 void reset_settings() {
+    reset_more_settings();
     text_copy(settings.manual_address_a, sizeof settings.manual_address_a, default_address_a);
     text_copy(settings.manual_address_b, sizeof settings.manual_address_b, default_address_b);
     for (const setting_range& r : setting_ranges) settings.*r.field = r.fallback;
@@ -92,6 +108,8 @@ static void read_settings_file() {
         DWORD got = 0;
         if (!ReadFile(file, &settings, sizeof settings, &got, nullptr)) release = header_unreadable;
         else if (release == 113) reset_time_settings();
+        reset_more_settings();
+        if (got == sizeof settings) read_more_settings(file);
         repair_settings();
     }
     // A locked range or a failing disk is the user's file all the same: never saved over.
@@ -118,7 +136,8 @@ static bool write_settings_file() {
     char header[8];
     memcpy(header, settings_magic, 5);
     memcpy(header + 5, settings_release, 3);
-    bool ok = write_all(file, header, sizeof header) && write_all(file, &settings, sizeof settings);
+    bool ok = write_all(file, header, sizeof header) && write_all(file, &settings, sizeof settings) &&
+              write_all(file, &more_settings, sizeof more_settings);
     ok = ok && FlushFileBuffers(file);
     CloseHandle(file);
     ok = ok && MoveFileExA(temp, path, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);

@@ -93,6 +93,21 @@ static_assert(offsetof(settings_record, time_zone_display_name) == 368);
 // The one settings record of the process; the GUI thread writes it.
 extern settings_record settings;
 
+// Settings newer than the record, written after it under their own tag. Older
+// releases read the record and stop; a file without the tag (theirs, or one
+// cut short) loads these at their defaults.
+#pragma pack(push, 1)
+struct settings_extension {
+    char tag[4];
+    uint32_t slew_small_corrections;  // small unattended corrections slew rather than step
+};
+#pragma pack(pop)
+static_assert(sizeof(settings_extension) == 8);
+constexpr char settings_extension_tag[4] = {'P', 'L', 'X', '1'};
+extern settings_extension more_settings;
+// The settings file's length as this release writes it.
+constexpr uint32_t settings_file_size = 8 + sizeof(settings_record) + sizeof(settings_extension);
+
 // The numbered settings, by name.
 enum : uint32_t { offset_add = 0, offset_subtract = 1 };
 enum : uint32_t { log_level_none = 0, log_level_errors = 1, log_level_syncs = 2, log_level_all = 3 };

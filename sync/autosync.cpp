@@ -1,5 +1,6 @@
 #include "sync/autosync.h"
 
+#include "sync/clock_discipline.h"
 #include "window/status_line.h"
 #include "base/text.h"
 #include "resources/pendulark_ids.h"
@@ -124,7 +125,10 @@ void watch_clock() {
     bool first = !clock_read;
     clock_read = true;
     clock_reading = reading;
-    if (first || !autosync_armed || (moved <= clock_moved_ms && moved >= -clock_moved_ms)) return;
+    if (first || (moved <= clock_moved_ms && moved >= -clock_moved_ms)) return;
+    // Someone else set the clock: where it stands is news to the estimate too.
+    discipline_lost_phase();
+    if (!autosync_armed) return;
     if (less_than_ago(clock_change_sync_tick, minute_ms)) {
         uint64_t rest = minute_ms - (GetTickCount64() - clock_change_sync_tick);
         if (rest < time_left_ms()) wait_for(rest);
@@ -146,8 +150,9 @@ void format_until_autosync(char (&out)[until_autosync_size]) {
     text_append(out, sizeof out, autosync_failures ? " until AutoSync retry" : " until AutoSync");
 }
 
-void format_countdown(char (&out)[countdown_text_size]) {
-    uint64_t s = time_left_ms() / 1000;
+void format_countdown(char (&out)[countdown_text_size]) { format_duration(time_left_ms() / 1000, out); }
+
+void format_duration(uint64_t s, char (&out)[countdown_text_size]) {
     const uint64_t values[] = {s / 86400, s % 86400 / 3600, s % 3600 / 60, s % 60};
     const char* const units[] = {" Dys", " Hrs", " Mns", " Scs"};
     out[0] = 0;

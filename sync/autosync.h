@@ -47,6 +47,8 @@ void autosync_after_resume();
 void watch_clock();
 // The program stepped the clock itself: the next look starts from here.
 void read_clock_anew();
+// A time in two units at most ("3 Hrs 59 Mns"); empty below a second.
+void format_duration(uint64_t seconds, char (&out)[countdown_text_size]);
 // The time left in two units at most ("3 Hrs 59 Mns"); empty below a second.
 void format_countdown(char (&out)[countdown_text_size]);
 // The countdown and " until AutoSync" (or " until AutoSync retry"), as the

@@ -1,5 +1,7 @@
 #include "sync/clock_correction.h"
 
+#include <stdio.h>
+
 #include "base/controls.h"
 #include "base/filetime.h"
 #include "base/privileges.h"
@@ -9,6 +11,7 @@
 #include "store/settings_store.h"
 #include "store/sync_log.h"
 #include "sync/autosync.h"
+#include "sync/clock_discipline.h"
 #include "sync/cycle_answers.h"
 #include "sync/sync_worker.h"
 
@@ -56,7 +59,8 @@ static uint64_t within_the_hour(uint64_t target) {
     return best;
 }
 
-static void log_correction(const attempt_result& answer, const char* old_time, DWORD refusal) {
+static void log_correction(const attempt_result& answer, const char* old_time, DWORD refusal, int apply,
+                           double moved) {
     if (sync_failed && log_errors()) {
         char why[refusal_text_size];
         refusal_text(refusal, why);
@@ -65,13 +69,36 @@ static void log_correction(const attempt_result& answer, const char* old_time, D
         char line[server_name_size] = "Pendularked: Old time was ";
         text_append(line, sizeof line, old_time);
         text_append(line, sizeof line, ", Server used was ");
-        char quality[quality_text_size];
+        char quality[quality_text_size], why[quality_text_size + 64];
         describe_quality(answer, quality);
-        write_log_with_server(line, quality);
+        text_copy(why, sizeof why, quality);
+        if (apply == apply_slew) {
+            char slew[64];
+            snprintf(slew, sizeof slew, ", slewed by %+.6f s over %.0f s", moved, slew_duration(moved));
+            text_append(why, sizeof why, slew);
+        }
+        write_log_with_server(line, why);
     }
 }
 
-void correct_clock(const attempt_result& answer, int apply) {
+// Sets the clock to the target; true when Windows took it.
+static bool step_clock(uint64_t target_time, DWORD* refusal) {
+    // A SYSTEMTIME holds whole milliseconds: rounded, not cut, it is at most half of one off.
+    FILETIME target_ft = filetime_from(target_time + filetime_per_second / 2000);
+    SYSTEMTIME target;
+    FileTimeToSystemTime(&target_ft, &target);
+    double step = (double)(int64_t)(target_time - clock_now()) / filetime_per_second;
+    if (!SetSystemTime(&target)) {
+        *refusal = GetLastError();
+        return false;
+    }
+    discipline_stepped(step);
+    read_clock_anew();  // before our own window hears of it
+    broadcast_change(WM_TIMECHANGE);
+    return true;
+}
+
+double correct_clock(const attempt_result& answer, int apply) {
     bool sntp = answer.protocol == protocol_sntp;
     int64_t sum = answer.offset_sum;
     if (sntp && !force_time_protocol && (sum > large_offset_sum || sum < -large_offset_sum)) force_time_protocol = 1;
@@ -80,7 +107,7 @@ void correct_clock(const attempt_result& answer, int apply) {
     // With a minute offset the computer's clock is not the server's; the server
     // clock still shows the server's own time.
     show_server_clock(server_time);
-    if (!apply) return;
+    if (apply == apply_none) return 0;
 
     uint64_t target_time = server_time;
     if (correct_mode == 1 && settings.offset_minutes != 0) {
@@ -88,26 +115,22 @@ void correct_clock(const attempt_result& answer, int apply) {
         target_time = settings.offset_direction == offset_add ? server_time + shift : server_time - shift;
     }
     if (settings.minutes_seconds_only) target_time = within_the_hour(target_time);
-    // A SYSTEMTIME holds whole milliseconds: rounded, not cut, it is at most half of one off.
-    FILETIME target_ft = filetime_from(target_time + filetime_per_second / 2000);
-    SYSTEMTIME target;
-    FileTimeToSystemTime(&target_ft, &target);
     char old_time[server_name_size] = "";
     GetTimeFormatA(0, 0, nullptr, nullptr, old_time, sizeof old_time);
     DWORD refusal = ERROR_SUCCESS;
-    if (SetSystemTime(&target)) {
-        read_clock_anew();  // before our own window hears of it
-        broadcast_change(WM_TIMECHANGE);
-    } else {
-        refusal = GetLastError();
-        sync_failed = 1;
+    double moved = apply == apply_slew ? slew_clock() : 0;
+    if (apply == apply_step) {
+        uint64_t before = clock_now();
+        if (step_clock(target_time, &refusal)) moved = (double)(int64_t)(target_time - before) / filetime_per_second;
+        else sync_failed = 1;
     }
 
     correct_mode = 0;
     server_clock_tick = GetTickCount();
-    // A clock that refused the change does not show the server's time; the
-    // server clock then keeps the time taken from the answer.
-    if (settings.offset_minutes == 0 && !sync_failed) settings.server_clock = filetime_from(clock_now());
+    // A clock that refused the change, or is on its way by a slew, does not
+    // show the server's time yet; the server clock then keeps the answer's.
+    if (settings.offset_minutes == 0 && !sync_failed && apply == apply_step)
+        settings.server_clock = filetime_from(clock_now());
     // The time server's SNTP clients follow this clock from now on; a clock set
     // apart from the server's time on purpose is not served as true, whatever
     // an earlier correction learnt.
@@ -116,7 +139,8 @@ void correct_clock(const attempt_result& answer, int apply) {
         else forget_sntp_upstream();
     }
     server_clock_valid = 1;
-    log_correction(answer, old_time, refusal);
+    log_correction(answer, old_time, refusal, apply, moved);
+    return moved;
 }
 
 bool enable_time_privilege() { return enable_privilege("SeSystemtimePrivilege"); }

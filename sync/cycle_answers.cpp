@@ -9,6 +9,7 @@
 #include "store/settings_store.h"
 #include "store/server_list.h"
 #include "store/sync_log.h"
+#include "sync/clock_discipline.h"
 
 // The offset sum counts twice the offset in 32.32 seconds: 2^33 to a second.
 static const double offset_sum_per_second = 8589934592.0;
@@ -41,8 +42,9 @@ void gather_answer(gathered_answers& answers, const attempt_result& result, cons
     answer.taken = clock_now();
 }
 
-cycle_context cycle_context_of(bool correct, bool unattended, bool average, bool walk_ended) {
+cycle_context cycle_context_of(bool correct, bool unattended, bool average, bool walk_ended, bool may_slew) {
     cycle_context context;
+    context.may_slew = may_slew && correct && unattended;
     context.correct = correct;
     context.unattended = unattended;
     context.average = average;
@@ -69,6 +71,14 @@ attempt_result take_verdict_answer(const gathered_answers& answers, const cycle_
     answer.milliseconds = 0;
     answer.reply_tick = GetTickCount();
     return answer;
+}
+
+void learn_from_verdict(const gathered_answers& answers, const cycle_verdict& verdict) {
+    const attempt_result& taken = answers.at[verdict.taken].result;
+    // The bound of the answer's error, without the reading's: both of its
+    // stamps were read precisely where Windows can.
+    bool sntp = taken.protocol == protocol_sntp && !force_time_protocol;
+    discipline_answer(verdict.offset, sntp ? root_distance(taken) : 0.5);
 }
 
 void log_verdict(const cycle_verdict& verdict) {

@@ -15,11 +15,14 @@ struct gathered_answers {
 time_sample sample_of(const attempt_result& answer);
 // Keeps the answer of the server asked by this name, read against this clock now.
 void gather_answer(gathered_answers& answers, const attempt_result& result, const char* name);
-// The context of a cycle made with the settings as they stand.
-cycle_context cycle_context_of(bool correct, bool unattended, bool average, bool walk_ended);
+// The context of a cycle made with the settings as they stand; may_slew where
+// the front end slews small unattended corrections.
+cycle_context cycle_context_of(bool correct, bool unattended, bool average, bool walk_ended, bool may_slew = false);
 // The answer to correct or check by: the one taken, at the agreed offset when
 // several agreed. Its server becomes current_server_name, which the texts name.
 attempt_result take_verdict_answer(const gathered_answers& answers, const cycle_verdict& verdict);
+// The answer taken teaches the clock's estimate how far off it is.
+void learn_from_verdict(const gathered_answers& answers, const cycle_verdict& verdict);
 // The verdict's lines, when errors are logged.
 void log_verdict(const cycle_verdict& verdict);
 // A row of the history for each answer: those left out first, then those

@@ -107,9 +107,8 @@ void unconfirmed(cycle_verdict& v, const cycle_answer& answer, double step) {
 
 }  // namespace
 
-void decide_cycle(const cycle_answer* answers, int count, const cycle_context& context, cycle_verdict& v) {
-    v = cycle_verdict{};
-    if (count > most_answers) count = most_answers;
+// Which answers agree and what is done with them, before step or slew.
+static void decide_answers(const cycle_answer* answers, int count, const cycle_context& context, cycle_verdict& v) {
     if (count == 0) return;
     opinions o = group_by_server(answers, count);
     bool ended = context.walk_ended || count == most_answers;
@@ -145,4 +144,22 @@ void decide_cycle(const cycle_answer* answers, int count, const cycle_context& c
     } else {
         v.one_word = true;
     }
+}
+
+// A small correction made unattended slews: never with Offset or Minor, and
+// never by a Time Protocol answer, whose second is coarser than the slew.
+static bool slews(const cycle_verdict& v, const cycle_answer* answers, const cycle_context& context) {
+    if (v.action != verdict_take || !context.correct || !context.may_slew || context.shift != 0 ||
+        context.minutes_seconds_only || !(fabs(v.offset) < slew_limit))
+        return false;
+    for (int i = 0; i < most_answers; i++)
+        if ((v.members >> i & 1) && !(answers[i].sample.distance < slew_limit)) return false;
+    return true;
+}
+
+void decide_cycle(const cycle_answer* answers, int count, const cycle_context& context, cycle_verdict& v) {
+    v = cycle_verdict{};
+    if (count > most_answers) count = most_answers;
+    decide_answers(answers, count, context, v);
+    v.slew = slews(v, answers, context);
 }

@@ -7,6 +7,7 @@
 
 #include "store/server_list.h"
 #include "sync/agreement.h"
+#include "sync/clock_discipline.h"
 #include "sync/sync_worker.h"
 #include "window/status_line.h"
 
@@ -37,6 +38,7 @@ struct cycle_context {
     bool walk_ended = false;  // nobody is left to ask
     double shift = 0;         // seconds the clock is kept apart from the server's (Offset)
     bool minutes_seconds_only = false;
+    bool may_slew = false;    // the clock's rate is ours to set and the option is on
 };
 
 enum verdict_action : uint32_t {
@@ -53,6 +55,7 @@ struct cycle_verdict {
     uint32_t members = 0;     // the answers that agreed, a bit each
     double offset = 0;        // how far the agreeing servers are ahead of this clock
     bool one_word = false;    // a far step on a single server's word, as only the user's Correct makes it
+    bool slew = false;        // taken out by a slew rather than a step
     char status[status_text_size] = "";  // the status line's text when nothing is set
     int lines = 0;            // lines for the error log
     char line[most_answers + 1][verdict_line_size];

@@ -13,6 +13,7 @@
 #include "store/sync_log.h"
 #include "sync/autosync.h"
 #include "sync/clock_correction.h"
+#include "sync/clock_discipline.h"
 #include "sync/cycle_verdict.h"
 #include "sync/sync_worker.h"
 
@@ -184,6 +185,17 @@ static void show_correction_amount() {
     show_status(line);
 }
 
+// "Slewing by -0.20000 Scs over 6 Mns 40 Scs": what the slew moves, and how long it takes.
+static void show_slew(double moved) {
+    char line[status_text_size], amount[24], took[countdown_text_size];
+    snprintf(amount, sizeof amount, "%+.5f Scs over ", moved);
+    text_copy(line, sizeof line, "Slewing by ");
+    text_append(line, sizeof line, amount);
+    format_duration((uint64_t)(slew_duration(moved) + 0.5), took);
+    text_append(line, sizeof line, took[0] ? took : "1 Scs");
+    show_status(line);
+}
+
 // Corrects or checks by the answer the verdict took, and says so.
 static void take_answer(HWND window, const cycle_verdict& verdict) {
     cycle_answered = true;
@@ -194,8 +206,13 @@ static void take_answer(HWND window, const cycle_verdict& verdict) {
     SetDlgItemTextA(window, IDT_MAIN_SERVER, taken.name);
     status_hold_ticks = hold_result;
     bool corrected = false;
-    if (correct_mode == 1) {
-        correct_clock(sync_answer, 1);
+    learn_from_verdict(cycle_answers, verdict);
+    if (correct_mode == 1 && verdict.slew) {
+        double moved = correct_clock(sync_answer, apply_slew);
+        corrected = true;
+        show_slew(moved);
+    } else if (correct_mode == 1) {
+        correct_clock(sync_answer, apply_step);
         corrected = !sync_failed;
         if (sync_failed) show_status("Error setting Time Change Privileges");
         else if (sync_answer.protocol == protocol_time || force_time_protocol) show_status("Time Corrected");
@@ -204,7 +221,7 @@ static void take_answer(HWND window, const cycle_verdict& verdict) {
         if (!sync_failed && verdict.one_word) append_status(", on one server's word");
     } else {
         status_hold_ticks = hold_then_ready;
-        correct_clock(sync_answer, 0);
+        correct_clock(sync_answer, apply_none);
         server_clock_valid = 1;
     }
     record_cycle(cycle_answers, verdict, corrected);
@@ -225,7 +242,9 @@ static void carry_out(HWND window, const cycle_verdict& verdict) {
 }
 
 static cycle_context context(bool walk_ended) {
-    return cycle_context_of(correct_mode == 1, cycle_unattended != 0, settings.multi_site_average != 0, walk_ended);
+    bool slew = correct_mode == 1 && cycle_unattended != 0 && may_slew();
+    return cycle_context_of(correct_mode == 1, cycle_unattended != 0, settings.multi_site_average != 0, walk_ended,
+                            slew);
 }
 
 // Nobody is left to ask: the answers gathered decide, or the cycle ends as a failure.

@@ -220,12 +220,12 @@ bool exchange_sntp(attempt& a) {
     unsigned char packet[sntp_packet_size] = {27};
     if (!still_current(a)) return false;
     // Nothing between the stamps and the socket calls: a wait there is half an error.
-    uint64_t t1 = filetime_to_timestamp(clock_now());
+    uint64_t t1 = filetime_to_timestamp(precise_clock_now());
     write_be64(packet + 40, t1);
     send(a.socket, (const char*)packet, sntp_packet_size, 0);
     unsigned char reply[sntp_packet_size];
     if (!receive_exactly(a, reply, sntp_packet_size)) return false;
-    uint64_t t4 = filetime_to_timestamp(clock_now());
+    uint64_t t4 = filetime_to_timestamp(precise_clock_now());
     int64_t sum;
     uint64_t t3;
     uint32_t detail = 0;

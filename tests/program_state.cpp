@@ -17,6 +17,7 @@
 #include "store/settings_store.h"
 #include "sync/autosync.h"
 #include "sync/clock_correction.h"
+#include "sync/clock_discipline.h"
 #include "sync/sync_controller.h"
 #include "sync/sync_worker.h"
 
@@ -24,6 +25,8 @@ void reset_program_state() {
     // A worker left running by the last test must not publish into this one.
     stop_sync_worker();
     memset(&settings, 0, sizeof settings);
+    more_settings = settings_extension{};
+    discipline = clock_discipline_state{};
     settings_unreadable = 0;
     save_failures_told = 0;
     program_path[0] = 0;

@@ -139,7 +139,7 @@ TEST_F(SettingsStore, SaveWritesTheWholeImageAndLoadsItBack) {
     sync_aborted = 1;
     save_settings_with_sync_state();
     std::string file = read("dSync.dat");
-    ASSERT_EQ(file.size(), 508u);
+    ASSERT_EQ(file.size(), settings_file_size);
     EXPECT_EQ(file.substr(0, 8), current_header);
     EXPECT_FALSE(exists("dSync.new"));
     // Read back by the documented offsets, not by the struct it was written from.
@@ -241,6 +241,35 @@ TEST_F(SettingsStore, DateWindowChangesHighWordsOnly) {
     EXPECT_EQ(settings.date_window_end.dwHighDateTime, 0x01D00000u + 73426);
 }
 
+// Newer settings ride after the record: an older release's file, or one cut
+// or damaged there, loads them at their defaults; what was saved comes back.
+TEST_F(SettingsStore, SettingsAfterTheRecordLoadOnlyFromTheirOwnTag) {
+    const struct {
+        std::string tail;
+        uint32_t slew;
+    } cases[] = {
+        {"", 1},
+        {std::string("PLX1\0\0\0\0", 8), 0},
+        {std::string("PLX1\x01\0\0\0", 8), 1},
+        {std::string("PLX1\0\0", 6), 1},
+        {std::string("PLX1\x07\0\0\0", 8), 1},
+        {std::string("XXXX\0\0\0\0", 8), 1},
+    };
+    for (const auto& c : cases) {
+        write("dSync.dat", image(current_header, sample()) + c.tail);
+        reset_program_state();
+        set_up_directories(0);
+        load_settings();
+        EXPECT_EQ(more_settings.slew_small_corrections, c.slew) << c.tail.size();
+        EXPECT_EQ(settings.server_index, 3u);
+    }
+    more_settings.slew_small_corrections = 0;
+    save_settings();
+    more_settings.slew_small_corrections = 1;
+    load_settings();
+    EXPECT_EQ(more_settings.slew_small_corrections, 0u);
+}
+
 TEST_F(SettingsStore, AFileHeldByAnotherProgramIsReadOrNeverSavedOver) {
     settings_record r = sample();
     write("dSync.dat", image(current_header, r));
@@ -255,8 +284,10 @@ TEST_F(SettingsStore, AFileHeldByAnotherProgramIsReadOrNeverSavedOver) {
         CloseHandle(held);
         EXPECT_EQ(settings_unreadable, share ? 0u : 1u) << share;
         EXPECT_EQ(settings.server_index, share ? 3u : 0u) << share;
+        std::string before = read("dSync.dat");
         save_settings();
-        EXPECT_EQ(read("dSync.dat"), image(current_header, r)) << share;
+        std::string saved = image(current_header, r) + std::string("PLX1\x01\0\0\0", 8);
+        EXPECT_EQ(read("dSync.dat"), share ? saved : before) << share;
     }
 }
 

@@ -24,6 +24,16 @@ TIME_ZONE_INFORMATION virtual_zone();
 struct State {
     uint64_t utc = 0;
     uint64_t tick = 0;  // GetTickCount gives its low 32 bits
+    // True time, and the clock's own rate: the clock moves (1 + rate_error) *
+    // adjustment_factor for each unit of true time, the factor 1 while Windows
+    // keeps the rate (adjustment_disabled).
+    uint64_t true_utc = 0;
+    double rate_error = 0;
+    double adjustment_factor = 1;
+    bool adjustment_disabled = true;
+    double utc_fraction = 0;
+    bool precise_adjustment = true;  // Windows 10 and later
+    int adjustment_calls = 0;
     LONG bias = 0;
     bool allow_set_time = true;
     int set_time_calls = 0;
@@ -149,3 +159,8 @@ inline std::string lower(std::string s) {
 }
 
 }  // namespace sim
+
+// The Precise rate calls, which GetProcAddress finds on a machine that has them.
+BOOL WINAPI sim_get_adjustment_precise(uint64_t* adjustment, uint64_t* increment, BOOL* disabled);
+BOOL WINAPI sim_set_adjustment_precise(uint64_t adjustment, BOOL disabled);
+bool os_test_precise_adjustment();

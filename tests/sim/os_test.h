@@ -11,11 +11,24 @@
 void os_test_reset();
 
 // The virtual UTC clock, in FILETIME units, and the millisecond tick count.
+// Setting the clock here sets true time with it; SetSystemTime sets the clock alone.
 void os_test_set_utc(uint64_t filetime);
 uint64_t os_test_utc();
 void os_test_set_utc(int year, int month, int day, int hour, int minute, int second, int ms = 0);
 void os_test_set_tick(DWORD tick);
 void os_test_advance_ms(DWORD ms);
+// True time, which the clock follows at its own rate (ppm, positive: it gains)
+// times the adjustment SetSystemTimeAdjustment(Precise) asked for.
+uint64_t os_test_true_utc();
+void os_test_set_rate_error(double ppm);
+// The adjustment in force as a factor of Windows' own rate, 1 when Windows
+// keeps it; whether the Precise calls exist (Windows 10 and later); the calls
+// that set it. Another program's rate is one a test sets here.
+double os_test_adjustment_factor();
+bool os_test_adjustment_disabled();
+void os_test_set_adjustment(double factor, bool disabled);
+void os_test_set_precise_adjustment(bool available);
+int os_test_adjustment_calls();
 // Set to false to make SetSystemTime fail the way an unprivileged process sees
 // it; the account then does not hold the system-time privilege either.
 void os_test_allow_set_time(bool allow);

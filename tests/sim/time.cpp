@@ -34,6 +34,18 @@ const int64_t kDays1601 = days_from_civil(1601, 1, 1);
 void os_test_set_utc(uint64_t filetime) {
     std::lock_guard<std::mutex> g(machine().lock);
     state().utc = filetime;
+    state().true_utc = filetime;
+    state().utc_fraction = 0;
+}
+
+uint64_t os_test_true_utc() {
+    std::lock_guard<std::mutex> g(machine().lock);
+    return state().true_utc;
+}
+
+void os_test_set_rate_error(double ppm) {
+    std::lock_guard<std::mutex> g(machine().lock);
+    state().rate_error = ppm * 1e-6;
 }
 
 uint64_t os_test_utc() {
@@ -55,8 +67,93 @@ void os_test_set_tick(DWORD tick) {
 
 void os_test_advance_ms(DWORD ms) {
     std::lock_guard<std::mutex> g(machine().lock);
-    state().tick += ms;
-    state().utc += (uint64_t)ms * kTicksPerMs;
+    State& m = state();
+    m.tick += ms;
+    m.true_utc += (uint64_t)ms * kTicksPerMs;
+    // Whole units, the rest carried: a clock kept at its rate moves exactly ms.
+    double factor = (1 + m.rate_error) * (m.adjustment_disabled ? 1 : m.adjustment_factor);
+    double moved = (double)ms * kTicksPerMs * factor + m.utc_fraction;
+    double whole = moved < 0 ? 0 : (double)(uint64_t)moved;
+    m.utc += (uint64_t)whole;
+    m.utc_fraction = moved - whole;
+}
+
+// Windows' own increment: 15.625 ms in 100 ns units. The Precise calls count
+// in finer units of their own.
+constexpr uint64_t kIncrement = 156250;
+constexpr uint64_t kPreciseIncrement = 1000000000;
+
+static BOOL get_adjustment(uint64_t increment, uint64_t* adjustment, uint64_t* step, BOOL* disabled) {
+    std::lock_guard<std::mutex> g(machine().lock);
+    const State& m = state();
+    *step = increment;
+    *adjustment = m.adjustment_disabled ? increment : (uint64_t)(increment * m.adjustment_factor + 0.5);
+    *disabled = m.adjustment_disabled;
+    return TRUE;
+}
+
+static BOOL set_adjustment(uint64_t increment, uint64_t adjustment, BOOL disabled) {
+    std::lock_guard<std::mutex> g(machine().lock);
+    State& m = state();
+    if (!m.allow_set_time) {
+        last_error = ERROR_PRIVILEGE_NOT_HELD;
+        return FALSE;
+    }
+    m.adjustment_calls++;
+    m.adjustment_disabled = disabled != 0;
+    if (!disabled) m.adjustment_factor = (double)adjustment / increment;
+    return TRUE;
+}
+
+BOOL GetSystemTimeAdjustment(DWORD* adjustment, DWORD* increment, BOOL* disabled) {
+    uint64_t a, i;
+    BOOL result = get_adjustment(kIncrement, &a, &i, disabled);
+    *adjustment = (DWORD)a;
+    *increment = (DWORD)i;
+    return result;
+}
+
+BOOL SetSystemTimeAdjustment(DWORD adjustment, BOOL disabled) {
+    return set_adjustment(kIncrement, adjustment, disabled);
+}
+
+BOOL WINAPI sim_get_adjustment_precise(uint64_t* adjustment, uint64_t* increment, BOOL* disabled) {
+    return get_adjustment(kPreciseIncrement, adjustment, increment, disabled);
+}
+
+BOOL WINAPI sim_set_adjustment_precise(uint64_t adjustment, BOOL disabled) {
+    return set_adjustment(kPreciseIncrement, adjustment, disabled);
+}
+
+bool os_test_precise_adjustment() {
+    std::lock_guard<std::mutex> g(machine().lock);
+    return state().precise_adjustment;
+}
+
+double os_test_adjustment_factor() {
+    std::lock_guard<std::mutex> g(machine().lock);
+    return state().adjustment_disabled ? 1 : state().adjustment_factor;
+}
+
+bool os_test_adjustment_disabled() {
+    std::lock_guard<std::mutex> g(machine().lock);
+    return state().adjustment_disabled;
+}
+
+void os_test_set_adjustment(double factor, bool disabled) {
+    std::lock_guard<std::mutex> g(machine().lock);
+    state().adjustment_factor = factor;
+    state().adjustment_disabled = disabled;
+}
+
+void os_test_set_precise_adjustment(bool available) {
+    std::lock_guard<std::mutex> g(machine().lock);
+    state().precise_adjustment = available;
+}
+
+int os_test_adjustment_calls() {
+    std::lock_guard<std::mutex> g(machine().lock);
+    return state().adjustment_calls;
 }
 
 void os_test_allow_set_time(bool allow) {

@@ -78,6 +78,10 @@ static DWORD WINAPI get_dynamic_time_zone_information(DYNAMIC_TIME_ZONE_INFORMAT
 
 FARPROC GetProcAddress(HMODULE, const char* name) {
     if (strcmp(name, "GetDynamicTimeZoneInformation") == 0) return (FARPROC)get_dynamic_time_zone_information;
+    if (os_test_precise_adjustment()) {
+        if (strcmp(name, "GetSystemTimeAdjustmentPrecise") == 0) return (FARPROC)sim_get_adjustment_precise;
+        if (strcmp(name, "SetSystemTimeAdjustmentPrecise") == 0) return (FARPROC)sim_set_adjustment_precise;
+    }
     return nullptr;
 }
 
