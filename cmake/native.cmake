@@ -48,4 +48,8 @@ add_executable(threaded_tests EXCLUDE_FROM_ALL ${THREADED_TESTS})
 target_precompile_headers(threaded_tests PRIVATE <gtest/gtest.h>)
 set_target_properties(threaded_tests PROPERTIES UNITY_BUILD OFF)
 target_link_libraries(threaded_tests PRIVATE core program_state GTest::gtest GTest::gtest_main)
+# A simulated week of the clock's discipline against stepping only: built by
+# `make bench` alone.
+add_executable(clock_discipline_bench EXCLUDE_FROM_ALL tests/bench/clock_discipline_bench.cpp)
+target_link_libraries(clock_discipline_bench PRIVATE core program_state)
 include(cmake/sumwick.cmake)

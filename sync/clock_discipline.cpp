@@ -249,7 +249,7 @@ bool may_slew() {
 void discipline_answer(double offset, double error) {
     bring_to_now();
     // An answer's error is its bound: taken as spread evenly within it.
-    update_clock(discipline.estimate, -offset, error * error / 3);
+    update_clock(discipline.estimate, -offset, error * error / 6);
     save_rate();
 }
 

@@ -75,10 +75,11 @@ attempt_result take_verdict_answer(const gathered_answers& answers, const cycle_
 
 void learn_from_verdict(const gathered_answers& answers, const cycle_verdict& verdict) {
     const attempt_result& taken = answers.at[verdict.taken].result;
-    // The bound of the answer's error, without the reading's: both of its
-    // stamps were read precisely where Windows can.
+    // The bound of the answer's error: the server's own distance and half this
+    // round trip (the root distance counts the trip whole, as the agreement's
+    // margin), without the reading's, both stamps read precisely where Windows can.
     bool sntp = taken.protocol == protocol_sntp && !force_time_protocol;
-    discipline_answer(verdict.offset, sntp ? root_distance(taken) : 0.5);
+    discipline_answer(verdict.offset, sntp ? root_distance(taken) - taken.delay / 131072.0 : 0.5);
 }
 
 void log_verdict(const cycle_verdict& verdict) {

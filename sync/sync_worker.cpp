@@ -226,25 +226,10 @@ bool exchange_sntp(attempt& a) {
     unsigned char reply[sntp_packet_size];
     if (!receive_exactly(a, reply, sntp_packet_size)) return false;
     uint64_t t4 = filetime_to_timestamp(precise_clock_now());
-    int64_t sum;
-    uint64_t t3;
     uint32_t detail = 0;
-    uint32_t fault = sntp_reply_fault(reply, t1, t4, &t3, &sum, &detail);
+    uint32_t fault = read_sntp_answer(reply, t1, t4, a.reference_id, a.result, &detail);
     if (fault != failure_none) return fail(a, fault, detail);
     take_reply(a);
-    // This exchange's round trip adds to the server's own distance from its
-    // reference, in delay and, half of it, in dispersion (16.16 seconds).
-    int64_t round_trip = (int64_t)(t4 - t1) - (int64_t)(t3 - read_be64(reply + 32));
-    uint32_t trip = round_trip > 0 ? (uint32_t)std::min<int64_t>(round_trip >> 16, UINT32_MAX) : 0;
-    // Added without wrapping: a distance near the limit must not turn into a small one.
-    a.result.upstream = {reply[1], saturating_add(read_be32(reply + 4), trip),
-                         saturating_add(read_be32(reply + 8), trip / 2), a.reference_id, (uint32_t)reply[0] >> 6};
-    a.result.reference_id = read_be32(reply + 12);
-    a.result.reference_time = read_be64(reply + 16);
-    a.result.delay = trip;
-    a.result.seconds = (uint32_t)(t3 >> 32);
-    a.result.milliseconds = (uint32_t)(((t3 & 0xFFFFFFFFu) * 1000) >> 32);
-    a.result.offset_sum = sum;
     return true;
 }
 
@@ -348,6 +333,28 @@ uint32_t sntp_reply_fault(const unsigned char (&reply)[sntp_packet_size], uint64
     // A sum past 64 bits means a server some 34 years away from us: no answer
     // to believe, and a wrapped sum would move the clock by a wrong amount.
     if (__builtin_add_overflow((int64_t)(t2 - t1), (int64_t)(t3 - t4), sum)) return failure_out_of_reach;
+    return failure_none;
+}
+
+uint32_t read_sntp_answer(const unsigned char (&reply)[sntp_packet_size], uint64_t t1, uint64_t t4,
+                          uint32_t served_reference, attempt_result& out, uint32_t* detail) {
+    int64_t sum;
+    uint64_t t3;
+    uint32_t fault = sntp_reply_fault(reply, t1, t4, &t3, &sum, detail);
+    if (fault != failure_none) return fault;
+    // This exchange's round trip adds to the server's own distance from its
+    // reference, in delay and, half of it, in dispersion (16.16 seconds).
+    int64_t round_trip = (int64_t)(t4 - t1) - (int64_t)(t3 - read_be64(reply + 32));
+    uint32_t trip = round_trip > 0 ? (uint32_t)std::min<int64_t>(round_trip >> 16, UINT32_MAX) : 0;
+    // Added without wrapping: a distance near the limit must not turn into a small one.
+    out.upstream = {reply[1], saturating_add(read_be32(reply + 4), trip),
+                    saturating_add(read_be32(reply + 8), trip / 2), served_reference, (uint32_t)reply[0] >> 6};
+    out.reference_id = read_be32(reply + 12);
+    out.reference_time = read_be64(reply + 16);
+    out.delay = trip;
+    out.seconds = (uint32_t)(t3 >> 32);
+    out.milliseconds = (uint32_t)(((t3 & 0xFFFFFFFFu) * 1000) >> 32);
+    out.offset_sum = sum;
     return failure_none;
 }
 

@@ -115,3 +115,7 @@ bool read_time_protocol_reply(const unsigned char (&reply)[time_protocol_reply_s
 // answers failure_none, or why it is not believed (a kiss code in *detail).
 uint32_t sntp_reply_fault(const unsigned char (&reply)[sntp_packet_size], uint64_t t1, uint64_t t4,
                           uint64_t* transmit, int64_t* sum, uint32_t* detail);
+// The same, and a believed reply's answer in out: offset, delay, the server's
+// distance and reference; served_reference names it to our own SNTP clients.
+uint32_t read_sntp_answer(const unsigned char (&reply)[sntp_packet_size], uint64_t t1, uint64_t t4,
+                          uint32_t served_reference, attempt_result& out, uint32_t* detail);

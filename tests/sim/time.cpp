@@ -55,7 +55,7 @@ uint64_t os_test_utc() {
 
 void os_test_set_utc(int year, int month, int day, int hour, int minute, int second, int ms) {
     SYSTEMTIME st{(WORD)year, (WORD)month, 0, (WORD)day, (WORD)hour, (WORD)minute, (WORD)second, (WORD)ms};
-    FILETIME ft;
+    FILETIME ft{};
     SystemTimeToFileTime(&st, &ft);
     os_test_set_utc(ticks_of(ft));
 }
@@ -186,7 +186,7 @@ void GetSystemTimeAsFileTime(FILETIME* now) {
 }
 
 void GetSystemTime(SYSTEMTIME* now) {
-    FILETIME ft;
+    FILETIME ft{};
     GetSystemTimeAsFileTime(&ft);
     FileTimeToSystemTime(&ft, now);
 }
@@ -199,7 +199,7 @@ void GetLocalTime(SYSTEMTIME* now) {
 }
 
 BOOL SetSystemTime(const SYSTEMTIME* time) {
-    FILETIME ft;
+    FILETIME ft{};
     if (!SystemTimeToFileTime(time, &ft)) return FALSE;
     std::lock_guard<std::mutex> g(machine().lock);
     State& m = state();
