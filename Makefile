@@ -192,11 +192,14 @@ test-e2e: wine-build $(CHRONYD)
 	PENDULARK_SETUP=$(CURDIR)/$(WINE_SETUP) python3 tests/e2e/run_all.py $(WINE_DIR)/bin
 
 # Knobs of the Wine part, e.g. BENCH_ARGS="--corrects 60 --rounds 5": see tests/bench/pendulark_bench.py.
-# chronyd is the reference for the SNTP server's replies per second.
+# chronyd is the reference for the SNTP server's replies per second. The
+# clock's discipline is weighed against stepping only, over BENCH_SEEDS seeds.
+BENCH_SEEDS ?= 5
 bench: wine-build $(CHRONYD)
 	cmake --build $(WINE_DIR) -j$(JOBS) --target bare_time_server bare_sntp_server bare_sntp_client
 	cmake -S . -B build/bench -DCMAKE_BUILD_TYPE=Release -DPENDULARK_SANITIZE= >/dev/null
-	cmake --build build/bench -j$(JOBS) --target md5_bench
+	cmake --build build/bench -j$(JOBS) --target md5_bench clock_discipline_bench
+	python3 tests/bench/clock_discipline_table.py build/bench/clock_discipline_bench --seeds $(BENCH_SEEDS)
 	build/bench/md5_bench
 	python3 tests/bench/pendulark_bench.py $(WINE_DIR)/bin $(BENCH_ARGS)
 
