@@ -64,13 +64,16 @@ void describe_drift(const drift_estimate& drift, char (&out)[drift_text_size]) {
     if (!drift.known) {
         text_append(out, sizeof out, "Drift: not enough data yet");
     } else {
-        char keeping[keeping_text_size];
-        format_keeping_period(drift.gain_per_day, keeping);
+        // With its rate corrected the clock keeps time by what is left over.
+        double kept = drift.rate_corrected ? drift.corrected_gain_per_day : drift.gain_per_day;
+        char keeping[keeping_text_size], corrected[64] = "";
+        format_keeping_period(kept, keeping);
+        if (drift.rate_corrected) snprintf(corrected, sizeof corrected, "; corrected, %.3f s a day", fabs(kept));
         snprintf(line, sizeof line,
-                 "Drift: this clock %s %.3f s a day (%.1f ppm), from %.1f days\r\n"
+                 "Drift: this clock %s %.3f s a day (%.1f ppm), from %.1f days%s\r\n"
                  "AutoSync %s keeps it within 0.5 s",
                  drift.gain_per_day >= 0 ? "gains" : "loses", fabs(drift.gain_per_day),
-                 fabs(ppm_of(drift.gain_per_day)), drift.days, keeping);
+                 fabs(ppm_of(drift.gain_per_day)), drift.days, corrected, keeping);
         text_append(out, sizeof out, line);
     }
     if (drift.has_points) {

@@ -70,6 +70,7 @@ static const tooltip tooltips[] = {
     {IDR_SETTINGS_MANUAL_B, "Use a manually selected IP address"},
     {IDX_SETTINGS_SERVER, "Activate Pendulark's internal time server"},
     {IDX_SETTINGS_MINOR, "Only change minutes and seconds"},
+    {IDX_SETTINGS_SLEW, "Take small differences out gradually, and correct the clock's rate between syncs"},
 };
 
 struct check_box {
@@ -182,6 +183,7 @@ void show_settings(HWND dialog) {
     for (const number_box& number : number_boxes) show_number(dialog, number.box, settings.*number.field);
     for (const check_box& box : check_boxes)
         CheckDlgButton(dialog, box.control, settings.*box.field ? BST_CHECKED : BST_UNCHECKED);
+    CheckDlgButton(dialog, IDX_SETTINGS_SLEW, more_settings.slew_small_corrections ? BST_CHECKED : BST_UNCHECKED);
     select(dialog, IDL_SETTINGS_WINDOWS_START, settings.windows_start_action);
     select(dialog, IDL_SETTINGS_PROGRAM_START, settings.program_start_action);
     select(dialog, IDL_SETTINGS_AUTOSYNC_UNIT, settings.autosync_unit);
@@ -250,6 +252,7 @@ void apply_settings_dialog(HWND dialog) {
     settings.minutes_seconds_only = checked(dialog, IDX_SETTINGS_MINOR);
     settings.resident = checked(dialog, IDX_SETTINGS_RESIDENT);
     settings.start_minimised = checked(dialog, IDX_SETTINGS_MINIMISE);
+    more_settings.slew_small_corrections = checked(dialog, IDX_SETTINGS_SLEW);
     take_selection(dialog, IDL_SETTINGS_PROTOCOL, settings.protocol);
     take_selection(dialog, IDL_SETTINGS_AUTOSYNC_UNIT, settings.autosync_unit);
     take_selection(dialog, IDL_SETTINGS_SERVERS, settings.server_index);

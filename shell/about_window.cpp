@@ -3,6 +3,7 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include "sync/clock_discipline.h"
 #include "window/modal_dialog.h"
 #include "base/program.h"
 #include "base/registry.h"
@@ -76,6 +77,9 @@ void init_about_window(HWND dialog) {
     char answer[last_answer_text_size];
     describe_last_answer(answer);
     append_line(text, "Last answer: ", answer);
+    char rate[discipline_text_size];
+    describe_discipline(rate);
+    append_line(text, "Clock rate: ", rate);
     text_append(text, sizeof text, folders);
     SetDlgItemTextA(dialog, IDE_ABOUT_DIAGNOSTICS, text);
 }

@@ -1,5 +1,6 @@
 #include "store/history_file.h"
 
+#include <math.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -45,23 +46,28 @@ void format_history_row(const history_row& row, char (&out)[history_line_size]) 
     append_field(out, row.server);
     text_append(out, sizeof out, ",");
     append_field(out, row.address);
-    char rest[128];
+    char rest[128], rate[24] = "";
     // The Time Protocol has no stratum and no measured delay.
     if (row.sntp)
-        snprintf(rest, sizeof rest, ",SNTP,%+.6f,%.6f,%u,%d\r\n", row.offset, row.delay, (unsigned)row.stratum,
+        snprintf(rest, sizeof rest, ",SNTP,%+.6f,%.6f,%u,%d,", row.offset, row.delay, (unsigned)row.stratum,
                  row.corrected ? 1 : 0);
     else
-        snprintf(rest, sizeof rest, ",Time,%+.6f,,,%d\r\n", row.offset, row.corrected ? 1 : 0);
+        snprintf(rest, sizeof rest, ",Time,%+.6f,,,%d,", row.offset, row.corrected ? 1 : 0);
     text_append(out, sizeof out, rest);
+    text_append(out, sizeof out, !row.corrected ? "" : row.slewed ? "slew" : "step");
+    if (row.rate_ppm != 0) snprintf(rate, sizeof rate, "%+.3f", row.rate_ppm);
+    text_append(out, sizeof out, ",");
+    text_append(out, sizeof out, rate);
+    text_append(out, sizeof out, "\r\n");
 }
 
 // Whether the open file starts with the header, as every file of ours does.
 static bool ours(HANDLE file) {
-    char start[sizeof history_header - 1];
+    char start[sizeof history_header_start - 1];
     DWORD got = 0;
     SetFilePointer(file, 0, nullptr, FILE_BEGIN);
     return ReadFile(file, start, sizeof start, &got, nullptr) && got == sizeof start &&
-           memcmp(start, history_header, sizeof start) == 0;
+           memcmp(start, history_header_start, sizeof start) == 0;
 }
 
 // Whether the last byte ends a line: a write cut short leaves one open.
@@ -132,11 +138,19 @@ bool parse_history_line(const char* line, history_point* out) {
     if (!SystemTimeToFileTime(&t, &ft)) return false;
     const char* offset = field(line, 4);
     const char* corrected = field(line, 7);
-    if (!offset || !corrected || (corrected[0] != '0' && corrected[0] != '1') || corrected[1] != 0) return false;
+    // Older rows end at corrected; newer ones go on with how and the rate.
+    if (!offset || !corrected || (corrected[0] != '0' && corrected[0] != '1') ||
+        (corrected[1] != 0 && corrected[1] != ','))
+        return false;
     char* end;
     double value = strtod(offset, &end);
     if (end == offset || *end != ',') return false;
     *out = {filetime_of(ft), value, corrected[0] == '1'};
+    const char* rate = field(line, 9);
+    if (rate && *rate) {
+        double ppm = strtod(rate, &end);
+        if (end != rate && (*end == 0 || *end == ',') && fabs(ppm) <= 1000) out->rate_ppm = ppm;
+    }
     return true;
 }
 

@@ -38,29 +38,41 @@ struct pooled {
 
 }  // namespace
 
+// The offsets as the clock would have shown them without the correction of
+// its rate in force (each point's, since the stretch began), and as they were.
 drift_estimate estimate_drift(const history_point* points, size_t count) {
     drift_estimate found;
-    pooled all;
-    stretch current;
+    pooled own, kept;
+    stretch own_now, kept_now;
+    double began = 0;
     for (size_t i = 0; i < count; i++) {
         const history_point& p = points[i];
         // Days since the first point: small numbers keep the sums exact.
         double day = (double)(int64_t)(p.utc - points[0].utc) / (86400.0 * filetime_per_second);
         if (!found.has_points || fabs(p.offset) > fabs(found.largest_offset)) found.largest_offset = p.offset;
         found.has_points = true;
-        current.add(day, p.offset);
+        if (i == 0) began = day;
+        own_now.add(day, p.offset + p.rate_ppm * 1e-6 * 86400 * (day - began));
+        kept_now.add(day, p.offset);
+        found.rate_corrected = p.rate_ppm != 0;
         if (!p.corrected) continue;
         // A correction ends the stretch with the offset it found, and the
         // next one begins from about nothing.
-        all.take(current);
-        current = stretch{};
-        current.add(day, 0);
+        own.take(own_now);
+        kept.take(kept_now);
+        own_now = stretch{};
+        kept_now = stretch{};
+        own_now.add(day, 0);
+        kept_now.add(day, 0);
+        began = day;
     }
-    all.take(current);
-    found.days = all.days;
-    found.known = all.days * 24 >= least_drift_hours;
+    own.take(own_now);
+    kept.take(kept_now);
+    found.days = own.days;
+    found.known = own.days * 24 >= least_drift_hours;
     // The offset is the server ahead of this clock: it falls as the clock gains.
-    if (found.known) found.gain_per_day = -all.sxy / all.sxx;
+    if (found.known) found.gain_per_day = -own.sxy / own.sxx;
+    if (found.known && kept.sxx > 0) found.corrected_gain_per_day = -kept.sxy / kept.sxx;
     return found;
 }
 

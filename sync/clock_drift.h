@@ -8,7 +8,10 @@
 
 struct drift_estimate {
     bool known = false;          // enough data: samples a few hours apart
-    double gain_per_day = 0;     // seconds a day this clock runs ahead (negative: behind)
+    double gain_per_day = 0;     // seconds a day this clock runs ahead (negative: behind), on its own
+    // The same with the correction of its rate that was in force, when one was.
+    bool rate_corrected = false;
+    double corrected_gain_per_day = 0;
     double days = 0;             // the time the estimate rests on
     double largest_offset = 0;   // of every point, with its sign
     bool has_points = false;

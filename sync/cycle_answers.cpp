@@ -87,7 +87,7 @@ void log_verdict(const cycle_verdict& verdict) {
     for (int i = 0; i < verdict.lines; i++) write_log(verdict.line[i]);
 }
 
-static void record_answer(const cycle_answer& answer, bool corrected) {
+static void record_answer(const cycle_answer& answer, bool corrected, bool slewed) {
     history_row row;
     row.utc = answer.taken;
     row.server = answer.name;
@@ -97,13 +97,16 @@ static void record_answer(const cycle_answer& answer, bool corrected) {
     row.delay = answer.result.delay / 65536.0;
     row.stratum = answer.result.upstream.stratum;
     row.corrected = corrected;
+    row.slewed = corrected && slewed;
+    row.rate_ppm = rate_in_force_ppm();
     append_history(row);
 }
 
 void record_cycle(const gathered_answers& answers, const cycle_verdict& verdict, bool corrected) {
     for (bool members : {false, true})
         for (int i = 0; i < answers.count; i++)
-            if ((verdict.members >> i & 1) == members) record_answer(answers.at[i], corrected && members);
+            if ((verdict.members >> i & 1) == members)
+                record_answer(answers.at[i], corrected && members, verdict.slew);
 }
 
 void describe_quality(const attempt_result& answer, char (&out)[quality_text_size]) {

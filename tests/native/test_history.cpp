@@ -38,7 +38,7 @@ protected:
     }
 };
 
-const std::string first_row = "2026-12-09T03:33:07.123Z,pool.example,192.0.2.1,SNTP,+0.012345,0.000812,2,0\r\n";
+const std::string first_row = "2026-12-09T03:33:07.123Z,pool.example,192.0.2.1,SNTP,+0.012345,0.000812,2,0,,\r\n";
 
 TEST_F(History, RowsAreAppendedUnderTheHeaderAndReadBack) {
     ASSERT_TRUE(append_history(row(0.012345)));
@@ -51,11 +51,18 @@ TEST_F(History, RowsAreAppendedUnderTheHeaderAndReadBack) {
     formula.server = "=1+2";
     formula.address = "@x";
     ASSERT_TRUE(append_history(formula));
-    const std::string second = "2026-12-09T03:33:07.123Z,\"odd, \"\"name\"\"\",192.0.2.1,Time,-1.500000,,,1\r\n"
-                               "2026-12-09T03:33:07.123Z,\"'=1+2\",\"'@x\",SNTP,+0.500000,0.000812,2,0\r\n";
+    // A slew tells itself from a step, with the correction of the rate in force.
+    history_row slewed = row(-0.2, true);
+    slewed.slewed = true;
+    slewed.rate_ppm = -40.125;
+    ASSERT_TRUE(append_history(slewed));
+    const std::string second = "2026-12-09T03:33:07.123Z,\"odd, \"\"name\"\"\",192.0.2.1,Time,-1.500000,,,1,step,\r\n"
+                               "2026-12-09T03:33:07.123Z,\"'=1+2\",\"'@x\",SNTP,+0.500000,0.000812,2,0,,\r\n"
+                               "2026-12-09T03:33:07.123Z,pool.example,192.0.2.1,SNTP,-0.200000,0.000812,2,1,slew,-40.125\r\n";
     EXPECT_EQ(read(history_file_name), header + first_row + second);
     std::vector<history_point> points = read_history();
-    ASSERT_EQ(points.size(), 3u);
+    ASSERT_EQ(points.size(), 4u);
+    EXPECT_EQ(points[3].rate_ppm, -40.125);
     EXPECT_EQ(points[0].utc, start);
     EXPECT_DOUBLE_EQ(points[0].offset, 0.012345);
     EXPECT_FALSE(points[0].corrected);
@@ -75,6 +82,9 @@ TEST_F(History, RotationDamageAndCutLinesLoseNoRow) {
         {"Name,Value\r\nsomething else\r\n", history_damaged_name, 1, false},
         {header + first_row + "2026-12-09T03:3", nullptr, 2, false},
         {header + first_row + "2026-12-09T03:3" + std::string(40, '\0'), nullptr, 2, false},  // a power cut's zeros
+        // An older release's file, its rows shorter: still ours, every row read.
+        {std::string(history_header_start) + "\r\n2026-12-09T03:33:07.123Z,a,192.0.2.1,SNTP,-0.1,0.01,2,1\r\n", nullptr,
+         2, false},
     };
     for (auto& c : cases) {
         for (const char* name : {history_file_name, history_old_name, history_damaged_name})
@@ -124,7 +134,7 @@ std::vector<history_point> made(std::initializer_list<std::pair<double, bool>> o
     std::vector<history_point> points;
     uint64_t at = 134100000000000000ull;
     for (auto& [offset, corrected] : offsets) {
-        points.push_back({at, offset, corrected});
+        points.push_back({at, offset, corrected, 0});
         at += (uint64_t)(hours_apart * hour);
     }
     return points;
@@ -152,6 +162,16 @@ TEST(ClockDrift, FromTheOffsetsBetweenCorrections) {
     }
     std::vector<history_point> step = made({{-gain, true}, {3600, true}});
     EXPECT_EQ(estimate_drift(step.data(), step.size()).largest_offset, 3600);
+    // The clock gains 17.4 ppm; a correction of -16 ppm in force leaves 0.118 s a day.
+    std::vector<history_point> corrected = made({{0, true}, {0, false}, {0, false}});
+    for (size_t i = 0; i < corrected.size(); i++) {
+        corrected[i].offset = -(1.5 - 16e-6 * 86400) * i / 6;
+        corrected[i].rate_ppm = -16;
+    }
+    drift_estimate d = estimate_drift(corrected.data(), corrected.size());
+    EXPECT_TRUE(d.rate_corrected);
+    EXPECT_NEAR(d.gain_per_day, 1.5, 1e-6);
+    EXPECT_NEAR(d.corrected_gain_per_day, 1.5 - 16e-6 * 86400, 1e-6);
 }
 
 TEST(HistoryPlot, AxesAndTextsScaleWithTheData) {
@@ -195,10 +215,14 @@ TEST(HistoryPlot, AxesAndTextsScaleWithTheData) {
     drift_estimate d;
     describe_drift(d, text);
     EXPECT_STREQ(text, "Drift: not enough data yet");
-    d = {true, 1.5, 7, -0.25, true};
+    d = {true, 1.5, false, 0, 7, -0.25, true};
     describe_drift(d, text);
     EXPECT_STREQ(text, "Drift: this clock gains 1.500 s a day (17.4 ppm), from 7.0 days\r\n"
                        "AutoSync every 8 Hours keeps it within 0.5 s\r\nLargest offset: -0.250 s");
+    d = {true, 1.5, true, -0.1, 7, -0.25, false};
+    describe_drift(d, text);
+    EXPECT_STREQ(text, "Drift: this clock gains 1.500 s a day (17.4 ppm), from 7.0 days; corrected, 0.100 s a day\r\n"
+                       "AutoSync every 5 Days keeps it within 0.5 s");
 
     std::vector<history_point> month = made({{0, false}, {0, false}, {0, false}}, 24 * 20);
     EXPECT_EQ(first_shown(month.data(), month.size()), 1u) << "the last 30 days";

@@ -98,6 +98,7 @@ TEST_F(SettingsDialog, ShownAndAppliedBackEveryRecordIsUnchanged) {
         settings.resident = variant != 0;
         settings.date_window_enabled = variant != 1;
         settings.on_top = variant == 0;
+        more_settings.slew_small_corrections = variant != 2;
         text_copy(settings.manual_address_a, sizeof settings.manual_address_a, "10.0.0.1");
         text_copy(settings.manual_address_b, sizeof settings.manual_address_b, variant ? "192.168.200.254" : "10.20.30.40");
         // The pickers hold whole milliseconds, as a SYSTEMTIME does.
@@ -106,12 +107,14 @@ TEST_F(SettingsDialog, ShownAndAppliedBackEveryRecordIsUnchanged) {
         SystemTimeToFileTime(&start, &settings.date_window_start);
         SystemTimeToFileTime(&end, &settings.date_window_end);
         settings_record before = settings;
+        settings_extension more_before = more_settings;
         show_settings(dialog);
         reset_settings();  // so that a field the dialog leaves out shows
         apply_settings_dialog(dialog);
         for (size_t i = 0; i < sizeof settings; i++)
             ASSERT_EQ(((const unsigned char*)&settings)[i], ((const unsigned char*)&before)[i])
                 << "variant " << variant << ", byte " << i;
+        EXPECT_EQ(more_settings.slew_small_corrections, more_before.slew_small_corrections) << variant;
     }
 }
 
