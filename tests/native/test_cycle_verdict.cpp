@@ -31,7 +31,19 @@ cycle_answer answer_of(const given& g) {
     return a;
 }
 
-enum : uint32_t { check = 0, correct = 1, unattended = 2, average = 4, ended = 8, minutes_only = 16 };
+enum : uint32_t { check = 0, correct = 1, unattended = 2, average = 4, ended = 8, minutes_only = 16, slewing = 32 };
+
+cycle_context context_of(uint32_t flags, double shift) {
+    cycle_context context;
+    context.correct = flags & correct;
+    context.unattended = flags & unattended;
+    context.average = flags & average;
+    context.walk_ended = flags & ended;
+    context.minutes_seconds_only = flags & minutes_only;
+    context.may_slew = flags & slewing;
+    context.shift = shift;
+    return context;
+}
 
 TEST(CycleVerdict, WhatTheAnswersGathered) {
     const char* const a = "127.0.0.1";
@@ -91,13 +103,7 @@ TEST(CycleVerdict, WhatTheAnswersGathered) {
     for (auto& row : cases) {
         std::vector<cycle_answer> answers;
         for (const given& g : row.answers) answers.push_back(answer_of(g));
-        cycle_context context;
-        context.correct = row.context & correct;
-        context.unattended = row.context & unattended;
-        context.average = row.context & average;
-        context.walk_ended = row.context & ended;
-        context.minutes_seconds_only = row.context & minutes_only;
-        context.shift = row.shift;
+        cycle_context context = context_of(row.context, row.shift);
         static cycle_verdict v;
         decide_cycle(answers.data(), (int)answers.size(), context, v);
         std::string what = std::to_string(&row - cases);
@@ -107,6 +113,38 @@ TEST(CycleVerdict, WhatTheAnswersGathered) {
         EXPECT_EQ(v.one_word, row.status == "one word") << what;
         EXPECT_EQ(v.status, row.status == "one word" ? "" : row.status) << what;
         EXPECT_EQ(row.line.empty() || (v.lines && v.line[0] == row.line), true) << what << ": " << v.line[0];
+    }
+}
+
+// Small unattended corrections slew where the front end may; the rest step.
+TEST(CycleVerdict, SmallPreciseCorrectionsSlew) {
+    const struct {
+        uint32_t context;
+        double shift;
+        std::vector<given> answers;
+        bool slew;
+    } cases[] = {
+        {correct | unattended | slewing, 0, {{0.2, "a", "127.0.0.1"}}, true},
+        {correct | unattended | slewing, 0, {{-0.499, "a", "127.0.0.1"}}, true},
+        {correct | unattended | slewing, 0, {{0.5, "a", "127.0.0.1"}}, false},
+        {correct | unattended | slewing, 0, {{-30, "a", "127.0.0.1"}}, false},
+        {correct | unattended, 0, {{0.2, "a", "127.0.0.1"}}, false},
+        {check | unattended | slewing, 0, {{0.2, "a", "127.0.0.1"}}, false},
+        // A Time Protocol answer's second is coarser than any slew.
+        {correct | unattended | slewing, 0, {{0.2, "a", "127.0.0.1", 0, 0.516}}, false},
+        // Offset and Minor set the clock apart from the server: stepped.
+        {correct | unattended | slewing, 60, {{-59.8, "a", "127.0.0.1"}}, false},
+        {correct | unattended | slewing | minutes_only, 0, {{0.2, "a", "127.0.0.1"}}, false},
+        {correct | unattended | average | ended | slewing, 0, {{0.1, "a", "127.0.0.1"}, {0.12, "b", "127.0.0.2"}}, true},
+    };
+    for (auto& row : cases) {
+        std::vector<cycle_answer> answers;
+        for (const given& g : row.answers) answers.push_back(answer_of(g));
+        cycle_context context = context_of(row.context, row.shift);
+        static cycle_verdict v;
+        decide_cycle(answers.data(), (int)answers.size(), context, v);
+        EXPECT_EQ(v.action, verdict_take) << &row - cases;
+        EXPECT_EQ(v.slew, row.slew) << &row - cases;
     }
 }
 

@@ -15,6 +15,7 @@
 #include "store/settings_store.h"
 #include "dialogs/settings_dialog.h"
 #include "sync/autosync.h"
+#include "sync/clock_discipline.h"
 #include "sync/clock_correction.h"
 #include "sync/sync_controller.h"
 #include "sync/sync_worker.h"
@@ -411,9 +412,20 @@ TEST_F(MainWindow, ClosingSavesUnlessTrayAndResidentKeepTheProgram) {
     EXPECT_FALSE(exists("dSync.dat"));
 }
 
-TEST_F(MainWindow, SessionEndSavesAndLetsWindowsGoOn) {
-    EXPECT_TRUE(query_end_session(window));
-    EXPECT_TRUE(exists("dSync.dat"));
+// Log-off, shutdown and Exit leave the clock's rate to Windows again.
+TEST_F(MainWindow, SessionEndAndExitSaveAndGiveTheRateBack) {
+    more_settings.slew_small_corrections = 1;
+    for (bool session_end : {true, false}) {
+        start_discipline();
+        discipline_answer(0.1, 0.001);
+        slew_clock();
+        ASSERT_FALSE(os_test_adjustment_disabled());
+        if (session_end) EXPECT_TRUE(query_end_session(window));
+        else on_main_command(window, IDB_MAIN_CANCEL);
+        EXPECT_TRUE(exists("dSync.dat"));
+        EXPECT_TRUE(os_test_adjustment_disabled()) << session_end;
+        program_ending = 0;
+    }
 }
 
 TEST_F(MainWindow, HelpAndResetFromTheTrayMenu) {

@@ -12,6 +12,7 @@
 #include "store/server_list.h"
 #include "store/settings_store.h"
 #include "sync/clock_correction.h"
+#include "sync/clock_discipline.h"
 #include "sync/sync_controller.h"
 #include "sync/sync_worker.h"
 #include "tests/wait_until.h"
@@ -227,6 +228,32 @@ TEST_F(ThreadedSyncController, CorrectionTextsGiveHalfTheOffsetSumToFiveDecimals
         int64_t moved_ms = (int64_t)(set_to() - before) / 10000;
         EXPECT_EQ(moved_ms, c.moved_ms) << c.text;
         os_test_set_utc(before);
+    }
+}
+
+// Small corrections that nobody asked for slew, and say how long they take;
+// a large one, or the user's Correct, steps.
+TEST_F(ThreadedSyncController, SmallUnattendedCorrectionsSlewTheRestStep) {
+    settings.protocol = 1;
+    more_settings.slew_small_corrections = 1;
+    start_discipline();
+    struct { uint64_t offset; uint32_t unattended; bool slewed; const char* text; } cases[] = {
+        {second / 4, 1, true, "Slewing by +0.25000 Scs over 8 Mns 20 Scs"},
+        {30 * second, 1, false, "Time Corrected by 30.00000 Scs"},
+        {second / 4, 0, false, "Time Corrected by 0.25000 Scs"},
+    };
+    for (auto& c : cases) {
+        LoopbackServer server(false, servers[0], sntp_answer((int64_t)c.offset));
+        int steps = os_test_set_time_calls(), rates = os_test_adjustment_calls();
+        settings.server_index = 0;
+        cycle_unattended = c.unattended;
+        start(1);
+        run_cycle();
+        EXPECT_EQ(status(), c.text);
+        EXPECT_EQ(os_test_set_time_calls() - steps, c.slewed ? 0 : 1) << c.text;
+        EXPECT_EQ(os_test_adjustment_calls() > rates, c.slewed) << c.text;
+        std::string history = read("dHistory.csv");
+        EXPECT_EQ(history.substr(history.rfind(",1,") + 3, 4), c.slewed ? "slew" : "step") << c.text;
     }
 }
 
