@@ -76,7 +76,7 @@ bool parse_rate_line(const char* line, clock_estimate* e, bool* left) {
         return false;
     e->rate = ppm * 1e-6;
     e->rate_variance = sure * 1e-6 * sure * 1e-6;
-    e->rate_known = true;
+    e->rate_known = e->rate_variance < known_rate_variance;
     *left = in_force == 1;
     return true;
 }
@@ -224,7 +224,8 @@ void start_discipline() {
     discipline.estimate_tick = GetTickCount64();
     clock_estimate stored;
     bool left = false;
-    if (read_rate(&stored, &left)) {
+    bool read = read_rate(&stored, &left);
+    if (read && stored.rate_known) {
         discipline.estimate.rate = stored.rate;
         discipline.estimate.rate_variance = stored.rate_variance;
         discipline.estimate.rate_known = true;
@@ -287,6 +288,11 @@ void discipline_tick() {
     double slew = discipline.slew_left / slew_time_constant;
     if (slew > most) slew = most;
     if (slew < -most) slew = -most;
+    // Nothing to correct yet: Windows keeps its own rate.
+    if (slew == 0 && !discipline.estimate.rate_known) {
+        give_rate_back();
+        return;
+    }
     double rate = discipline.estimate.rate_known ? discipline.estimate.rate : 0;
     double factor = (1 + slew) / (1 + rate);
     uint64_t adjustment = adjustment_for(factor, now.increment);

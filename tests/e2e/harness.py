@@ -136,11 +136,17 @@ def scratch_dir(name, programs=("Pendulark.exe",)):
     return path
 
 
-def start(directory, program_file, *args, env=None, hosts=None):
-    """hosts: a file that the program's process alone sees as /etc/hosts."""
+def start(directory, program_file, *args, env=None, hosts=None, trace=None):
+    """hosts: a file that the program's process alone sees as /etc/hosts;
+    trace: a file that takes what Wine says on stderr (WINEDEBUG in env)."""
     full_env = dict(os.environ, **(env or {}))
-    return subprocess.Popen([*own_hosts(hosts), WINE_RUN, os.path.join(directory, program_file), *args],
-                            cwd=directory, env=full_env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    stderr = open(trace, "w") if trace else subprocess.DEVNULL
+    try:
+        return subprocess.Popen([*own_hosts(hosts), WINE_RUN, os.path.join(directory, program_file), *args],
+                                cwd=directory, env=full_env, stdout=subprocess.DEVNULL, stderr=stderr)
+    finally:
+        if trace:
+            stderr.close()
 
 
 def own_hosts(hosts):

@@ -168,6 +168,9 @@ TEST(RateFile, DamagedOrOutOfRangeLinesAreDropped) {
     EXPECT_NEAR(back.rate, e.rate, 1e-10);
     EXPECT_NEAR(sqrt(back.rate_variance), 0.5e-6, 1e-10);
     EXPECT_TRUE(left);
+    EXPECT_TRUE(back.rate_known);
+    ASSERT_TRUE(parse_rate_line("rate 0.0000 ppm sure 500.0000 ppm left 0", &back, &left));
+    EXPECT_FALSE(back.rate_known) << "an estimate not yet made is no correction";
     for (const char* bad : {"", "rate", "rate 12 ppm sure 1 ppm", "rate 501 ppm sure 1 ppm left 0",
                             "rate nan ppm sure 1 ppm left 0", "rate 1 ppm sure 0 ppm left 0",
                             "rate 1 ppm sure -1 ppm left 0", "rate 1 ppm sure 1 ppm left 2", "rate inf ppm sure 1 ppm left 0",

@@ -36,7 +36,7 @@ TEST_F(RealFiles, SaveWritesTheWholeRecordAndLoadsItBack) {
     text_copy(settings.manual_address_a, sizeof settings.manual_address_a, "127.0.0.9");
     save_settings();
     std::string bytes = read("dSync.dat");
-    ASSERT_EQ(bytes.size(), 508u);
+    ASSERT_EQ(bytes.size(), settings_file_size);
     EXPECT_EQ(bytes.substr(0, 8), "SYNC1" PROGRAM_RELEASE_DIGITS);
     EXPECT_EQ(read("dSync.new"), "<missing>");
 

@@ -82,7 +82,7 @@ TEST_F(RealMainWindow, InitialisesChecksAndSavesOnEsc) {
 
     command(IDCANCEL);
     ASSERT_TRUE(pump_until([&] { return quit; }));
-    EXPECT_EQ(read("dSync.dat").size(), 508u);
+    EXPECT_EQ(read("dSync.dat").size(), settings_file_size);
 }
 
 TEST_F(RealMainWindow, AbortPutsTheButtonsBackAndEndsTheWorker) {
