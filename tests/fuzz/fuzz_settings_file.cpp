@@ -1,4 +1,6 @@
-// Any "dSync.dat" loads into settings that later code can trust, and saves back whole.
+// Any "dSync.dat" loads into settings that later code can trust, and saves back
+// whole; the same bytes as "dRate.txt" give an estimate within bounds or none.
+#include <math.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -10,6 +12,7 @@
 #include "base/program.h"
 #include "store/directories.h"
 #include "store/settings_store.h"
+#include "sync/clock_discipline.h"
 #include "tests/sim/os_test.h"
 
 
@@ -30,12 +33,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         check(settings.*r.field >= r.low && settings.*r.field <= r.high, "a ranged setting");
     check(terminated(settings.manual_address_a, sizeof settings.manual_address_a), "manual address A");
     check(terminated(settings.manual_address_b, sizeof settings.manual_address_b), "manual address B");
+    check(more_settings.slew_small_corrections <= 1, "slew option");
 
     save_settings();
     FILE* f = fopen((fuzz_dir() + "dSync.dat").c_str(), "rb");
     char buffer[600];
     size_t saved = fread(buffer, 1, sizeof buffer, f);
     fclose(f);
-    check(saved == 508 && memcmp(buffer, "SYNC1" PROGRAM_RELEASE_DIGITS, 8) == 0, "saved file");
+    check(saved == settings_file_size && memcmp(buffer, "SYNC1" PROGRAM_RELEASE_DIGITS, 8) == 0, "saved file");
+
+    put_program_file(rate_file_name, data, size);
+    start_discipline();
+    const clock_estimate& e = discipline.estimate;
+    check(!e.rate_known || (fabs(e.rate) <= most_rate_ppm * 1e-6 && e.rate_variance > 0), "rate estimate");
     return 0;
 }
