@@ -33,7 +33,10 @@ cycle_answer answer_of(const given& g) {
 
 enum : uint32_t { check = 0, correct = 1, unattended = 2, average = 4, ended = 8, minutes_only = 16, slewing = 32 };
 
-cycle_context context_of(uint32_t flags, double shift) {
+// The verdict on these answers in a cycle of the flags' kind.
+const cycle_verdict& verdict_of(const std::vector<given>& givens, uint32_t flags, double shift) {
+    std::vector<cycle_answer> answers;
+    for (const given& g : givens) answers.push_back(answer_of(g));
     cycle_context context;
     context.correct = flags & correct;
     context.unattended = flags & unattended;
@@ -42,7 +45,9 @@ cycle_context context_of(uint32_t flags, double shift) {
     context.minutes_seconds_only = flags & minutes_only;
     context.may_slew = flags & slewing;
     context.shift = shift;
-    return context;
+    static cycle_verdict v;
+    decide_cycle(answers.data(), (int)answers.size(), context, v);
+    return v;
 }
 
 TEST(CycleVerdict, WhatTheAnswersGathered) {
@@ -101,11 +106,7 @@ TEST(CycleVerdict, WhatTheAnswersGathered) {
          ""},
     };
     for (auto& row : cases) {
-        std::vector<cycle_answer> answers;
-        for (const given& g : row.answers) answers.push_back(answer_of(g));
-        cycle_context context = context_of(row.context, row.shift);
-        static cycle_verdict v;
-        decide_cycle(answers.data(), (int)answers.size(), context, v);
+        const cycle_verdict& v = verdict_of(row.answers, row.context, row.shift);
         std::string what = std::to_string(&row - cases);
         EXPECT_EQ(v.action, row.action) << what;
         EXPECT_EQ(v.members, row.members) << what;
@@ -138,11 +139,7 @@ TEST(CycleVerdict, SmallPreciseCorrectionsSlew) {
         {correct | unattended | average | ended | slewing, 0, {{0.1, "a", "127.0.0.1"}, {0.12, "b", "127.0.0.2"}}, true},
     };
     for (auto& row : cases) {
-        std::vector<cycle_answer> answers;
-        for (const given& g : row.answers) answers.push_back(answer_of(g));
-        cycle_context context = context_of(row.context, row.shift);
-        static cycle_verdict v;
-        decide_cycle(answers.data(), (int)answers.size(), context, v);
+        const cycle_verdict& v = verdict_of(row.answers, row.context, row.shift);
         EXPECT_EQ(v.action, verdict_take) << &row - cases;
         EXPECT_EQ(v.slew, row.slew) << &row - cases;
     }
