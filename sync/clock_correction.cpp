@@ -118,7 +118,11 @@ double correct_clock(const attempt_result& answer, int apply) {
     char old_time[server_name_size] = "";
     GetTimeFormatA(0, 0, nullptr, nullptr, old_time, sizeof old_time);
     DWORD refusal = ERROR_SUCCESS;
-    double moved = apply == apply_slew ? slew_clock() : 0;
+    double moved = 0;
+    if (apply == apply_slew && !slew_clock(&moved)) {
+        refusal = GetLastError();
+        sync_failed = 1;
+    }
     if (apply == apply_step) {
         uint64_t before = clock_now();
         if (step_clock(target_time, &refusal)) moved = (double)(int64_t)(target_time - before) / filetime_per_second;

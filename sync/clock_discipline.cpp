@@ -260,12 +260,12 @@ void discipline_stepped(double step) {
     discipline.slew_left = 0;
 }
 
-double slew_clock() {
+bool slew_clock(double* amount) {
     bring_to_now();
     discipline.slew_left = -discipline.estimate.phase;
-    double amount = discipline.slew_left;
+    *amount = discipline.slew_left;
     discipline_tick();
-    return amount;
+    return discipline.keeper == keeper_pendulark || discipline.slew_left == 0;
 }
 
 void discipline_lost_phase() {

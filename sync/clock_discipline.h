@@ -53,8 +53,9 @@ bool may_slew();
 void discipline_answer(double offset, double error);
 // The clock was stepped forward by step seconds: what was left to slew is gone.
 void discipline_stepped(double step);
-// Takes the estimated offset out by a slew; returns the seconds it moves the clock.
-double slew_clock();
+// Takes the estimated offset out by a slew, moving the clock by *amount
+// seconds; false when Windows refused the rate.
+bool slew_clock(double* amount);
 // How long a slew of amount seconds takes at the most rate.
 inline double slew_duration(double amount) { return (amount < 0 ? -amount : amount) / (most_slew_ppm * 1e-6); }
 // For the display tick: the rate as the estimate and any slew want it.

@@ -207,14 +207,11 @@ static void take_answer(HWND window, const cycle_verdict& verdict) {
     status_hold_ticks = hold_result;
     bool corrected = false;
     learn_from_verdict(cycle_answers, verdict);
-    if (correct_mode == 1 && verdict.slew) {
-        double moved = correct_clock(sync_answer, apply_slew);
-        corrected = true;
-        show_slew(moved);
-    } else if (correct_mode == 1) {
-        correct_clock(sync_answer, apply_step);
+    if (correct_mode == 1) {
+        double moved = correct_clock(sync_answer, verdict.slew ? apply_slew : apply_step);
         corrected = !sync_failed;
         if (sync_failed) show_status("Error setting Time Change Privileges");
+        else if (verdict.slew) show_slew(moved);
         else if (sync_answer.protocol == protocol_time || force_time_protocol) show_status("Time Corrected");
         else show_correction_amount();
         // The user's Correct steps on one server's word, and is told so.

@@ -43,6 +43,11 @@ protected:
         SetSystemTime(&t);
         discipline_stepped(step);
     }
+    double slew() {
+        double moved = 0;
+        EXPECT_TRUE(slew_clock(&moved));
+        return moved;
+    }
     // A copy that ends without its exit: its state goes, its rate stays.
     void kill_and_start() {
         discipline = clock_discipline_state{};
@@ -54,7 +59,7 @@ TEST_F(ClockDiscipline, ASlewTakesTheOffsetOutNoFasterThan500ppmAndStops) {
     for (double offset : {-0.2, 0.3}) {
         step_by(-offset);
         answer();
-        double moved = slew_clock();
+        double moved = slew();
         EXPECT_NEAR(moved, offset, 1e-6);
         double last_error = clock_error();
         uint64_t last_clock = os_test_utc();
@@ -86,7 +91,7 @@ TEST_F(ClockDiscipline, TheRateSettlesInADayAndSurvivesARestart) {
                 if (hour >= 20) worst_last_hours = std::max(worst_last_hours, fabs(clock_error()));
             });
             answer();
-            slew_clock();
+            slew();
         }
         EXPECT_NEAR(discipline.estimate.rate * 1e6, 40, 0.5) << precise;
         EXPECT_NEAR(rate_in_force_ppm(), -40, 0.5);
@@ -113,7 +118,7 @@ TEST_F(ClockDiscipline, AnotherProgramsRateIsLeftAlone) {
         if (ours_first) {
             step_by(-0.1);
             answer();
-            slew_clock();
+            slew();
             ASSERT_FALSE(os_test_adjustment_disabled());
         }
         os_test_set_adjustment(1.0002, false);
@@ -133,7 +138,7 @@ TEST_F(ClockDiscipline, ExitAndTheStartAfterAKillGiveTheRateBack) {
     for (bool killed : {false, true}) {
         step_by(-0.1);
         answer();
-        slew_clock();
+        slew();
         run_for(1);
         ASSERT_FALSE(os_test_adjustment_disabled());
         EXPECT_NE(read("dRate.txt").find("left 1"), std::string::npos);
@@ -144,10 +149,19 @@ TEST_F(ClockDiscipline, ExitAndTheStartAfterAKillGiveTheRateBack) {
     }
 }
 
+TEST_F(ClockDiscipline, ARefusedRateIsAFailedSlew) {
+    step_by(-0.1);
+    answer();
+    os_test_allow_set_time(false);
+    double moved = 0;
+    EXPECT_FALSE(slew_clock(&moved));
+    EXPECT_TRUE(os_test_adjustment_disabled());
+}
+
 TEST_F(ClockDiscipline, TheOptionOffStepsAndGivesTheRateBack) {
     step_by(-0.1);
     answer();
-    slew_clock();
+    slew();
     run_for(1);
     ASSERT_FALSE(os_test_adjustment_disabled());
     more_settings.slew_small_corrections = 0;
