@@ -189,9 +189,9 @@ static void bring_to_now() {
     // What the slew took out: the rate beyond the corrected one.
     double slewed = ((1 + discipline.estimate.rate) * factor - 1) * dt;
     if (!discipline.estimate.rate_known) slewed = (factor - 1) * dt;
-    double before = discipline.slew_left;
+    // Windows' units round the rate asked for: what they gave too much or too
+    // little stays to be taken out, so that the rate in force averages right.
     discipline.slew_left -= slewed;
-    if (before * discipline.slew_left <= 0) discipline.slew_left = 0;
 }
 
 
@@ -289,7 +289,7 @@ void discipline_tick() {
     if (slew > most) slew = most;
     if (slew < -most) slew = -most;
     // Nothing to correct yet: Windows keeps its own rate.
-    if (slew == 0 && !discipline.estimate.rate_known) {
+    if (fabs(discipline.slew_left) < 1e-7 && !discipline.estimate.rate_known) {
         give_rate_back();
         return;
     }
@@ -303,9 +303,12 @@ void discipline_tick() {
     set_keeper_file(true);
 }
 
+// The correction of the rate the estimate asks for, in ppm.
+static double correction_ppm(const clock_estimate& e) { return (1 / (1 + e.rate) - 1) * 1e6; }
+
 double rate_in_force_ppm() {
     if (discipline.keeper != keeper_pendulark || !discipline.estimate.rate_known) return 0;
-    return (1 / (1 + discipline.estimate.rate) - 1) * 1e6;
+    return correction_ppm(discipline.estimate);
 }
 
 void describe_discipline(char (&out)[discipline_text_size]) {
@@ -317,7 +320,7 @@ void describe_discipline(char (&out)[discipline_text_size]) {
     } else if (!e.rate_known) {
         snprintf(out, sizeof out, "not corrected yet");
     } else {
-        snprintf(out, sizeof out, "corrected by %+.3f ppm (this clock %s %.3f s a day)", rate_in_force_ppm(),
+        snprintf(out, sizeof out, "corrected by %+.3f ppm (this clock %s %.3f s a day)", correction_ppm(e),
                  e.rate > 0 ? "gains" : "loses", fabs(e.rate) * 86400);
     }
     if (discipline.keeper == keeper_pendulark && fabs(discipline.slew_left) >= 0.0005) {

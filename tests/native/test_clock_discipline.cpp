@@ -66,13 +66,13 @@ TEST_F(ClockDiscipline, ASlewTakesTheOffsetOutNoFasterThan500ppmAndStops) {
         run_for(slew_duration(offset) + 60, [&] {
             double error = clock_error();
             // Per half second of true time: at most 500 ppm faster or slower, never backwards.
-            EXPECT_LE(fabs(error - last_error), 500e-6 * 0.5 + 1e-7);
+            EXPECT_LE(fabs(error - last_error), (500e-6 + 1e-6) * 0.5);
             EXPECT_GT(os_test_utc(), last_clock);
             last_error = error;
             last_clock = os_test_utc();
         });
         EXPECT_NEAR(clock_error(), 0, 0.0005) << offset;
-        EXPECT_NEAR(os_test_adjustment_factor(), 1, 1e-9) << "the slew ended";
+        EXPECT_NEAR(os_test_adjustment_factor(), 1, 1e-6) << "the slew ended";
     }
 }
 
