@@ -27,6 +27,8 @@ target_link_libraries(core PUBLIC ws2_32 advapi32 shell32 user32 gdi32 comctl32 
 
 add_executable(Pendulark WIN32
     shell/startup.cpp
+    shell/service_main.cpp
+    shell/service_control.cpp
     shell/main_window_proc.cpp
     resources/pendulark.rc)
 target_link_libraries(Pendulark PRIVATE core)

@@ -7,6 +7,7 @@
 #include "dialogs/settings_dialog.h"
 #include "dialogs/time_zone_window.h"
 #include "server/sntp_reply.h"
+#include "server/time_server.h"
 #include "shell/about_window.h"
 #include "shell/main_window.h"
 #include "shell/message_dialog.h"
@@ -62,6 +63,8 @@ void reset_program_state() {
     tooltip_window = nullptr;
     taskbar_created_message = 0;
     program_ending = 0;
+    beside_service = 0;
+    time_server_elsewhere = 0;
     about_open = 0;
     in_tray = 0;
     reset_message_parameters();
