@@ -1,11 +1,14 @@
 """Pendulark as a Windows service: the real "/service install" registers and
 starts it, it asks the loopback server at its start and records the answer in
 the machine's folder; the window started beside it says that the service keeps
-the time, and its Correct has the service ask and record; "/service remove"
-leaves no service behind. Prints how long the service took from the install to
+the time, and its Correct has the service ask and record; with no window open
+it takes new settings that turn its time server on, and serves TCP 37 and UDP
+123; "/service remove" leaves no service behind. Prints how long the service took from the install to
 its first answer and from the window's Correct to the service's answer."""
 import os
 import shutil
+import socket
+import struct
 import subprocess
 import time
 import unittest
@@ -21,6 +24,28 @@ CORRECTS = 3
 
 def machine_dir():
     return os.path.join(harness.wine_prefix(), "drive_c", "ProgramData", "Brenlo", "Pendulark")
+
+
+def sntp_answers():
+    """Whether UDP 123 on loopback answers a client's request as a server."""
+    with socket.socket(socket.AF_INET, socket.SOCK_DGRAM) as s:
+        s.settimeout(2)
+        try:
+            s.sendto(bytes([0x23]) + bytes(47), ("127.0.0.1", 123))
+            reply = s.recv(64)
+        except OSError:
+            return False
+    return len(reply) == 48 and reply[0] & 7 == 4
+
+
+def turn_time_server_on(directory):
+    """As Options saves beside the service: the file replaced whole."""
+    path = os.path.join(directory, "dSync.dat")
+    data = bytearray(harness.saved_settings(directory))
+    struct.pack_into("<I", data, len(harness.SETTINGS_HEADER) + harness.RECORD["time_server_enabled"][0], 1)
+    with open(path + ".new", "wb") as f:
+        f.write(data)
+    os.replace(path + ".new", path)
 
 
 def history_rows(directory):
@@ -76,6 +101,12 @@ class PendularkService(unittest.TestCase):
 
         harness.winctl("key", WINDOW, hex(harness.VK_ESCAPE))
         self.assertEqual(harness.winctl("gone", WINDOW, 20000).returncode, 0)
+
+        # Its own server takes the ports once the reference server has let them go.
+        self.server.close()
+        turn_time_server_on(machine_dir())
+        harness.wait_until(harness.time_server_answers, 30, "the service serves no Time Protocol")
+        harness.wait_until(sntp_answers, 30, "the service serves no SNTP")
         self.assertEqual(self.service("remove"), 0)
         self.assertFalse(self.installed())
         print(f"\n    service: install to first answer {to_first_answer:.2f} s; window's Correct to the "
