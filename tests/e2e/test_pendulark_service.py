@@ -1,7 +1,8 @@
 """Pendulark as a Windows service: the real "/service install" registers and
 starts it, it asks the loopback server at its start and records the answer in
 the machine's folder; the window started beside it says that the service keeps
-the time, and its Correct has the service ask and record; with no window open
+the time, and its Correct has the service ask and record; the run at logon
+leaves the clock to it; with no window open
 it takes new settings that turn its time server on, and serves TCP 37 and UDP
 123; "/service remove" leaves no service behind. Prints how long the service took from the install to
 its first answer and from the window's Correct to the service's answer."""
@@ -101,6 +102,10 @@ class PendularkService(unittest.TestCase):
 
         harness.winctl("key", WINDOW, hex(harness.VK_ESCAPE))
         self.assertEqual(harness.winctl("gone", WINDOW, 20000).returncode, 0)
+        # The run at logon leaves the clock to the service.
+        asked = len(self.server.requests)
+        self.assertEqual(harness.finish(harness.start(self.directory, "Pendulark.exe", "/q"), 30), 0)
+        self.assertEqual(len(self.server.requests), asked, "the run at logon asked a server itself")
 
         # Its own server takes the ports once the reference server has let them go.
         self.server.close()
