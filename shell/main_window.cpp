@@ -170,6 +170,28 @@ void autosync_tick(HWND window) {
     start_due_autosync(window);
 }
 
+bool take_engine_message(HWND window, UINT message, WPARAM wparam, LRESULT* result) {
+    *result = 0;
+    switch (message) {
+        case WM_TIMER:
+            if (wparam == TIMER_SYNC) sync_tick(window);
+            else if (wparam == TIMER_AUTOSYNC) autosync_tick(window);
+            else return false;
+            return true;
+        case WM_POWERBROADCAST:
+            on_power_broadcast(window, wparam);
+            *result = TRUE;
+            return true;
+        case WM_TIMECHANGE:
+            on_time_change(window);
+            return true;
+        case WM_STATUS_POSTED:
+            show_posted_status();
+            return true;
+    }
+    return false;
+}
+
 void on_power_broadcast(HWND window, WPARAM event) {
     if (event != PBT_APMRESUMEAUTOMATIC && event != PBT_APMRESUMESUSPEND) return;
     autosync_after_resume();

@@ -24,6 +24,10 @@ int confirm_settings_reset_here(HWND owner);
 void begin_sync_cycle(HWND window, uint32_t correct, uint32_t unattended = 0);
 // Where the engine ends, for the window's exit and the service's stop alike.
 void end_engine();
+// The messages that drive the engine, the same in the window and in the
+// service's: timer 1, timer 10, a resume, a clock changed, a time server's
+// report. True with the procedure's result when it was one of them.
+bool take_engine_message(HWND window, UINT message, WPARAM wparam, LRESULT* result);
 // Timer 5, once: tooltips, computer name, the display tick, the start action,
 // AutoSync, the time server and the time-zone guard.
 void init_main_dialog(HWND window);

@@ -41,6 +41,8 @@ void report_service_state(DWORD state, DWORD exit_code) {
     SetServiceStatus(service_status_handle, &status);
 }
 
+// main_window is set before the service says it runs, and the manager sends
+// no control before that.
 DWORD WINAPI service_control(DWORD control, DWORD event, LPVOID, LPVOID) {
     switch (control) {
         case SERVICE_CONTROL_STOP:
@@ -125,6 +127,8 @@ void service_tick(HWND window) {
     take_changed_settings();
 }
 
+// The service never writes dSync.dat: the file is the administrator's, saved
+// by Options, and no save of the service's could undo theirs.
 void stop_service_engine() {
     if (log_errors()) write_log("Service stopped");
     end_engine();

@@ -39,9 +39,10 @@ static bool wait_for_state(SC_HANDLE service, DWORD wanted) {
 
 static void configure(SC_HANDLE service, DWORD level, void* info, const char* what) {
     if (ChangeServiceConfig2A(service, level, info)) return;
+    DWORD error = GetLastError();
     char line[120];
     snprintf(line, sizeof line, "Service installed without its %s: Windows refused it", what);
-    failed(line, GetLastError());
+    failed(line, error);
 }
 
 // The optional settings: a refusal is logged and the install goes on.

@@ -3,6 +3,7 @@
 #include "shell/service_main.h"
 
 #include <sddl.h>
+#include <stdio.h>
 
 #include "base/program.h"
 #include "dialogs/time_zone_window.h"
@@ -12,7 +13,6 @@
 #include "store/directories.h"
 #include "store/settings_store.h"
 #include "store/sync_log.h"
-#include "sync/autosync.h"
 #include "sync/clock_correction.h"
 #include "sync/sync_controller.h"
 #include "window/status_line.h"
@@ -26,22 +26,11 @@ static const DWORD read_wait_ms = 2000;
 static const char pipe_security[] = "D:P(D;;GA;;;NU)(A;;GA;;;SY)(A;;GA;;;BA)(A;;GA;;;LS)(A;;GRGW;;;AU)";
 
 static LRESULT CALLBACK service_window_proc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
+    LRESULT result;
+    if (take_engine_message(window, message, wparam, &result)) return result;
     switch (message) {
         case WM_TIMER:
-            switch (wparam) {
-                case TIMER_SYNC: sync_tick(window); break;
-                case TIMER_DISPLAY: service_tick(window); break;
-                case TIMER_AUTOSYNC: autosync_tick(window); break;
-            }
-            return 0;
-        case WM_POWERBROADCAST:
-            on_power_broadcast(window, wparam);
-            return TRUE;
-        case WM_TIMECHANGE:
-            on_time_change(window);
-            return 0;
-        case WM_STATUS_POSTED:
-            show_posted_status();
+            if (wparam == TIMER_DISPLAY) service_tick(window);
             return 0;
         case WM_SERVICE_STOP:
             stop_service_engine();
@@ -122,7 +111,7 @@ static DWORD WINAPI pipe_server(LPVOID) {
     HANDLE pipe = create_pipe(&security);
     if (pipe == INVALID_HANDLE_VALUE) {
         char why[32];
-        wsprintfA(why, "error %lu", GetLastError());
+        snprintf(why, sizeof why, "error %lu", (unsigned long)GetLastError());
         write_log("Service: no pipe for the windows", why);
         return 0;
     }

@@ -3,6 +3,7 @@
 // machine's folder that an install fills.
 #include <string.h>
 
+#include "cycle_ticks.h"
 #include "loopback_server.h"
 #include "machine.h"
 #include "replies.h"
@@ -68,13 +69,7 @@ protected:
         uint32_t then = filetime_to_protocol_seconds(os_test_utc()) + ahead_s;
         return std::make_unique<LoopbackServer>(true, server, time_answer(then));
     }
-    void finish_cycle() {
-        for (int i = 0; i < 100 && sync_running; i++) {
-            ASSERT_TRUE(wait_until([] { return sync_step >= step_valid || sync_failed; }));
-            sync_tick(window);
-        }
-        ASSERT_EQ(sync_running, 0u) << "the cycle did not end";
-    }
+    void finish_cycle() { tick_until_the_cycle_ends(window); }
     uint32_t next_wait() { return os_test_timer(window, TIMER_AUTOSYNC); }
 };
 
@@ -113,6 +108,28 @@ TEST_F(Service, ControlsBecomeMessagesToItsWindow) {
                                                                          SERVICE_ACCEPT_TIMECHANGE));
     report_service_state(SERVICE_START_PENDING);
     EXPECT_GT(os_test_last_service_status().dwCheckPoint, pending.dwCheckPoint);
+}
+
+// The window and the service's window share what drives the engine; the rest
+// is each one's own.
+TEST_F(Service, BothWindowsTakeTheEnginesMessagesAlike) {
+    struct {
+        UINT message;
+        WPARAM wparam;
+        bool taken;
+        LRESULT result;
+    } cases[] = {
+        {WM_TIMER, TIMER_AUTOSYNC, true, 0},      {WM_TIMER, TIMER_DISPLAY, false, 0},
+        {WM_TIMER, TIMER_INIT, false, 0},         {WM_POWERBROADCAST, PBT_APMSUSPEND, true, TRUE},
+        {WM_TIMECHANGE, 0, true, 0},              {WM_STATUS_POSTED, 0, true, 0},
+        {WM_COMMAND, IDB_MAIN_CORRECT, false, 0}, {WM_SERVICE_STOP, 0, false, 0},
+    };
+    for (auto& c : cases) {
+        LRESULT result = -1;
+        EXPECT_EQ(take_engine_message(window, c.message, c.wparam, &result), c.taken) << c.message;
+        if (c.taken) EXPECT_EQ(result, c.result) << c.message;
+    }
+    EXPECT_EQ(sync_running, 0u);
 }
 
 using ThreadedService = Service;
