@@ -3,6 +3,7 @@
 #include <string.h>
 
 #include "base/controls.h"
+#include "base/text.h"
 #include "resources/pendulark_ids.h"
 #include "server/time_server.h"
 #include "shell/main_window.h"
@@ -10,6 +11,7 @@
 #include "store/settings_store.h"
 #include "store/sync_log.h"
 #include "sync/autosync.h"
+#include "sync/sync_controller.h"
 #include "window/status_line.h"
 
 SERVICE_STATUS_HANDLE service_status_handle;
@@ -147,4 +149,8 @@ void answer_pipe_request(HWND window, const pipe_request& request, pipe_reply& r
         begin_sync_cycle(window, 1, 1);
     }
     read_control_text(window, IDT_MAIN_STATUS, reply.status);
+    describe_listening(reply.listening);
+    char answer[last_answer_text_size];
+    describe_last_answer(answer);
+    text_copy(reply.last_answer, sizeof reply.last_answer, answer);
 }

@@ -15,7 +15,8 @@ bool parse_pipe_reply(const void* bytes, size_t size, uint32_t kind, pipe_reply&
     if (size != sizeof out) return false;
     memcpy(&out, bytes, sizeof out);
     return out.magic == pipe_magic && out.kind == kind && out.accepted <= 1 &&
-           memchr(out.status, 0, sizeof out.status) != nullptr;
+           memchr(out.status, 0, sizeof out.status) && memchr(out.listening, 0, sizeof out.listening) &&
+           memchr(out.last_answer, 0, sizeof out.last_answer);
 }
 
 bool ask_service(uint32_t kind, pipe_reply& reply) {

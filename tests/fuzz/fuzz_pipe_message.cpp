@@ -1,5 +1,5 @@
 // Any bytes a pipe client or a stray server sends are read without a crash or
-// an overrun; what is taken is a known kind, and a reply's text ends inside it.
+// an overrun; what is taken is a known kind, and a reply's texts end inside them.
 #include <stdlib.h>
 #include <string.h>
 
@@ -16,7 +16,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         abort();
     for (uint32_t kind : {request_status, request_correct}) {
         pipe_reply reply;
-        if (parse_pipe_reply(bytes, size, kind, reply) && strnlen(reply.status, sizeof reply.status) == sizeof reply.status)
+        if (!parse_pipe_reply(bytes, size, kind, reply)) continue;
+        if (strnlen(reply.status, sizeof reply.status) == sizeof reply.status ||
+            strnlen(reply.listening, sizeof reply.listening) == sizeof reply.listening ||
+            strnlen(reply.last_answer, sizeof reply.last_answer) == sizeof reply.last_answer)
             abort();
     }
     free(bytes);

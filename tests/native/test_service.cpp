@@ -10,6 +10,7 @@
 #include "base/text.h"
 #include "resources/pendulark_ids.h"
 #include "server/time_server.h"
+#include "shell/about_window.h"
 #include "shell/main_window.h"
 #include "shell/service.h"
 #include "shell/service_pipe.h"
@@ -33,7 +34,7 @@ std::string bytes_of(const T& value) {
 }
 
 pipe_reply reply_saying(uint32_t kind, const char* status, uint32_t accepted = 1) {
-    pipe_reply reply{pipe_magic, kind, accepted, ""};
+    pipe_reply reply{pipe_magic, kind, accepted, "", "TCP 0.0.0.0:37", "time.example.org, stratum 2"};
     text_copy(reply.status, sizeof reply.status, status);
     return reply;
 }
@@ -200,7 +201,11 @@ TEST_F(ThreadedService, PipeRequestsAreAnsweredByItsWindow) {
     SetDlgItemTextA(window, IDT_MAIN_STATUS, "59 Mns until AutoSync");
     pipe_reply reply;
     answer_pipe_request(window, {pipe_magic, request_status}, reply);
-    EXPECT_EQ(bytes_of(reply), bytes_of(reply_saying(request_status, "59 Mns until AutoSync")));
+    pipe_reply expected{pipe_magic, request_status, 1, "59 Mns until AutoSync", "off", ""};
+    char answer[last_answer_text_size];
+    describe_last_answer(answer);
+    text_copy(expected.last_answer, sizeof expected.last_answer, answer);
+    EXPECT_EQ(bytes_of(reply), bytes_of(expected));
     answer_pipe_request(window, {pipe_magic, request_correct}, reply);
     EXPECT_EQ(reply.accepted, 1u);
     EXPECT_EQ(sync_running, 1u);
@@ -234,6 +239,13 @@ TEST_F(ThreadedService, BesideItTheWindowIsItsFace) {
     EXPECT_EQ(time_server_running, 0u);
     display_tick(window);
     EXPECT_EQ(os_test_control_text(window, IDT_MAIN_STATUS), "The service keeps the time: 2 Hrs until AutoSync");
+
+    HWND const about = (HWND)0xAB;
+    init_about_window(about);
+    std::string diagnostics = os_test_control_text(about, IDE_ABOUT_DIAGNOSTICS);
+    EXPECT_NE(diagnostics.find("Time server: TCP 0.0.0.0:37\r\nLast answer: time.example.org, stratum 2\r\n"),
+              std::string::npos)
+        << diagnostics;
 
     on_main_command(window, IDB_MAIN_CORRECT);
     EXPECT_EQ(asked.back(), (uint32_t)request_correct);
@@ -277,6 +289,10 @@ TEST(PipeMessages, OnlyWholeMessagesOfKnownKindsAreTaken) {
     }
     pipe_reply unended = reply_saying(request_status, "");
     memset(unended.status, 'x', sizeof unended.status);
+    pipe_reply unended_listening = reply_saying(request_status, "Ready");
+    memset(unended_listening.listening, 'x', sizeof unended_listening.listening);
+    pipe_reply unended_answer = reply_saying(request_status, "Ready");
+    memset(unended_answer.last_answer, 'x', sizeof unended_answer.last_answer);
     pipe_reply bad_magic = reply_saying(request_status, "Ready");
     bad_magic.magic = 0;
     std::string ready = bytes_of(reply_saying(request_status, "Ready"));
@@ -291,6 +307,8 @@ TEST(PipeMessages, OnlyWholeMessagesOfKnownKindsAreTaken) {
         {bytes_of(reply_saying(request_correct, "Ready")), false},
         {bytes_of(reply_saying(request_status, "Ready", 2)), false},
         {bytes_of(unended), false},
+        {bytes_of(unended_listening), false},
+        {bytes_of(unended_answer), false},
     };
     for (auto& c : replies) {
         pipe_reply out;
