@@ -264,6 +264,12 @@ TEST_F(ThreadedService, BesideItTheWindowIsItsFace) {
         EXPECT_EQ(os_test_control_text(window, IDT_MAIN_STATUS), "The Pendulark service does not answer")
             << garbage.size();
     }
+
+    // Its settings are the administrator's: a save that fails says who may.
+    std::filesystem::create_directory(machine + "dSync.new");
+    save_settings();
+    on_main_command(window, IDB_MAIN_OPTIONS);
+    EXPECT_EQ(os_test_control_text(window, IDT_MAIN_STATUS), "Only an administrator can change the service's settings");
 }
 
 TEST(PipeMessages, OnlyWholeMessagesOfKnownKindsAreTaken) {
