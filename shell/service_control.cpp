@@ -1,5 +1,7 @@
 #include "shell/service_control.h"
 
+#include <aclapi.h>
+#include <sddl.h>
 #include <stdio.h>
 
 #include "base/text.h"
@@ -17,6 +19,12 @@ static const DWORD failure_reset_s = 86400;
 static const char service_account[] = "NT AUTHORITY\\LocalService";
 // The time-zone guard restores a locked zone from the service too.
 static const char required_privileges[] = "SeSystemtimePrivilege\0SeTimeZonePrivilege\0";
+
+// The machine's folder: the service (LocalService) writes its log, history and
+// list there, administrators change its settings, every other account reads.
+// Protected, so that ProgramData's leave for users to add files does not reach in.
+static const char machine_folder_security[] =
+    "D:PAI(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1301bf;;;LS)(A;OICI;GRGX;;;BU)";
 
 // The install's and removal's lines are written at every log level: they are
 // an administrator's rare acts, and a failure's reason has nowhere else to go.
@@ -92,12 +100,30 @@ static int install_with(SC_HANDLE manager) {
     return code;
 }
 
+// Given to the folder and what it holds; a refusal is logged and the install goes on.
+static void secure_machine_folder() {
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    PACL dacl = nullptr;
+    BOOL present = FALSE, defaulted = FALSE;
+    DWORD error = ERROR_INVALID_PARAMETER;
+    if (ConvertStringSecurityDescriptorToSecurityDescriptorA(machine_folder_security, SDDL_REVISION_1, &descriptor,
+                                                             nullptr) &&
+        GetSecurityDescriptorDacl(descriptor, &present, &dacl, &defaulted))
+        error = SetNamedSecurityInfoA(data_dir, SE_FILE_OBJECT,
+                                      DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION, nullptr,
+                                      nullptr, dacl, nullptr);
+    LocalFree(descriptor);
+    if (error != ERROR_SUCCESS)
+        failed("Service installed without its folder's own security: Windows refused it", error);
+}
+
 int install_service() {
     set_up_directories(1);
     char user_dir[dir_text_size];
     text_copy(user_dir, sizeof user_dir, data_dir);
     machine_dir(data_dir);
     if (!program_path[0]) return failed("Service not installed: the program's own path is unknown", 0);
+    secure_machine_folder();
     if (!seed_machine_dir(user_dir, data_dir))
         failed("Service installed without this user's settings: they could not be copied", GetLastError());
     SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CREATE_SERVICE | SC_MANAGER_CONNECT);
