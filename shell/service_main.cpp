@@ -17,8 +17,8 @@
 #include "sync/sync_controller.h"
 #include "window/status_line.h"
 
-// A window's request is answered within this, or not at all.
-static const DWORD answer_wait_ms = 5000;
+// The window waits for the answer on its GUI thread: it comes within this, or not at all.
+static const DWORD answer_wait_ms = 2000;
 // A client that connects and says nothing is let go after this.
 static const DWORD read_wait_ms = 2000;
 // Nobody from the network; every account logged on here may ask; the service

@@ -2,8 +2,9 @@
 
 #include <string.h>
 
-// A service that is busy with another window's request is waited for this long.
-static const DWORD instance_wait_ms = 2000;
+// The window asks on its GUI thread: a service busy with another window's
+// request is waited for briefly.
+static const DWORD instance_wait_ms = 500;
 
 bool parse_pipe_request(const void* bytes, size_t size, pipe_request& out) {
     if (size != sizeof out) return false;
