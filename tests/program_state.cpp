@@ -12,6 +12,7 @@
 #include "shell/main_window.h"
 #include "shell/message_dialog.h"
 #include "shell/quiet_sync.h"
+#include "shell/service.h"
 #include "shell/tray.h"
 #include "store/directories.h"
 #include "store/server_list.h"
@@ -64,6 +65,7 @@ void reset_program_state() {
     taskbar_created_message = 0;
     program_ending = 0;
     beside_service = 0;
+    service_status_handle = nullptr;
     time_server_elsewhere = 0;
     about_open = 0;
     in_tray = 0;
