@@ -21,6 +21,7 @@
 static const DWORD answer_wait_ms = 2000;
 // A client that connects and says nothing is let go after this.
 static const DWORD read_wait_ms = 2000;
+static const DWORD connect_retry_ms = 100;
 // Nobody from the network; every account logged on here may ask; the service
 // itself (LocalService), SYSTEM and the administrators own it.
 static const char pipe_security[] = "D:P(D;;GA;;;NU)(A;;GA;;;SY)(A;;GA;;;BA)(A;;GA;;;LS)(A;;GRGW;;;AU)";
@@ -88,6 +89,15 @@ static void serve_client(HANDLE pipe, OVERLAPPED& io) {
     finish_io(pipe, io, written, read_wait_ms, &put);
 }
 
+static bool client_connected(HANDLE pipe, OVERLAPPED& io) {
+    DWORD count = 0;
+    if (ConnectNamedPipe(pipe, &io) || GetLastError() == ERROR_PIPE_CONNECTED) return true;
+    if (finish_io(pipe, io, FALSE, INFINITE, &count)) return true;
+    // A client that left at once, or a pipe gone wrong: never a loop at full speed.
+    Sleep(connect_retry_ms);
+    return false;
+}
+
 static HANDLE create_pipe(SECURITY_ATTRIBUTES* security) {
     // One instance, held for the service's life: nobody else can take the name.
     DWORD open = PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED | FILE_FLAG_FIRST_PIPE_INSTANCE;
@@ -118,12 +128,7 @@ static DWORD WINAPI pipe_server(LPVOID) {
     OVERLAPPED io{};
     io.hEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     for (;;) {
-        ResetEvent(io.hEvent);
-        DWORD count = 0;
-        BOOL connected = ConnectNamedPipe(pipe, &io);
-        if (connected || GetLastError() == ERROR_PIPE_CONNECTED ||
-            finish_io(pipe, io, FALSE, INFINITE, &count))
-            serve_client(pipe, io);
+        if (client_connected(pipe, io)) serve_client(pipe, io);
         DisconnectNamedPipe(pipe);
     }
 }
