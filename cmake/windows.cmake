@@ -22,11 +22,13 @@ set(CMAKE_RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/bin)
 
 # What draws with GDI or uses the clipboard is built for Windows alone.
 add_library(core STATIC ${CORE_SOURCES} os/task_scheduler.cpp os/logon_task.cpp os/resolver.cpp os/address_text.cpp
-    dialogs/history_window.cpp)
+    dialogs/history_window.cpp shell/service_window.cpp)
 target_link_libraries(core PUBLIC ws2_32 advapi32 shell32 user32 gdi32 comctl32 ole32 oleaut32)
 
 add_executable(Pendulark WIN32
     shell/startup.cpp
+    shell/service_main.cpp
+    shell/service_control.cpp
     shell/main_window_proc.cpp
     resources/pendulark.rc)
 target_link_libraries(Pendulark PRIVATE core)

@@ -4,6 +4,8 @@
 Unicode true
 !include LogicLib.nsh
 !include FileFunc.nsh
+; nsDialogs brings WinMessages.nsh and its WM_COMMAND.
+!include nsDialogs.nsh
 
 ; The program's names, version and maker, from where the program takes them.
 !searchparse /file "..\base\program.h" `#define PROGRAM_FILE_NAME "` PROGRAM_FILE `"`
@@ -22,6 +24,8 @@ SetCompressor /SOLID lzma
 
 !define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\Pendulark"
 !define RUN_KEY "Software\Microsoft\Windows\CurrentVersion\Run"
+; Where Windows keeps the service, with the command that runs it.
+!define SERVICE_KEY "SYSTEM\CurrentControlSet\Services\Pendulark"
 ; An upgrade goes where the last install went; /D= still decides.
 InstallDirRegKey HKLM "${UNINSTALL_KEY}" "InstallLocation"
 
@@ -34,7 +38,6 @@ VIAddVersionKey "ProductVersion" "${VERSION_DOTTED}"
 VIAddVersionKey "CompanyName" "${COMPANY}"
 VIAddVersionKey "LegalCopyright" "${COPYRIGHT}"
 
-!define WM_COMMAND 0x111
 ; The tray menu's Exit: it saves the settings and ends the program even where
 ; closing the window only hides it to the tray.
 !define EXIT_COMMAND 2
@@ -42,7 +45,12 @@ VIAddVersionKey "LegalCopyright" "${COPYRIGHT}"
 !define END_WAIT_TENTHS 100
 !define ERROR_SUCCESS_REBOOT_REQUIRED 3010
 
+; 1 when the service is to be installed; the page, or /SERVICE=1 or /SERVICE=0, decides.
+Var ServiceWanted
+Var ServiceBox
+
 Page directory
+Page custom ServicePage ServicePageLeave
 Page instfiles
 UninstPage uninstConfirm
 UninstPage instfiles
@@ -103,9 +111,55 @@ FunctionEnd
     ${EndIf}
 !macroend
 
+; A new install offers the service; an upgrade keeps what it had, so an
+; install without the service does not gain one unasked.
+Function .onInit
+    StrCpy $ServiceWanted 1
+    ReadRegStr $0 HKLM "${UNINSTALL_KEY}" "InstallLocation"
+    ReadRegStr $1 HKLM "${SERVICE_KEY}" "ImagePath"
+    ${If} $0 != ""
+    ${AndIf} $1 == ""
+        StrCpy $ServiceWanted 0
+    ${EndIf}
+    ${GetParameters} $0
+    ClearErrors
+    ${GetOptions} $0 "/SERVICE=" $1
+    ${IfNot} ${Errors}
+        StrCpy $ServiceWanted $1
+    ${EndIf}
+FunctionEnd
+
+Function ServicePage
+    nsDialogs::Create 1018
+    Pop $0
+    ${NSD_CreateLabel} 0 0 100% 60u \
+        "Pendulark can keep this computer's time as a Windows service, from the moment Windows starts and whether or not anyone is logged on; it serves the time to the network too when its settings say so. The Pendulark window then shows what the service does, and its Correct asks the service. The service takes this account's settings and server list when it has none of its own."
+    Pop $0
+    ${NSD_CreateCheckbox} 0 70u 100% 12u "&Keep the time as a service (Pendulark time keeper)"
+    Pop $ServiceBox
+    ${If} $ServiceWanted = 1
+        ${NSD_Check} $ServiceBox
+    ${EndIf}
+    nsDialogs::Show
+FunctionEnd
+
+Function ServicePageLeave
+    ${NSD_GetState} $ServiceBox $ServiceWanted
+FunctionEnd
+
+; A service holds the program while it runs: it goes first, by its own
+; command, and the new program installs it again when it is wanted.
+!macro REMOVE_SERVICE
+    ReadRegStr $0 HKLM "${SERVICE_KEY}" "ImagePath"
+    ${If} $0 != ""
+        ExecWait '$0 remove'
+    ${EndIf}
+!macroend
+
 Section "Pendulark"
     SetShellVarContext all
     Call EndRunningProgram
+    !insertmacro REMOVE_SERVICE
     SetOutPath "$INSTDIR"
     SetOverwrite try
     !insertmacro INSTALL_FILE Pendulark.exe
@@ -125,6 +179,14 @@ Section "Pendulark"
     FileWrite $0 "Pendulark keeps each user's data in the application-data folder while this file is here.$\r$\n"
     FileClose $0
     WriteUninstaller "$INSTDIR\Uninstall.exe"
+    ${If} $ServiceWanted = 1
+        ExecWait '"$INSTDIR\${PROGRAM_FILE}" /service install' $0
+        ${If} $0 <> 0
+            MessageBox MB_OK|MB_ICONEXCLAMATION \
+                "The Pendulark service could not be installed: $APPDATA\Brenlo\Pendulark\dLog.txt says why. The program is installed all the same." \
+                /SD IDOK
+        ${EndIf}
+    ${EndIf}
     CreateDirectory "$SMPROGRAMS\Pendulark"
     CreateShortcut "$SMPROGRAMS\Pendulark\Pendulark.lnk" "$INSTDIR\Pendulark.exe"
     CreateShortcut "$SMPROGRAMS\Pendulark\Sumwick.lnk" "$INSTDIR\Sumwick.exe"
@@ -146,11 +208,12 @@ Function .onInstSuccess
     Call OfferRestart
 FunctionEnd
 
-; The programs, the shortcuts and the start-with-Windows entries go; each
-; user's settings, server list and log stay.
+; The service, the programs, the shortcuts and the start-with-Windows entries
+; go; each user's settings, server list and log stay, and the machine's.
 Section "Uninstall"
     SetShellVarContext all
     Call un.EndRunningProgram
+    !insertmacro REMOVE_SERVICE
     ; After the program has ended, or its own save would write the Run value again.
     DeleteRegValue HKCU "${RUN_KEY}" "${PROGRAM_FILE}"
     ExecWait '"$INSTDIR\${PROGRAM_FILE}" /unregister'

@@ -103,6 +103,7 @@ typedef DWORD(WINAPI* LPTHREAD_START_ROUTINE)(LPVOID);
 #define ERROR_FILE_NOT_FOUND 2L
 #define ERROR_PATH_NOT_FOUND 3L
 #define ERROR_ACCESS_DENIED 5L
+#define ERROR_FILE_EXISTS 80L
 #define ERROR_LOCK_VIOLATION 33L
 #define ERROR_SHARING_VIOLATION 32L
 #define ERROR_INSUFFICIENT_BUFFER 122L
@@ -132,6 +133,7 @@ typedef DWORD(WINAPI* LPTHREAD_START_ROUTINE)(LPVOID);
 #define DRIVE_REMOVABLE 2
 #define DRIVE_FIXED 3
 #define CSIDL_APPDATA 26
+#define CSIDL_COMMON_APPDATA 35
 
 HANDLE CreateFileA(const char* name, DWORD access, DWORD share, void* security, DWORD disposition,
                    DWORD flags, HANDLE template_file);
@@ -404,5 +406,36 @@ int os_listen(SOCKET s, int backlog);
 // Unreachable while the test holds the network down.
 int os_connect(SOCKET s, const sockaddr* address, socklen_t length);
 #define connect os_connect
+
+// Services: the status reported to the service control manager is kept for
+// the tests; the control handler is called by the tests themselves.
+typedef HANDLE SERVICE_STATUS_HANDLE;
+struct SERVICE_STATUS {
+    DWORD dwServiceType, dwCurrentState, dwControlsAccepted, dwWin32ExitCode, dwServiceSpecificExitCode,
+        dwCheckPoint, dwWaitHint;
+};
+#define NO_ERROR 0L
+#define ERROR_CALL_NOT_IMPLEMENTED 120L
+#define SERVICE_WIN32_OWN_PROCESS 0x10u
+#define SERVICE_STOPPED 1u
+#define SERVICE_START_PENDING 2u
+#define SERVICE_STOP_PENDING 3u
+#define SERVICE_RUNNING 4u
+#define SERVICE_ACCEPT_STOP 0x1u
+#define SERVICE_ACCEPT_SHUTDOWN 0x4u
+#define SERVICE_ACCEPT_POWEREVENT 0x40u
+#define SERVICE_ACCEPT_TIMECHANGE 0x200u
+#define SERVICE_CONTROL_STOP 0x1u
+#define SERVICE_CONTROL_INTERROGATE 0x4u
+#define SERVICE_CONTROL_SHUTDOWN 0x5u
+#define SERVICE_CONTROL_POWEREVENT 0xDu
+#define SERVICE_CONTROL_TIMECHANGE 0x10u
+#define PBT_APMSUSPEND 0x0004u
+BOOL SetServiceStatus(SERVICE_STATUS_HANDLE handle, SERVICE_STATUS* status);
+// A named pipe's one exchange: the tests stand at its other end (none: no pipe there).
+#define ERROR_MORE_DATA 234L
+#define NMPWAIT_NOWAIT 1u
+BOOL CallNamedPipeA(const char* name, void* in, DWORD in_size, void* out, DWORD out_size, DWORD* read,
+                    DWORD timeout);
 
 #endif

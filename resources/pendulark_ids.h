@@ -112,6 +112,9 @@
 #define WM_TRAY_CALLBACK (WM_APP + 5)
 // The time server's report waits for the GUI thread to show it.
 #define WM_STATUS_POSTED (WM_APP + 6)
+// The service: the control manager asks it to stop; a pipe request waits for its answer.
+#define WM_SERVICE_STOP (WM_APP + 7)
+#define WM_PIPE_REQUEST (WM_APP + 8)
 // A second start asks the running copy to show its window. It stays where older
 // releases, which a copy in another folder may be, listen for it.
 #define WM_SHOW_RUNNING (WM_USER + 7)

@@ -24,6 +24,8 @@ struct listener {
     SOCKET socket;
     HANDLE thread;
 };
+uint32_t time_server_elsewhere;
+
 static const int listener_count = 4;
 static std::mutex server_lock;
 static listener listeners[listener_count] = {{AF_INET, SOCK_STREAM, INVALID_SOCKET, nullptr},
@@ -267,6 +269,7 @@ static DWORD WINAPI listener_thread(LPVOID param) {
 }
 
 void start_time_server() {
+    if (time_server_elsewhere) return;
     std::lock_guard<std::mutex> g(server_lock);
     if (listeners[0].thread) return;
     server_log_level = settings.log_level;

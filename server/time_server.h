@@ -15,6 +15,8 @@
 // stop never serves beside its successor.
 extern std::atomic<uint32_t> time_server_running;
 
+// 1 beside the service, which serves the time: this process starts no server.
+extern uint32_t time_server_elsewhere;
 // Starts the thread with a copy of the settings it needs (the log level).
 void start_time_server();
 // Ends the threads: a waiting accept or receive, or a wait for a port, returns at once.

@@ -11,6 +11,8 @@
 #include "base/text.h"
 #include "resources/pendulark_ids.h"
 #include "server/time_server.h"
+#include "shell/main_window.h"
+#include "shell/service_pipe.h"
 #include "sync/sync_controller.h"
 #include "store/directories.h"
 
@@ -72,10 +74,17 @@ void init_about_window(HWND dialog) {
     describe_system(system);
     text_append(text, sizeof text, system);
     char listening[listening_text_size];
-    describe_listening(listening);
-    append_line(text, "Time server: ", listening);
     char answer[last_answer_text_size];
-    describe_last_answer(answer);
+    pipe_reply reply;
+    // Beside the service, its server and its answers are the ones that keep the time.
+    if (beside_service && ask_service(request_status, reply)) {
+        text_copy(listening, sizeof listening, reply.listening);
+        text_copy(answer, sizeof answer, reply.last_answer);
+    } else {
+        describe_listening(listening);
+        describe_last_answer(answer);
+    }
+    append_line(text, "Time server: ", listening);
     append_line(text, "Last answer: ", answer);
     char rate[discipline_text_size];
     describe_discipline(rate);

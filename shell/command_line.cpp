@@ -54,10 +54,20 @@ int command_switch() {
     text_lower(arg);
     // The uninstaller's: the whole argument, so that no path can end in it.
     if (strcmp(arg, "/unregister") == 0) return switch_unregister;
+    if (strcmp(arg, "/service") == 0) return switch_service;
     size_t len = text_length(arg, sizeof arg);
     if (len < 2) return switch_none;
     char tail[3] = {arg[len - 2], arg[len - 1], 0};
     if (tail[0] == '/' && tail[1] == 'q') return switch_quiet;
     if (tail[0] == '/' && tail[1] == 's') return switch_minimised;
     return switch_none;
+}
+
+int service_command() {
+    char arg[argument_text_size] = "";
+    if (get_command_argument(2, arg) == argument_missing) return service_run;
+    text_lower(arg);
+    if (strcmp(arg, "install") == 0) return service_install;
+    if (strcmp(arg, "remove") == 0) return service_remove;
+    return service_unknown;
 }

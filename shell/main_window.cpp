@@ -11,6 +11,7 @@
 #include "server/time_server.h"
 #include "shell/about_window.h"
 #include "shell/message_dialog.h"
+#include "shell/service_pipe.h"
 #include "shell/tray.h"
 #include "store/directories.h"
 #include "store/settings_store.h"
@@ -23,11 +24,13 @@
 
 UINT taskbar_created_message;
 uint32_t program_ending;
+uint32_t beside_service;
 
 constexpr int clock_text_size = 600;
+static const char service_silent_text[] = "The Pendulark service does not answer";
 
 // The guard runs first, as every cycle starts with a checked time zone.
-static void begin_sync_cycle(HWND window, uint32_t correct, uint32_t unattended = 0) {
+void begin_sync_cycle(HWND window, uint32_t correct, uint32_t unattended) {
     if (sync_running) return;
     check_time_zone(window);
     correct_mode = correct;
@@ -63,10 +66,13 @@ void init_main_dialog(HWND window) {
     SetTimer(window, TIMER_DISPLAY, 500, nullptr);
     set_topmost(window, settings.on_top);
     taskbar_created_message = RegisterWindowMessageA("TaskbarCreated");
-    if (settings.program_start_action == program_start_check) begin_sync_cycle(window, 0, 1);
-    if (settings.program_start_action == program_start_correct) begin_sync_cycle(window, 1, 1);
-    if (settings.autosync_enabled) arm_autosync();
-    if (settings.time_server_enabled) start_time_server();
+    // Beside the service its start has made the sync, and it runs AutoSync and the server.
+    if (!beside_service) {
+        if (settings.program_start_action == program_start_check) begin_sync_cycle(window, 0, 1);
+        if (settings.program_start_action == program_start_correct) begin_sync_cycle(window, 1, 1);
+        if (settings.autosync_enabled) arm_autosync();
+        if (settings.time_server_enabled) start_time_server();
+    }
     check_time_zone(window);
     status_hold_ticks = hold_then_ready;
     if (settings_unreadable) {
@@ -81,6 +87,7 @@ void init_main_dialog(HWND window) {
 static void start_due_autosync(HWND window) {
     if (sync_running || settings_window_open) return;
     autosync_waiting = 0;
+    if (beside_service) return;
     // Armed first: a cycle that ends at once sets the retry's wait over it.
     arm_autosync();
     cycle_autosync = 1;
@@ -117,6 +124,22 @@ static void show_with_server_state(const char* text) {
     show_status(line);
 }
 
+// "The service keeps the time: " and its own status line, read anew each tick.
+static void show_service_status() {
+    pipe_reply reply;
+    if (ask_service(request_status, reply)) show_status_with("The service keeps the time: ", reply.status);
+    else show_status(service_silent_text);
+}
+
+static void ask_service_to_correct() {
+    pipe_reply reply;
+    if (!ask_service(request_correct, reply)) show_status(service_silent_text);
+    else if (!reply.accepted) show_status("The service is syncing already");
+    else show_status("The service corrects the clock...");
+    // Its texts follow at the next tick, its result among them.
+    status_hold_ticks = 0;
+}
+
 void display_tick(HWND window) {
     watch_clock();
     discipline_tick();
@@ -124,7 +147,10 @@ void display_tick(HWND window) {
     if (!in_tray) show_clock(window, IDT_MAIN_COMPUTER_CLOCK, nullptr);
     if (server_clock_valid == 1) advance_server_clock(window);
     if (sync_running) return;
-    if (status_hold_ticks > 0) {
+    if (beside_service && status_hold_ticks <= hold_then_ready) {
+        status_hold_ticks = 0;
+        show_service_status();
+    } else if (status_hold_ticks > 0) {
         if (status_hold_ticks == hold_then_ready) show_with_server_state("Ready");
         status_hold_ticks--;
     } else if (settings.autosync_enabled) {
@@ -146,6 +172,28 @@ void autosync_tick(HWND window) {
     start_due_autosync(window);
 }
 
+bool take_engine_message(HWND window, UINT message, WPARAM wparam, LRESULT* result) {
+    *result = 0;
+    switch (message) {
+        case WM_TIMER:
+            if (wparam == TIMER_SYNC) sync_tick(window);
+            else if (wparam == TIMER_AUTOSYNC) autosync_tick(window);
+            else return false;
+            return true;
+        case WM_POWERBROADCAST:
+            on_power_broadcast(window, wparam);
+            *result = TRUE;
+            return true;
+        case WM_TIMECHANGE:
+            on_time_change(window);
+            return true;
+        case WM_STATUS_POSTED:
+            show_posted_status();
+            return true;
+    }
+    return false;
+}
+
 void on_power_broadcast(HWND window, WPARAM event) {
     if (event != PBT_APMRESUMEAUTOMATIC && event != PBT_APMRESUMESUSPEND) return;
     // The clock was read anew from the hardware as the machine woke.
@@ -159,11 +207,16 @@ void on_time_change(HWND window) {
     if (autosync_waiting) start_due_autosync(window);
 }
 
+void end_engine() {
+    stop_time_server();
+    stop_sync_worker();
+}
+
 static void save_and_quit() {
     program_ending = 1;
     give_rate_back();
     save_settings_with_sync_state();
-    stop_time_server();
+    end_engine();
     remove_tray_icon();
     PostQuitMessage(0);
 }
@@ -179,10 +232,15 @@ void on_main_command(HWND window, int command) {
             break;
         case IDB_MAIN_CORRECT:
             if (sync_step != 0) break;
-            begin_sync_cycle(window, 1);
+            if (beside_service) ask_service_to_correct();
+            else begin_sync_cycle(window, 1);
             break;
         case IDB_MAIN_OPTIONS:
             show_settings_window(window);
+            if (beside_service && (save_failures_told & save_failure_file)) {
+                show_status("Only an administrator can change the service's settings");
+                status_hold_ticks = hold_result;
+            }
             break;
         case IDB_MAIN_TIME_ZONE:
             show_time_zone_window(window);

@@ -9,6 +9,9 @@ extern UINT taskbar_created_message;
 // Set once the program has saved and asked to quit, so that the WM_DESTROY
 // that follows does not save again.
 extern uint32_t program_ending;
+// 1 when the service keeps the time: this window is its face, and neither
+// sets the clock nor serves the time itself.
+extern uint32_t beside_service;
 
 // The window class "PENDULARK" of the dialog template, with the program icon.
 void register_main_class();
@@ -16,6 +19,15 @@ LRESULT CALLBACK main_window_proc(HWND window, UINT message, WPARAM wparam, LPAR
 
 // The question before the settings are reset, for the settings dialog.
 int confirm_settings_reset_here(HWND owner);
+// A cycle of the window's engine, once the time-zone guard has run; none
+// while one runs. Unattended: nobody asked for it, a far step needs a second server.
+void begin_sync_cycle(HWND window, uint32_t correct, uint32_t unattended = 0);
+// Where the engine ends, for the window's exit and the service's stop alike.
+void end_engine();
+// The messages that drive the engine, the same in the window and in the
+// service's: timer 1, timer 10, a resume, a clock changed, a time server's
+// report. True with the procedure's result when it was one of them.
+bool take_engine_message(HWND window, UINT message, WPARAM wparam, LRESULT* result);
 // Timer 5, once: tooltips, computer name, the display tick, the start action,
 // AutoSync, the time server and the time-zone guard.
 void init_main_dialog(HWND window);

@@ -6,7 +6,6 @@
 #include "resources/pendulark_ids.h"
 #include "shell/main_window.h"
 #include "shell/tray.h"
-#include "sync/sync_controller.h"
 
 // At the sizes of this session's DPI (the tray's and the caption's), so that
 // Windows picks the drawing made for that size instead of stretching another.
@@ -33,17 +32,15 @@ void register_main_class() {
 }
 
 LRESULT CALLBACK main_window_proc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
+    LRESULT result;
+    if (take_engine_message(window, message, wparam, &result)) return result;
     switch (message) {
         case WM_CREATE:
             SetTimer(window, TIMER_INIT, 500, nullptr);
             break;
         case WM_TIMER:
-            switch (wparam) {
-                case TIMER_SYNC: sync_tick(window); break;
-                case TIMER_DISPLAY: display_tick(window); break;
-                case TIMER_INIT: init_main_dialog(window); break;
-                case TIMER_AUTOSYNC: autosync_tick(window); break;
-            }
+            if (wparam == TIMER_DISPLAY) display_tick(window);
+            else if (wparam == TIMER_INIT) init_main_dialog(window);
             return 0;
         case WM_COMMAND:
             // The History window draws with GDI: it is no part of the simulated build.
@@ -62,17 +59,8 @@ LRESULT CALLBACK main_window_proc(HWND window, UINT message, WPARAM wparam, LPAR
         case WM_TRAY_CALLBACK:
             on_tray_callback(window, wparam, lparam);
             return 0;
-        case WM_STATUS_POSTED:
-            show_posted_status();
-            return 0;
         case WM_SHOW_RUNNING:
             show_main_window(window);
-            return 0;
-        case WM_POWERBROADCAST:
-            on_power_broadcast(window, wparam);
-            return TRUE;
-        case WM_TIMECHANGE:
-            on_time_change(window);
             return 0;
         case WM_RBUTTONUP:
             show_tray_menu(window);

@@ -11,6 +11,11 @@
 #include "shell/command_line.h"
 #include "shell/main_window.h"
 #include "shell/quiet_sync.h"
+#include "shell/service.h"
+#include "shell/service_control.h"
+#include "shell/service_main.h"
+#include "shell/service_pipe.h"
+#include "server/time_server.h"
 #include "shell/tray.h"
 #include "store/directories.h"
 #include "store/settings_store.h"
@@ -52,6 +57,40 @@ static bool stop_quiet_run() {
     return true;
 }
 
+// "/service" and its word; the service's process is none of the user's copies.
+static UINT service_switch() {
+    switch (service_command()) {
+        case service_install: return install_service();
+        case service_remove: return remove_service();
+        case service_run: return run_service() ? 0 : 1;
+    }
+    return 2;
+}
+
+// The registered service, running: only it holds the pipe's name then, so a
+// pipe that another program made while it does not run is not taken for it.
+static bool service_running() {
+    SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT);
+    if (!manager) return false;
+    SC_HANDLE service = OpenServiceA(manager, service_name, SERVICE_QUERY_STATUS);
+    SERVICE_STATUS status{};
+    bool running = service && QueryServiceStatus(service, &status) && status.dwCurrentState == SERVICE_RUNNING;
+    if (service) CloseServiceHandle(service);
+    CloseServiceHandle(manager);
+    return running;
+}
+
+// Beside a running service the window is its face, on the machine's data;
+// the run at logon has nothing to do.
+static void look_for_service() {
+    pipe_reply reply;
+    if (!ask_service(request_status, reply) || !service_running()) return;
+    if (command_switch() == switch_quiet) ExitProcess(0);
+    beside_service = 1;
+    time_server_elsewhere = 1;
+    machine_dir(data_dir);
+}
+
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     instance_handle = GetModuleHandleA(nullptr);
     // The uninstaller's call: nothing of the program starts, a running copy or not.
@@ -59,6 +98,7 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
         remove_start_at_logon();
         ExitProcess(0);
     }
+    if (command_switch() == switch_service) ExitProcess(service_switch());
     HWND running = nullptr;
     bool user_start = command_switch() != switch_quiet;
     bool other = another_copy_runs(&running, 20);
@@ -84,6 +124,7 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     INITCOMMONCONTROLSEX controls{sizeof controls, ICC_DATE_CLASSES | ICC_INTERNET_CLASSES | ICC_BAR_CLASSES};
     InitCommonControlsEx(&controls);
     set_up_directories(1);
+    look_for_service();
     load_settings();
     // A rate that a killed copy left goes back to Windows before anything else.
     start_discipline();

@@ -3,6 +3,7 @@
 #include "base/program.h"
 #include "base/text.h"
 #include "os/win32.h"
+#include "store/server_list.h"
 
 char program_path[dir_text_size];
 char program_dir[dir_text_size];
@@ -36,17 +37,37 @@ static bool marker_present() {
     return true;
 }
 
-static void use_appdata_dir() {
+// The folder's Brenlo\Pendulark\, made when missing; without the folder the
+// two directories land under the current drive's root.
+static void program_folder_in(int csidl, char (&out)[dir_text_size]) {
     char dir[dir_text_size] = "";
     char folder[MAX_PATH + 1] = "";
-    // Without the folder the two directories land under the current drive's root.
-    if (SHGetSpecialFolderPathA(nullptr, folder, CSIDL_APPDATA, FALSE)) text_copy(dir, sizeof dir, folder);
+    if (SHGetSpecialFolderPathA(nullptr, folder, csidl, FALSE)) text_copy(dir, sizeof dir, folder);
     text_append(dir, sizeof dir, "\\Brenlo");
     CreateDirectoryA(dir, nullptr);
     text_append(dir, sizeof dir, "\\Pendulark");
     CreateDirectoryA(dir, nullptr);
     text_append(dir, sizeof dir, "\\");
-    text_copy(data_dir, dir_text_size, dir);
+    text_copy(out, dir_text_size, dir);
+}
+
+static void use_appdata_dir() { program_folder_in(CSIDL_APPDATA, data_dir); }
+
+void machine_dir(char (&out)[dir_text_size]) { program_folder_in(CSIDL_COMMON_APPDATA, out); }
+
+bool seed_machine_dir(const char* user_dir, const char* dir) {
+    bool copied = true;
+    for (const char* name : {"dSync.dat", SERVER_LIST_NAME}) {
+        char from[dir_text_size], to[dir_text_size];
+        path_in(user_dir, name, from);
+        path_in(dir, name, to);
+        if (CopyFileA(from, to, TRUE)) continue;
+        // Nothing to copy, or already there: neither is a failure.
+        DWORD error = GetLastError();
+        if (error != ERROR_FILE_NOT_FOUND && error != ERROR_FILE_EXISTS)
+            copied = false;
+    }
+    return copied;
 }
 
 void open_help() {

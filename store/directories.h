@@ -15,3 +15,9 @@ void set_up_directories(int decide_location);
 void open_help();
 // dir + name into out (600 bytes), cut to fit.
 void path_in(const char* dir, const char* name, char* out);
+// The machine's folder, %ProgramData%\Brenlo\Pendulark\, made when missing:
+// the service keeps its data there, and the window beside it reads it.
+void machine_dir(char (&out)[dir_text_size]);
+// Copies the settings and the server list from user_dir to dir where dir has
+// none; a file already there is never replaced. False when a copy failed.
+bool seed_machine_dir(const char* user_dir, const char* dir);

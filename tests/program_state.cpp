@@ -7,10 +7,12 @@
 #include "dialogs/settings_dialog.h"
 #include "dialogs/time_zone_window.h"
 #include "server/sntp_reply.h"
+#include "server/time_server.h"
 #include "shell/about_window.h"
 #include "shell/main_window.h"
 #include "shell/message_dialog.h"
 #include "shell/quiet_sync.h"
+#include "shell/service.h"
 #include "shell/tray.h"
 #include "store/directories.h"
 #include "store/server_list.h"
@@ -65,6 +67,9 @@ void reset_program_state() {
     tooltip_window = nullptr;
     taskbar_created_message = 0;
     program_ending = 0;
+    beside_service = 0;
+    service_status_handle = nullptr;
+    time_server_elsewhere = 0;
     about_open = 0;
     in_tray = 0;
     reset_message_parameters();

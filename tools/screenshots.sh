@@ -48,7 +48,8 @@ run reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d Default /f >/dev/null 2>
 run reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /d "${width}x${height}" /f >/dev/null 2>&1
 run reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d "$dpi" /f >/dev/null 2>&1
 
-run "$setup" /S
+# Without the service: its window would be the service's face, and it would ask the list it made.
+run "$setup" /S /SERVICE=0
 installed='C:\Program Files\Pendulark'
 # The installed copy keeps the user's files in the application-data folder:
 # a fresh one there, whose list names the loopback server.

@@ -27,7 +27,7 @@ BESIDE = (
      "test_pendulark_time_server.", "test_pendulark_startup.", "test_pendulark_tray."),
     ("test_pendulark_window.PendularkWindow.test_a_failed_sync_after_a_resume_is_tried_again_within_minutes",
      "test_pendulark_options.PendularkOptions.test_a_reset_autosync_leaves_no_countdown_behind",
-     "test_installer.", "test_pendulark_time_zone."),
+     "test_pendulark_service.", "test_installer.", "test_pendulark_time_zone."),
 )
 BESIDE_SWITCH = "--beside"
 

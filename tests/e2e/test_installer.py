@@ -2,8 +2,9 @@
 shortcuts and an uninstall entry that tells the truth; an upgrade or an
 uninstall ends a running Pendulark through its own Exit, so that its settings
 are saved, and an upgrade goes where the last install went; the installed
-program keeps its data in the user's folder; the uninstaller leaves no
-program, shortcut or Run value, and leaves the user's data. The setup and the
+program keeps its data in the user's folder; a new install keeps the time as a
+service, an upgrade keeps the service it had or had not; the uninstaller
+leaves no service, program, shortcut or Run value, and leaves the user's data. The setup and the
 programs name their version and maker."""
 import glob
 import os
@@ -26,6 +27,7 @@ UNINSTALL_KEYS = (r"HKLM\Software\Wow6432Node\Microsoft\Windows\CurrentVersion\U
 RUN_KEY = r"HKCU\Software\Microsoft\Windows\CurrentVersion\Run"
 PROGRAMS = ("Pendulark.exe", "Sumwick.exe", "ReadMe.htm", "DefSet.txt", "Uninstall.exe")
 START_MENU = os.path.join(PREFIX, "ProgramData", "Microsoft", "Windows", "Start Menu", "Programs")
+SERVICE_KEY = r"HKLM\System\CurrentControlSet\Services\Pendulark"
 SESSION_MANAGER = r"HKLM\System\CurrentControlSet\Control\Session Manager"
 PENDING_RENAMES = "PendingFileRenameOperations"
 SILENT_SERVER = "127.0.0.126"
@@ -128,9 +130,15 @@ class Installer(unittest.TestCase):
                 shutil.rmtree(directory, ignore_errors=True)
         os.makedirs(data_dir())
 
-    def run_setup(self, *args):
+    def run_setup(self, *args, service="0"):
+        """service: the page's choice, or None for what it offers."""
         self.assertTrue(os.path.isfile(SETUP), "make release builds the installer first")
-        self.assertEqual(wine(SETUP, "/S", *args).returncode, 0)
+        choice = () if service is None else (f"/SERVICE={service}",)
+        # /D= comes last, as NSIS reads it.
+        self.assertEqual(wine(SETUP, "/S", *choice, *args).returncode, 0)
+
+    def service_runs(self):
+        return b"RUNNING" in wine("sc", "query", "Pendulark").stdout
 
     def assert_installed(self, directory):
         """The setup's programs in directory, and an entry that says so."""
@@ -179,8 +187,9 @@ class Installer(unittest.TestCase):
                          ["Pendulark Help.lnk", "Pendulark.lnk", "Sumwick.lnk"])
 
         running = self.start_resident(directory)
-        self.run_setup()
+        self.run_setup(service=None)
         self.assert_ended_and_saved(running)
+        self.assertIsNone(reg_value(SERVICE_KEY, "ImagePath"), "an upgrade gained a service unasked")
         self.assert_installed(directory)
         # The installed program keeps its settings in the user's folder, not beside it.
         self.assertFalse(os.path.exists(os.path.join(directory, "dSync.dat")))
@@ -231,6 +240,24 @@ class Installer(unittest.TestCase):
             self.assertTrue(f.read().endswith(OLDER_BUILD), "the program was replaced while it ran")
         self.uninstall(directory)
 
+
+    def test_a_new_install_keeps_the_time_as_a_service_and_an_upgrade_keeps_it(self):
+        # The service asks nobody but loopback, with the settings it copies from this user.
+        harness.write_servers(data_dir(), [SILENT_SERVER])
+        harness.write_settings(data_dir(), sync_timeout_seconds=5)
+        shutil.rmtree(os.path.join(PREFIX, "ProgramData", "Brenlo"), ignore_errors=True)
+        self.addCleanup(wine, "sc", "delete", "Pendulark")
+        self.addCleanup(wine, "sc", "stop", "Pendulark")
+        self.run_setup(service=None)
+        directory = program_files_dir()
+        self.assertEqual(reg_value(SERVICE_KEY, "ImagePath"), f'"{windows_path(directory)}\\Pendulark.exe" /service')
+        self.assertTrue(self.service_runs())
+        age_program(directory)
+        self.run_setup(service=None)
+        self.assert_installed(directory)
+        self.assertTrue(self.service_runs(), "the upgrade did not keep the service")
+        self.uninstall(directory)
+        self.assertIsNone(reg_value(SERVICE_KEY, "ImagePath"), "the service was left behind")
 
 class VersionInformation(unittest.TestCase):
     def test_setup_and_programs_name_their_version_and_maker(self):

@@ -1,5 +1,6 @@
 // The main window's operations on the simulated window: initialisation, the
 // display tick, AutoSync and its countdown, the commands and the About window.
+#include "cycle_ticks.h"
 #include "loopback_server.h"
 #include "machine.h"
 #include "replies.h"
@@ -248,13 +249,7 @@ protected:
             return std::vector<std::string>{be32(soon)};
         });
     }
-    void finish_cycle() {
-        for (int i = 0; i < 100 && sync_running; i++) {
-            ASSERT_TRUE(wait_until([] { return sync_step >= step_valid || sync_failed; }));
-            sync_tick(window);
-        }
-        ASSERT_EQ(sync_running, 0u) << "the cycle did not end";
-    }
+    void finish_cycle() { tick_until_the_cycle_ends(window); }
     uint32_t next_wait() { return os_test_timer(window, TIMER_AUTOSYNC); }
     // Timer 10 at the end of its wait: the AutoSync starts and runs to its end.
     void next_autosync() {

@@ -95,6 +95,9 @@ TEST(CommandLine, SwitchesByTheirLastTwoCharacters) {
         {"p.exe /S extra", switch_minimised},
         {"p.exe /Unregister", switch_unregister},
         {"p.exe x/unregister", switch_none},
+        {"p.exe /Service", switch_service},
+        {"p.exe /service install", switch_service},
+        {"p.exe /services", switch_none},
         {"p.exe q", switch_none},
         {"p.exe /x", switch_none},
         {"p.exe", switch_none},
@@ -103,5 +106,20 @@ TEST(CommandLine, SwitchesByTheirLastTwoCharacters) {
     for (auto& c : cases) {
         os_test_set_command_line(c.line);
         EXPECT_EQ(command_switch(), c.expected) << c.line;
+    }
+}
+
+TEST(CommandLine, TheServiceWordFollowsItsSwitch) {
+    struct {
+        const char* line;
+        int expected;
+    } cases[] = {
+        {"p.exe /service", service_run},         {"p.exe /service install", service_install},
+        {"p.exe /service REMOVE", service_remove}, {"p.exe /service \"\"", service_unknown},
+        {"p.exe /service installs", service_unknown},
+    };
+    for (auto& c : cases) {
+        os_test_set_command_line(c.line);
+        EXPECT_EQ(service_command(), c.expected) << c.line;
     }
 }

@@ -197,14 +197,19 @@ BOOL CopyFileA(const char* from, const char* to, BOOL fail_if_exists) {
         return FALSE;
     }
     FILE* in = fopen(a.c_str(), "rb");
-    if (!in) return FALSE;
+    if (!in) {
+        last_error = ERROR_FILE_NOT_FOUND;
+        return FALSE;
+    }
     if (fail_if_exists && access(b.c_str(), F_OK) == 0) {
         fclose(in);
+        last_error = ERROR_FILE_EXISTS;
         return FALSE;
     }
     FILE* out = fopen(b.c_str(), "wb");
     if (!out) {
         fclose(in);
+        last_error = ERROR_ACCESS_DENIED;
         return FALSE;
     }
     char buf[65536];
@@ -247,9 +252,9 @@ UINT GetDriveTypeA(const char*) {
     return state().drive_type;
 }
 
-BOOL SHGetSpecialFolderPathA(HWND, char* path, int, BOOL) {
+BOOL SHGetSpecialFolderPathA(HWND, char* path, int csidl, BOOL) {
     std::lock_guard<std::mutex> g(machine().lock);
-    const std::string& a = state().appdata;
+    const std::string& a = csidl == CSIDL_COMMON_APPDATA ? state().common_appdata : state().appdata;
     if (a.empty() || a.size() >= MAX_PATH) return FALSE;
     memcpy(path, a.c_str(), a.size() + 1);
     return TRUE;
@@ -268,4 +273,9 @@ void os_test_set_drive_type(UINT type) {
 void os_test_set_appdata(const std::string& path) {
     std::lock_guard<std::mutex> g(machine().lock);
     state().appdata = path;
+}
+
+void os_test_set_common_appdata(const std::string& path) {
+    std::lock_guard<std::mutex> g(machine().lock);
+    state().common_appdata = path;
 }

@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <condition_variable>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -108,6 +109,10 @@ struct State {
     std::vector<std::pair<std::string, UINT_PTR>> last_menu;
     std::map<HWND, int> show_commands;
     HWND focus = nullptr;
+    std::string common_appdata;
+    std::vector<SERVICE_STATUS> service_statuses;
+    // The other end of the named pipes: the reply to a request, "" for none.
+    std::function<std::string(const std::string& name, const std::string& request)> pipe_server;
 };
 
 // The state, and what outlives a reset: a look-up, thread or window a test

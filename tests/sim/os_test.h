@@ -1,6 +1,7 @@
 // Controls of the simulated machine, for tests only. Components never include this.
 #pragma once
 #include <stdint.h>
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -52,6 +53,8 @@ int os_test_setting_change_broadcasts();
 void os_test_set_program_path(const std::string& path);
 void os_test_set_drive_type(UINT type);
 void os_test_set_appdata(const std::string& path);
+// The folder of every user's application data (CSIDL_COMMON_APPDATA).
+void os_test_set_common_appdata(const std::string& path);
 void os_test_set_command_line(const std::string& line);
 
 // Another program writes bytes to a file (host path) just before the next call
@@ -138,3 +141,10 @@ int os_test_combo_selection(HWND dialog, int control);
 // Host path <-> Windows-form path ("/tmp/a" <-> "\tmp\a").
 std::string os_test_windows_path(const std::string& host_path);
 std::string os_test_host_path(const std::string& windows_path);
+
+// The states the process reported to the service control manager, in order.
+std::vector<DWORD> os_test_service_states();
+SERVICE_STATUS os_test_last_service_status();
+// The process at the other end of the named pipes: it gets each request and
+// gives its reply ("" closes without one). None set: no pipe exists.
+void os_test_set_pipe_server(std::function<std::string(const std::string& name, const std::string& request)> server);
