@@ -30,11 +30,12 @@ constexpr int clock_text_size = 600;
 static const char service_silent_text[] = "The Pendulark service does not answer";
 
 // The guard runs first, as every cycle starts with a checked time zone.
-void begin_sync_cycle(HWND window, uint32_t correct, uint32_t unattended) {
+void begin_sync_cycle(HWND window, uint32_t correct, uint32_t unattended, uint32_t slews) {
     if (sync_running) return;
     check_time_zone(window);
     correct_mode = correct;
     cycle_unattended = unattended;
+    cycle_slews = slews;
     start_sync_cycle(window);
 }
 
@@ -69,7 +70,7 @@ void init_main_dialog(HWND window) {
     // Beside the service its start has made the sync, and it runs AutoSync and the server.
     if (!beside_service) {
         if (settings.program_start_action == program_start_check) begin_sync_cycle(window, 0, 1);
-        if (settings.program_start_action == program_start_correct) begin_sync_cycle(window, 1, 1);
+        if (settings.program_start_action == program_start_correct) begin_sync_cycle(window, 1, 1, 1);
         if (settings.autosync_enabled) arm_autosync();
         if (settings.time_server_enabled) start_time_server();
     }
@@ -91,7 +92,7 @@ static void start_due_autosync(HWND window) {
     // Armed first: a cycle that ends at once sets the retry's wait over it.
     arm_autosync();
     cycle_autosync = 1;
-    begin_sync_cycle(window, 1, 1);
+    begin_sync_cycle(window, 1, 1, 1);
 }
 
 // Time, line break, long date, in the user's formats.
@@ -208,13 +209,13 @@ void on_time_change(HWND window) {
 }
 
 void end_engine() {
+    give_rate_back();
     stop_time_server();
     stop_sync_worker();
 }
 
 static void save_and_quit() {
     program_ending = 1;
-    give_rate_back();
     save_settings_with_sync_state();
     end_engine();
     remove_tray_icon();

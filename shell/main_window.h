@@ -21,7 +21,7 @@ LRESULT CALLBACK main_window_proc(HWND window, UINT message, WPARAM wparam, LPAR
 int confirm_settings_reset_here(HWND owner);
 // A cycle of the window's engine, once the time-zone guard has run; none
 // while one runs. Unattended: nobody asked for it, a far step needs a second server.
-void begin_sync_cycle(HWND window, uint32_t correct, uint32_t unattended = 0);
+void begin_sync_cycle(HWND window, uint32_t correct, uint32_t unattended = 0, uint32_t slews = 0);
 // Where the engine ends, for the window's exit and the service's stop alike.
 void end_engine();
 // The messages that drive the engine, the same in the window and in the

@@ -9,6 +9,7 @@
 #include "store/settings_store.h"
 #include "store/sync_log.h"
 #include "sync/clock_correction.h"
+#include "sync/clock_discipline.h"
 #include "sync/sync_controller.h"
 #include "window/status_line.h"
 
@@ -30,6 +31,8 @@ static void WINAPI service_main(DWORD, char**) {
     set_up_directories(0);
     machine_dir(data_dir);
     load_settings();
+    // A rate that a killed run of the service left goes back before anything else.
+    start_discipline();
     take_sync_state_from_settings();
     take_time_zone_name_from_settings();
     register_service_class();

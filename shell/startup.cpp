@@ -88,6 +88,7 @@ static void look_for_service() {
     if (command_switch() == switch_quiet) ExitProcess(0);
     beside_service = 1;
     time_server_elsewhere = 1;
+    discipline_elsewhere = 1;
     machine_dir(data_dir);
 }
 

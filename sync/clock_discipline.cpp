@@ -15,6 +15,7 @@
 #include "sync/clock_drift.h"
 
 clock_discipline_state discipline;
+uint32_t discipline_elsewhere;
 
 // A PC's clock wanders by a ppm or two a day as its room warms and cools: the
 // estimate trusts an old rate that much less (per second, in rate^2).
@@ -222,6 +223,7 @@ static void estimate_from_history() {
 void start_discipline() {
     discipline = clock_discipline_state{};
     discipline.estimate_tick = GetTickCount64();
+    if (discipline_elsewhere) return;
     clock_estimate stored;
     bool left = false;
     bool read = read_rate(&stored, &left);
@@ -244,10 +246,11 @@ void start_discipline() {
 
 bool may_slew() {
     system_rate now;
-    return more_settings.slew_small_corrections && rate_is_free(now);
+    return !discipline_elsewhere && more_settings.slew_small_corrections && rate_is_free(now);
 }
 
 void discipline_answer(double offset, double error) {
+    if (discipline_elsewhere) return;
     bring_to_now();
     // An answer's error is its bound: taken as spread evenly within it.
     update_clock(discipline.estimate, -offset, error * error / 6);
@@ -277,6 +280,7 @@ void discipline_lost_phase() {
 }
 
 void discipline_tick() {
+    if (discipline_elsewhere) return;
     bring_to_now();
     system_rate now;
     if (!more_settings.slew_small_corrections) {
@@ -313,7 +317,9 @@ double rate_in_force_ppm() {
 
 void describe_discipline(char (&out)[discipline_text_size]) {
     const clock_estimate& e = discipline.estimate;
-    if (!more_settings.slew_small_corrections) {
+    if (discipline_elsewhere) {
+        snprintf(out, sizeof out, "kept by the Pendulark service");
+    } else if (!more_settings.slew_small_corrections) {
         snprintf(out, sizeof out, "not corrected: slewing is off in Options");
     } else if (discipline.keeper == keeper_other) {
         snprintf(out, sizeof out, "set by another program");

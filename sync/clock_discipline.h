@@ -26,6 +26,10 @@ struct clock_estimate {
     bool rate_known = false;
 };
 
+// 1 in a window beside the service, which keeps the clock's rate: this process
+// leaves the rate and its file alone.
+extern uint32_t discipline_elsewhere;
+
 struct clock_discipline_state {
     clock_estimate estimate;
     uint64_t estimate_tick = 0;     // GetTickCount64 the estimate stands at

@@ -22,6 +22,7 @@ uint32_t sync_aborted;
 gathered_answers cycle_answers;
 attempt_result sync_answer;
 uint32_t cycle_unattended;
+uint32_t cycle_slews;
 
 static const char no_server_text[] = "Unable to sync: no server in " SERVER_LIST_NAME;
 
@@ -239,7 +240,7 @@ static void carry_out(HWND window, const cycle_verdict& verdict) {
 }
 
 static cycle_context context(bool walk_ended) {
-    bool slew = correct_mode == 1 && cycle_unattended != 0 && may_slew();
+    bool slew = correct_mode == 1 && cycle_slews != 0 && may_slew();
     return cycle_context_of(correct_mode == 1, cycle_unattended != 0, settings.multi_site_average != 0, walk_ended,
                             slew);
 }

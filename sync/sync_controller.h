@@ -15,6 +15,9 @@ extern uint32_t sync_aborted;
 // 1 when nobody asked for the cycle (the start action, AutoSync): a far step
 // then waits for a second server's word.
 extern uint32_t cycle_unattended;
+// 1 when a small correction of the cycle running may slew: AutoSync's, and the
+// start action's; never the user's, nor the boot's first.
+extern uint32_t cycle_slews;
 // The answers of the running or last cycle.
 extern gathered_answers cycle_answers;
 // The answer the cycle corrected or checked by.

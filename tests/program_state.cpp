@@ -29,6 +29,7 @@ void reset_program_state() {
     memset(&settings, 0, sizeof settings);
     more_settings = settings_extension{};
     discipline = clock_discipline_state{};
+    discipline_elsewhere = 0;
     settings_unreadable = 0;
     save_failures_told = 0;
     program_path[0] = 0;
@@ -44,6 +45,7 @@ void reset_program_state() {
     server_clock_valid = 0;
     sync_answer = attempt_result{};
     cycle_unattended = 0;
+    cycle_slews = 0;
     sync_address_index = 0;
     sync_running = 0;
     shown_step = 0;

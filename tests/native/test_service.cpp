@@ -18,6 +18,7 @@
 #include "store/settings_store.h"
 #include "sync/autosync.h"
 #include "sync/clock_correction.h"
+#include "sync/clock_discipline.h"
 #include "sync/sync_controller.h"
 #include "sync/sync_worker.h"
 #include "tests/wait_until.h"
@@ -143,6 +144,7 @@ TEST_F(ThreadedService, ItsStartCorrectsButNotFarOnOneServersWord) {
         EXPECT_EQ(os_test_timer(window, TIMER_DISPLAY), 500u);
         ASSERT_EQ(sync_running, 1u);
         EXPECT_EQ(correct_mode, 1u);
+        EXPECT_EQ(cycle_slews, 0u) << "the boot's first sync steps";
         finish_cycle();
     }
     EXPECT_EQ(os_test_set_time_calls(), 0);
@@ -174,7 +176,12 @@ TEST_F(ThreadedService, WithAutoSyncItsStartWaitsForTheNetworkThenKeepsThePeriod
     EXPECT_EQ(os_test_set_time_calls(), 1);
     EXPECT_EQ(next_wait(), hour_ms);
 
+    // A slew under way when the service stops: Windows keeps the rate again.
+    double moved;
+    discipline_answer(0.1, 0.001);
+    ASSERT_TRUE(slew_clock(&moved));
     stop_service_engine();
+    EXPECT_TRUE(os_test_adjustment_disabled());
     EXPECT_EQ(os_test_quit_code(), 0);
     EXPECT_NE(machine_file("dLog.txt").find(" : Service stopped\r\n"), std::string::npos);
 }
@@ -229,6 +236,12 @@ TEST_F(ThreadedService, BesideItTheWindowIsItsFace) {
     });
     beside_service = 1;
     time_server_elsewhere = 1;
+    // The service's rate in force and its file are the service's own.
+    discipline_elsewhere = 1;
+    const std::string rate_line = "rate +40.0000 ppm sure 0.1000 ppm left 1\r\n";
+    write("common/Brenlo/Pendulark/dRate.txt", rate_line);
+    os_test_set_adjustment(1 / 1.00004, false);
+    start_discipline();
     settings.program_start_action = program_start_correct;
     settings.autosync_enabled = 1;
     settings.time_server_enabled = 1;
@@ -239,11 +252,14 @@ TEST_F(ThreadedService, BesideItTheWindowIsItsFace) {
     EXPECT_EQ(time_server_running, 0u);
     display_tick(window);
     EXPECT_EQ(os_test_control_text(window, IDT_MAIN_STATUS), "The service keeps the time: 2 Hrs until AutoSync");
+    EXPECT_EQ(os_test_adjustment_calls(), 0);
+    EXPECT_EQ(machine_file("dRate.txt"), rate_line);
 
     HWND const about = (HWND)0xAB;
     init_about_window(about);
     std::string diagnostics = os_test_control_text(about, IDE_ABOUT_DIAGNOSTICS);
-    EXPECT_NE(diagnostics.find("Time server: TCP 0.0.0.0:37\r\nLast answer: time.example.org, stratum 2\r\n"),
+    EXPECT_NE(diagnostics.find("Time server: TCP 0.0.0.0:37\r\nLast answer: time.example.org, stratum 2\r\n"
+                               "Clock rate: kept by the Pendulark service\r\n"),
               std::string::npos)
         << diagnostics;
 

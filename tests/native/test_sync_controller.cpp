@@ -247,6 +247,7 @@ TEST_F(ThreadedSyncController, SmallUnattendedCorrectionsSlewTheRestStep) {
         int steps = os_test_set_time_calls(), rates = os_test_adjustment_calls();
         settings.server_index = 0;
         cycle_unattended = c.unattended;
+        cycle_slews = c.unattended;
         start(1);
         run_cycle();
         EXPECT_EQ(status(), c.text);
