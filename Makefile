@@ -145,7 +145,10 @@ test:
 	fuzzed=0
 	wait $$fuzz || fuzzed=$$?
 	cat build/fuzz-tier.log
-	[ $$e2e = 0 ] && [ $$fuzzed = 0 ]
+	# Not "a && b": under -e a failing list's first command ends nothing.
+	if [ $$e2e != 0 ] || [ $$fuzzed != 0 ]; then
+		exit 1
+	fi
 	echo "all test tiers passed"
 
 # The set-up itself, against stand-ins for apt-get and dpkg.

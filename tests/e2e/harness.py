@@ -100,7 +100,8 @@ def _record_layout():
 
 RECORD, RECORD_SIZE = _record_layout()
 SETTINGS_HEADER = b"SYNC1" + program.PROGRAM_RELEASE_DIGITS.encode()
-SETTINGS_SIZE = len(SETTINGS_HEADER) + RECORD_SIZE
+# The tag and the word of the settings written after the record (settings_extension).
+SETTINGS_SIZE = len(SETTINGS_HEADER) + RECORD_SIZE + 8
 
 
 def bin_dir():

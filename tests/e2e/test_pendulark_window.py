@@ -14,7 +14,8 @@ import harness
 from harness import WINDOW, ids
 
 WM_POWERBROADCAST, PBT_APMRESUMEAUTOMATIC = 0x218, 0x12
-CORRECTED = r"Time Corrected by -?0\.\d{5} Scs"  # an SNTP step of less than a second
+# An SNTP step of less than a second; unattended, a slew under half of one.
+CORRECTED = r"Time Corrected by -?0\.\d{5} Scs|Slewing by [+-]0\.\d{5} Scs over .+"
 CLOCK = r"\d{1,2}:\d\d:\d\d [AP]M\n\w+day, \w+ \d{1,2}, \d{4}"
 
 
@@ -169,7 +170,7 @@ class PendularkWindow(unittest.TestCase):
             self.reads(ids.IDT_MAIN_STATUS, CORRECTED)
         with open(os.path.join(directory, "dHistory.csv"), newline="") as f:
             lines = f.read().split("\r\n")
-        self.assertEqual(lines[0], "time,server,address,protocol,offset,delay,stratum,corrected")
+        self.assertEqual(lines[0], "time,server,address,protocol,offset,delay,stratum,corrected,how,rate_ppm")
         rows = [line.split(",") for line in lines[1:] if line]
         self.assertEqual([(r[1], r[2], r[3], r[7]) for r in rows],
                          [(address, address, "SNTP", "0"), (address, address, "SNTP", "0"),
