@@ -1,6 +1,6 @@
 """Pendulark as a Windows service: the real "/service install" registers and
-starts it, it asks the loopback server at its start and records the answer in
-the machine's folder; the window started beside it says that the service keeps
+starts it, it asks the loopback server at its start and on its AutoSync period
+and records the answers in the machine's folder; the window started beside it says that the service keeps
 the time, and its Correct has the service ask and record; the run at logon
 leaves the clock to it; with no window open
 it takes new settings that turn its time server on, and serves TCP 37 and UDP
@@ -75,7 +75,8 @@ class PendularkService(unittest.TestCase):
         shutil.rmtree(os.path.dirname(machine_dir()), ignore_errors=True)
         self.directory = harness.scratch_dir("service")
         harness.write_servers(self.directory, [ADDRESS])
-        harness.write_settings(self.directory, protocol=harness.PROTOCOL_SNTP, log_level=3, sync_timeout_seconds=5)
+        harness.write_settings(self.directory, protocol=harness.PROTOCOL_SNTP, log_level=3, sync_timeout_seconds=5,
+                               autosync_enabled=1, autosync_count=1, autosync_unit=harness.UNIT_MINUTES)
         self.server = harness.ReferenceServer(ADDRESS, offset=0.25)
         self.addCleanup(self.server.close)
 
@@ -108,6 +109,10 @@ class PendularkService(unittest.TestCase):
             round_trips.append(time.monotonic() - asked)
             harness.wait_for_text(WINDOW, ids.IDT_MAIN_STATUS, CORRECTED)
         self.assertEqual(history_rows(self.directory), [], "the window recorded no answer of its own")
+        # A minute after its start, AutoSync's: a small offset, slewed.
+        harness.wait_until(lambda: len(history_rows(machine_dir())) == CORRECTS + 3, 90,
+                           "the service asked nobody on its AutoSync period")
+        self.assertRegex(history_rows(machine_dir())[-1], r",1,slew,[^,]*$")
         self.assertTrue(all(ADDRESS in row for row in history_rows(machine_dir())))
 
         harness.winctl("key", WINDOW, hex(harness.VK_ESCAPE))

@@ -162,8 +162,9 @@ TEST_F(ThreadedQuietSync, AStopEndsTheWalkAtOnce) {
     settings.sync_timeout_seconds = 60;
     settings.server_index = 5;
     settings.log_level = 3;
-    std::thread starter([] {
-        wait_until([] { return sync_step >= step_connected; });
+    // Once the request is out: a stop then cuts the wait for the answer short.
+    std::thread starter([&silent] {
+        wait_until([&silent] { return silent.received() >= 1; });
         HANDLE stop = CreateEventA(nullptr, TRUE, FALSE, quiet_stop_event_name);  // another process's handle
         SetEvent(stop);
         CloseHandle(stop);
