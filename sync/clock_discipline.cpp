@@ -226,8 +226,7 @@ void start_discipline() {
     if (discipline_elsewhere) return;
     clock_estimate stored;
     bool left = false;
-    bool read = read_rate(&stored, &left);
-    if (read && stored.rate_known) {
+    if (read_rate(&stored, &left) && stored.rate_known) {
         discipline.estimate.rate = stored.rate;
         discipline.estimate.rate_variance = stored.rate_variance;
         discipline.estimate.rate_known = true;
