@@ -178,8 +178,10 @@ test-fuzz: deps
 	cmake --build $(NATIVE_DIR) -j$(JOBS)
 	tests/fuzz/run-all.sh $(NATIVE_DIR) 20
 
+# The Wine tiers run in a network namespace of their own: a time server that
+# another program on this machine runs on port 37 or 123 would answer them.
 test-wine: wine-build
-	cd $(WINE_DIR) && ctest --output-on-failure --timeout 300
+	cd $(WINE_DIR) && $(CURDIR)/tests/own-network.sh ctest --output-on-failure --timeout 300
 
 # chrony's chronyd, the e2e tier's SNTP client, is unpacked and never
 # installed: installing would start a time service that sets this clock. The
@@ -192,7 +194,7 @@ $(CHRONYD): | deps
 
 test-e2e: wine-build $(CHRONYD)
 	$(MAKE) $(WINE_SETUP)
-	PENDULARK_SETUP=$(CURDIR)/$(WINE_SETUP) python3 tests/e2e/run_all.py $(WINE_DIR)/bin
+	PENDULARK_SETUP=$(CURDIR)/$(WINE_SETUP) tests/own-network.sh python3 tests/e2e/run_all.py $(WINE_DIR)/bin
 
 # Knobs of the Wine part, e.g. BENCH_ARGS="--corrects 60 --rounds 5": see tests/bench/pendulark_bench.py.
 # chronyd is the reference for the SNTP server's replies per second. The

@@ -2,7 +2,6 @@
 them from outside: their files, their windows (through winctl.exe), their exit.
 Control ids, the program's names and the settings record's layout are read
 from the program's own headers, so that a number lives in one place."""
-import fcntl
 import html
 import os
 import queue
@@ -411,14 +410,6 @@ def time_server_answers():
         return len(ask_time_server(5)) == 4
     except OSError:
         return False
-
-
-def loopback_up():
-    """Brings loopback up in a network namespace of the test's own, where it starts down."""
-    siocgifflags, siocsifflags, iff_up = 0x8913, 0x8914, 0x1
-    with socket.socket(socket.AF_INET, socket.SOCK_DGRAM) as s:
-        flags = struct.unpack("16sh14x", fcntl.ioctl(s, siocgifflags, struct.pack("16sh14x", b"lo", 0)))[1]
-        fcntl.ioctl(s, siocsifflags, struct.pack("16sh14x", b"lo", flags | iff_up))
 
 
 def start_wine():

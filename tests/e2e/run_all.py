@@ -6,6 +6,8 @@ AutoSync minute, the soak's half minute) run beside the others, in groups, each
 group in a Wine prefix and a network namespace of its own, so that their waits
 overlap the rest of the tier instead of adding to it. Each group's tests still
 run one after another: a Wine prefix holds one copy of the program at a time.
+The rest runs in a network namespace of its own too (tests/own-network.sh),
+so that no other program on this machine meets its ports 37 and 123.
 
     run_all.py BIN_DIR
 """
@@ -30,6 +32,7 @@ BESIDE = (
      "test_pendulark_service.", "test_installer.", "test_pendulark_time_zone."),
 )
 BESIDE_SWITCH = "--beside"
+OWN_NETWORK = os.path.join(ROOT, "tests", "own-network.sh")
 
 
 class TimedResult(unittest.TextTestResult):
@@ -74,8 +77,8 @@ def start_beside(bin_dir, group):
     programs' servers on ports 37 and 123 meet none of the others'."""
     env = dict(os.environ, WINE_ROOT=os.path.join(ROOT, "build", f"wine-beside{group}"))
     log = open(os.path.join(ROOT, "build", f"e2e-beside{group}.log"), "w+")
-    process = subprocess.Popen(["unshare", "--map-root-user", "--net", sys.executable, os.path.abspath(__file__),
-                                BESIDE_SWITCH, str(group), bin_dir], env=env, stdout=log, stderr=subprocess.STDOUT)
+    process = subprocess.Popen([OWN_NETWORK, sys.executable, os.path.abspath(__file__), BESIDE_SWITCH, str(group),
+                                bin_dir], env=env, stdout=log, stderr=subprocess.STDOUT)
     return process, log
 
 
@@ -119,10 +122,8 @@ def main():
     if suite.countTestCases() == 0:
         sys.exit("e2e tier found no tests")
     suite = shard(suite, group)
-    if beside:
-        harness.loopback_up()
-        others = []
-    else:
+    others = []
+    if not beside:
         others = [start_beside(bin_dir, number) for number in range(len(BESIDE))]
     harness.start_wine()
     try:

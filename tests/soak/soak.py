@@ -20,7 +20,7 @@ picture to DIR/soak.png (build/soak by default). It fails on growth past the tol
 an AutoSync cycle without its log line, a time-server client without its
 answer or its log line, or a program that does not end cleanly. It runs in a
 Wine prefix of its own under build/wine-soak (WINE_ROOT overrides it), and in a
-network namespace of its own with only loopback up (unshare, which needs root
+network namespace of its own with only loopback up (tests/own-network.sh, which needs root
 or user namespaces), so that the program's servers on ports 37 and 123 take no
 one else's ports and answer no one else's clients, however long the soak.
 """
@@ -36,6 +36,7 @@ import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.dirname(os.path.dirname(HERE))
+OWN_NETWORK = os.path.join(ROOT, "tests", "own-network.sh")
 sys.path[:0] = [os.path.join(ROOT, "tests", "e2e"), os.path.join(ROOT, "tests", "bench")]
 import harness  # noqa: E402  (reads the environment only when it starts something)
 
@@ -284,7 +285,7 @@ def draw(samples, series, path):
 def main():
     if os.environ.get("SOAK_OWN_NETWORK") != "1":
         os.environ["SOAK_OWN_NETWORK"] = "1"
-        os.execvp("unshare", ["unshare", "--map-root-user", "--net", sys.executable, *sys.argv])
+        os.execv(OWN_NETWORK, [OWN_NETWORK, sys.executable, *sys.argv])
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("bin_dir")
     parser.add_argument("--minutes", type=int, default=int(os.environ.get("SOAK_MINUTES", 30)))
@@ -296,7 +297,6 @@ def main():
     seconds = args.smoke if args.smoke is not None else args.minutes * 60
     os.environ["PENDULARK_BIN"] = os.path.abspath(args.bin_dir)
     os.environ["WINE_ROOT"] = os.path.abspath(os.environ.get("WINE_ROOT", os.path.join(ROOT, "build", "wine-soak")))
-    harness.loopback_up()
     directory = os.path.join(os.path.abspath(args.out), "program")
     shutil.rmtree(directory, ignore_errors=True)
     os.makedirs(directory)
