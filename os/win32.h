@@ -432,6 +432,15 @@ struct SERVICE_STATUS {
 #define SERVICE_CONTROL_TIMECHANGE 0x10u
 #define PBT_APMSUSPEND 0x0004u
 BOOL SetServiceStatus(SERVICE_STATUS_HANDLE handle, SERVICE_STATUS* status);
+// The control manager as a window asks it: whether the service is registered
+// and in which state.
+typedef HANDLE SC_HANDLE;
+#define SC_MANAGER_CONNECT 0x1u
+#define SERVICE_QUERY_STATUS 0x4u
+SC_HANDLE OpenSCManagerA(const char* machine, const char* database, DWORD access);
+SC_HANDLE OpenServiceA(SC_HANDLE manager, const char* name, DWORD access);
+BOOL QueryServiceStatus(SC_HANDLE service, SERVICE_STATUS* status);
+BOOL CloseServiceHandle(SC_HANDLE handle);
 // A named pipe's one exchange: the tests stand at its other end (none: no pipe there).
 #define ERROR_MORE_DATA 234L
 #define NMPWAIT_NOWAIT 1u

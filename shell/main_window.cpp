@@ -132,6 +132,65 @@ static void show_service_status() {
     else show_status(service_silent_text);
 }
 
+// The user's own folder, while the window shows the machine's.
+static char own_data_dir[dir_text_size];
+
+void become_service_face() {
+    stop_time_server();
+    disarm_autosync();
+    give_rate_back();
+    beside_service = 1;
+    time_server_elsewhere = 1;
+    discipline_elsewhere = 1;
+    text_copy(own_data_dir, sizeof own_data_dir, data_dir);
+    machine_dir(data_dir);
+}
+
+// What the settings just loaded say of the window and its clock.
+static void take_loaded_settings(HWND window) {
+    take_sync_state_from_settings();
+    take_time_zone_name_from_settings();
+    set_topmost(window, settings.on_top);
+}
+
+// The service has gone: the window keeps the time again, as at its start.
+static void keep_time_again(HWND window) {
+    beside_service = 0;
+    time_server_elsewhere = 0;
+    discipline_elsewhere = 0;
+    text_copy(data_dir, sizeof data_dir, own_data_dir);
+    load_settings();
+    start_discipline();
+    take_loaded_settings(window);
+    if (settings.autosync_enabled) arm_autosync();
+    if (settings.time_server_enabled) start_time_server();
+}
+
+// A service started or stopped while the window runs is followed between
+// cycles, with Options closed. Beside it, only the control manager's word
+// that it stopped counts: a busy service answers late, and is still there.
+static void follow_service(HWND window) {
+    const uint32_t every_ticks = 20;
+    static uint32_t ticks;
+    if (++ticks % every_ticks != 0 || sync_running || settings_window_open) return;
+    const char* text;
+    if (!beside_service && service_keeps_time()) {
+        text = "The Pendulark service has started: it keeps the time now";
+        if (log_errors()) write_log(text);
+        become_service_face();
+        load_settings();
+        take_loaded_settings(window);
+    } else if (beside_service && !service_running()) {
+        keep_time_again(window);
+        text = "The Pendulark service has stopped: Pendulark keeps the time again";
+        if (log_errors()) write_log(text);
+    } else {
+        return;
+    }
+    show_status(text);
+    status_hold_ticks = hold_result;
+}
+
 static void ask_service_to_correct() {
     pipe_reply reply;
     if (!ask_service(request_correct, reply)) show_status(service_silent_text);
@@ -147,6 +206,7 @@ void display_tick(HWND window) {
     if (autosync_waiting) start_due_autosync(window);
     if (!in_tray) show_clock(window, IDT_MAIN_COMPUTER_CLOCK, nullptr);
     if (server_clock_valid == 1) advance_server_clock(window);
+    follow_service(window);
     if (sync_running) return;
     if (beside_service && status_hold_ticks <= hold_then_ready) {
         status_hold_ticks = 0;

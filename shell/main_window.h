@@ -13,6 +13,10 @@ extern uint32_t program_ending;
 // sets the clock nor serves the time itself.
 extern uint32_t beside_service;
 
+// The window becomes the face of the running service, on the machine's data:
+// its own time server, AutoSync and rate go.
+void become_service_face();
+
 // The window class "PENDULARK" of the dialog template, with the program icon.
 void register_main_class();
 LRESULT CALLBACK main_window_proc(HWND window, UINT message, WPARAM wparam, LPARAM lparam);

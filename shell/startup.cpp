@@ -67,29 +67,11 @@ static UINT service_switch() {
     return 2;
 }
 
-// The registered service, running: only it holds the pipe's name then, so a
-// pipe that another program made while it does not run is not taken for it.
-static bool service_running() {
-    SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT);
-    if (!manager) return false;
-    SC_HANDLE service = OpenServiceA(manager, service_name, SERVICE_QUERY_STATUS);
-    SERVICE_STATUS status{};
-    bool running = service && QueryServiceStatus(service, &status) && status.dwCurrentState == SERVICE_RUNNING;
-    if (service) CloseServiceHandle(service);
-    CloseServiceHandle(manager);
-    return running;
-}
-
-// Beside a running service the window is its face, on the machine's data;
-// the run at logon has nothing to do.
+// Beside a running service the run at logon has nothing to do.
 static void look_for_service() {
-    pipe_reply reply;
-    if (!ask_service(request_status, reply) || !service_running()) return;
+    if (!service_keeps_time()) return;
     if (command_switch() == switch_quiet) ExitProcess(0);
-    beside_service = 1;
-    time_server_elsewhere = 1;
-    discipline_elsewhere = 1;
-    machine_dir(data_dir);
+    become_service_face();
 }
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {

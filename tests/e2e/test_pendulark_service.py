@@ -1,7 +1,8 @@
 """Pendulark as a Windows service: the real "/service install" registers and
 starts it, it asks the loopback server at its start and on its AutoSync period
 and records the answers in the machine's folder; the window started beside it says that the service keeps
-the time, and its Correct has the service ask and record; the run at logon
+the time, and its Correct has the service ask and record; it follows the
+service's stop and start; the run at logon
 leaves the clock to it; with no window open
 it takes new settings that turn its time server on, and serves TCP 37 and UDP
 123; "/service remove" leaves no service behind. Prints how long the service took from the install to
@@ -22,6 +23,8 @@ ADDRESS = "127.0.39.1"
 KEEPS = r"The service keeps the time: .*"
 CORRECTED = KEEPS[:-2] + r"Time Corrected by -?0\.\d{5} Scs"  # an SNTP step below a second, which Wine takes
 CORRECTS = 3
+FOLLOWED_STOP = "The Pendulark service has stopped: Pendulark keeps the time again"
+FOLLOWED_START = "The Pendulark service has started: it keeps the time now"
 
 
 def machine_dir():
@@ -114,6 +117,13 @@ class PendularkService(unittest.TestCase):
                            "the service asked nobody on its AutoSync period")
         self.assertRegex(history_rows(machine_dir())[-1], r",1,slew,[^,]*$")
         self.assertTrue(all(ADDRESS in row for row in history_rows(machine_dir())))
+        # Stopped and started again while the window runs: it follows.
+        rows = len(history_rows(machine_dir()))
+        self.sc("stop")
+        harness.wait_for_text(WINDOW, ids.IDT_MAIN_STATUS, FOLLOWED_STOP)
+        self.sc("start")
+        harness.wait_for_text(WINDOW, ids.IDT_MAIN_STATUS, FOLLOWED_START)
+        harness.wait_until(lambda: len(history_rows(machine_dir())) == rows + 1, 30, "the service's start asked nobody")
 
         harness.winctl("key", WINDOW, hex(harness.VK_ESCAPE))
         self.assertEqual(harness.winctl("gone", WINDOW, 20000).returncode, 0)

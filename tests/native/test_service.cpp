@@ -16,6 +16,7 @@
 #include "shell/service_pipe.h"
 #include "store/directories.h"
 #include "store/settings_store.h"
+#include "store/sync_log.h"
 #include "sync/autosync.h"
 #include "sync/clock_correction.h"
 #include "sync/clock_discipline.h"
@@ -234,6 +235,7 @@ TEST_F(ThreadedService, BesideItTheWindowIsItsFace) {
         pipe_reply reply = reply_saying(r.kind, "2 Hrs until AutoSync");
         return r.kind == request_status ? answer : bytes_of(reply);
     });
+    os_test_set_registered_service(SERVICE_RUNNING);
     beside_service = 1;
     time_server_elsewhere = 1;
     // The service's rate in force and its file are the service's own.
@@ -286,6 +288,56 @@ TEST_F(ThreadedService, BesideItTheWindowIsItsFace) {
     save_settings();
     on_main_command(window, IDB_MAIN_OPTIONS);
     EXPECT_EQ(os_test_control_text(window, IDT_MAIN_STATUS), "Only an administrator can change the service's settings");
+}
+
+// A service started beside a running window takes the time over from it; its
+// stop gives the time back to the window, on the user's own settings.
+TEST_F(ThreadedService, TheWindowFollowsAServiceThatStartsAndStops) {
+    set_up_directories(0);
+    const std::string own = data_dir;
+    settings.autosync_enabled = 1;
+    settings.time_server_enabled = 1;
+    save_settings();
+    init_main_dialog(window);
+    ASSERT_NE(time_server_running, 0u);
+    ASSERT_NE(next_wait(), 0u);
+    auto tick_until = [&](uint32_t beside) {
+        for (int i = 0; i < 100 && beside_service != beside; i++) display_tick(window);
+        return beside_service == beside;
+    };
+    os_test_set_pipe_server([](const std::string&, const std::string&) {
+        return bytes_of(reply_saying(request_status, "2 Hrs until AutoSync"));
+    });
+    // Each for 50 ticks, one of them at least a look at the service.
+    auto beside_ticks = [&] {
+        int beside = 0;
+        for (int i = 0; i < 50; i++, beside += beside_service) display_tick(window);
+        return beside;
+    };
+    EXPECT_EQ(beside_ticks(), 0) << "a pipe without a running service is none of ours";
+    os_test_set_registered_service(SERVICE_RUNNING);
+    ASSERT_TRUE(tick_until(1));
+    EXPECT_EQ(time_server_running, 0u);
+    EXPECT_EQ(next_wait(), 0u);
+    EXPECT_EQ(settings.time_server_enabled, 0u) << "the machine's settings, as the service has them";
+    EXPECT_STRNE(data_dir, own.c_str());
+    EXPECT_EQ(os_test_control_text(window, IDT_MAIN_STATUS), "The Pendulark service has started: it keeps the time now");
+    for (int i = 0; i < (int)hold_result; i++) display_tick(window);
+    EXPECT_EQ(os_test_control_text(window, IDT_MAIN_STATUS), "The service keeps the time: 2 Hrs until AutoSync");
+
+    // Busy, it still runs: only the control manager's word that it stopped counts.
+    os_test_set_pipe_server(nullptr);
+    EXPECT_EQ(beside_ticks(), 50);
+    os_test_set_registered_service(SERVICE_STOPPED);
+    ASSERT_TRUE(tick_until(0));
+    EXPECT_STREQ(data_dir, own.c_str());
+    EXPECT_NE(time_server_running, 0u);
+    EXPECT_NE(next_wait(), 0u);
+    EXPECT_EQ(os_test_control_text(window, IDT_MAIN_STATUS),
+              "The Pendulark service has stopped: Pendulark keeps the time again");
+    std::string log = read(log_file_name);
+    EXPECT_NE(log.find("The Pendulark service has started: it keeps the time now"), std::string::npos) << log;
+    EXPECT_NE(log.find("The Pendulark service has stopped: Pendulark keeps the time again"), std::string::npos) << log;
 }
 
 TEST(PipeMessages, OnlyWholeMessagesOfKnownKindsAreTaken) {

@@ -111,6 +111,7 @@ struct State {
     HWND focus = nullptr;
     std::string common_appdata;
     std::vector<SERVICE_STATUS> service_statuses;
+    DWORD registered_service_state = 0;  // as the control manager tells it; 0: none registered
     // The other end of the named pipes: the reply to a request, "" for none.
     std::function<std::string(const std::string& name, const std::string& request)> pipe_server;
 };

@@ -145,6 +145,9 @@ std::string os_test_host_path(const std::string& windows_path);
 // The states the process reported to the service control manager, in order.
 std::vector<DWORD> os_test_service_states();
 SERVICE_STATUS os_test_last_service_status();
+// The service "Pendulark" as the control manager tells others of it: SERVICE_RUNNING,
+// SERVICE_STOPPED, ...; 0 for none registered.
+void os_test_set_registered_service(DWORD state);
 // The process at the other end of the named pipes: it gets each request and
 // gives its reply ("" closes without one). None set: no pipe exists.
 void os_test_set_pipe_server(std::function<std::string(const std::string& name, const std::string& request)> server);

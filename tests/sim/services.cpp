@@ -32,6 +32,32 @@ void os_test_set_pipe_server(std::function<std::string(const std::string&, const
     state().pipe_server = std::move(server);
 }
 
+void os_test_set_registered_service(DWORD service_state) {
+    std::lock_guard<std::mutex> g(machine().lock);
+    state().registered_service_state = service_state;
+}
+
+static SC_HANDLE const manager_handle = (SC_HANDLE)0x5C01, service_handle = (SC_HANDLE)0x5C02;
+
+SC_HANDLE OpenSCManagerA(const char*, const char*, DWORD) { return manager_handle; }
+
+SC_HANDLE OpenServiceA(SC_HANDLE manager, const char* name, DWORD) {
+    std::lock_guard<std::mutex> g(machine().lock);
+    bool there = manager == manager_handle && strcmp(name, "Pendulark") == 0 && state().registered_service_state;
+    return there ? service_handle : nullptr;
+}
+
+BOOL QueryServiceStatus(SC_HANDLE service, SERVICE_STATUS* status) {
+    std::lock_guard<std::mutex> g(machine().lock);
+    if (service != service_handle) return FALSE;
+    *status = SERVICE_STATUS{};
+    status->dwServiceType = SERVICE_WIN32_OWN_PROCESS;
+    status->dwCurrentState = state().registered_service_state;
+    return TRUE;
+}
+
+BOOL CloseServiceHandle(SC_HANDLE handle) { return handle == manager_handle || handle == service_handle; }
+
 // As a message-mode pipe: a reply longer than the buffer fills it and fails
 // with ERROR_MORE_DATA; a server that closes without a reply breaks the pipe.
 BOOL CallNamedPipeA(const char* name, void* in, DWORD in_size, void* out, DWORD out_size, DWORD* read, DWORD) {
