@@ -6,8 +6,8 @@ service's stop and start; the run at logon
 leaves the clock to it; with no window open
 it takes new settings that turn its time server on, and serves TCP 37 and UDP
 123; "/service remove" leaves no service behind. Prints how long the service took from the install to
-its first answer, from `sc start` to its answer, and from the window's Correct
-to the service's answer."""
+its first answer, from `sc start` to its answer, from the window's Correct
+to the service's answer, and from `sc stop` and `sc start` to the window's following."""
 import os
 import shutil
 import socket
@@ -119,10 +119,14 @@ class PendularkService(unittest.TestCase):
         self.assertTrue(all(ADDRESS in row for row in history_rows(machine_dir())))
         # Stopped and started again while the window runs: it follows.
         rows = len(history_rows(machine_dir()))
+        began = time.monotonic()
         self.sc("stop")
         harness.wait_for_text(WINDOW, ids.IDT_MAIN_STATUS, FOLLOWED_STOP)
+        to_follow_stop = time.monotonic() - began
+        began = time.monotonic()
         self.sc("start")
         harness.wait_for_text(WINDOW, ids.IDT_MAIN_STATUS, FOLLOWED_START)
+        to_follow_start = time.monotonic() - began
         harness.wait_until(lambda: len(history_rows(machine_dir())) == rows + 1, 30, "the service's start asked nobody")
 
         harness.winctl("key", WINDOW, hex(harness.VK_ESCAPE))
@@ -140,4 +144,5 @@ class PendularkService(unittest.TestCase):
         self.assertEqual(self.service("remove"), 0)
         self.assertFalse(self.installed())
         print(f"\n    service: install to first answer {to_first_answer:.2f} s, start to answer {to_answer:.2f} s; "
-              f"window's Correct to the service's answer {min(round_trips):.2f} to {max(round_trips):.2f} s", end=" ")
+              f"window's Correct to the service's answer {min(round_trips):.2f} to {max(round_trips):.2f} s; "
+              f"the window followed its stop in {to_follow_stop:.1f} s, its start in {to_follow_start:.1f} s", end=" ")
