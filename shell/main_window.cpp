@@ -167,25 +167,23 @@ static void keep_time_again(HWND window) {
 }
 
 // A service started or stopped while the window runs is followed between
-// cycles, with Options closed. Beside it, only the control manager's word
-// that it stopped counts: a busy service answers late, and is still there.
+// cycles, with Options closed.
 static void follow_service(HWND window) {
     const uint32_t every_ticks = 20;
     static uint32_t ticks;
     if (++ticks % every_ticks != 0 || sync_running || settings_window_open) return;
+    if (service_keeps_time() == (beside_service != 0)) return;
     const char* text;
-    if (!beside_service && service_keeps_time()) {
+    if (!beside_service) {
         text = "The Pendulark service has started: it keeps the time now";
         if (log_errors()) write_log(text);
         become_service_face();
         load_settings();
         take_loaded_settings(window);
-    } else if (beside_service && !service_running()) {
+    } else {
         keep_time_again(window);
         text = "The Pendulark service has stopped: Pendulark keeps the time again";
         if (log_errors()) write_log(text);
-    } else {
-        return;
     }
     show_status(text);
     status_hold_ticks = hold_result;
@@ -206,7 +204,6 @@ void display_tick(HWND window) {
     if (autosync_waiting) start_due_autosync(window);
     if (!in_tray) show_clock(window, IDT_MAIN_COMPUTER_CLOCK, nullptr);
     if (server_clock_valid == 1) advance_server_clock(window);
-    follow_service(window);
     if (sync_running) return;
     if (beside_service && status_hold_ticks <= hold_then_ready) {
         status_hold_ticks = 0;
@@ -219,6 +216,11 @@ void display_tick(HWND window) {
         format_until_autosync(countdown);
         show_with_server_state(countdown);
     }
+}
+
+void window_tick(HWND window) {
+    display_tick(window);
+    follow_service(window);
 }
 
 void autosync_tick(HWND window) {

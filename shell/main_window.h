@@ -37,6 +37,9 @@ bool take_engine_message(HWND window, UINT message, WPARAM wparam, LRESULT* resu
 void init_main_dialog(HWND window);
 // Timer 2: the two clocks and the status line.
 void display_tick(HWND window);
+// Timer 2 of the user's window, never the service's: the display tick, and
+// every 10 s a look at whether the service started or stopped.
+void window_tick(HWND window);
 // Timer 10.
 void autosync_tick(HWND window);
 // WM_POWERBROADCAST: a resume brings an AutoSync once the network answers.

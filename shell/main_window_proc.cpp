@@ -39,7 +39,7 @@ LRESULT CALLBACK main_window_proc(HWND window, UINT message, WPARAM wparam, LPAR
             SetTimer(window, TIMER_INIT, 500, nullptr);
             break;
         case WM_TIMER:
-            if (wparam == TIMER_DISPLAY) display_tick(window);
+            if (wparam == TIMER_DISPLAY) window_tick(window);
             else if (wparam == TIMER_INIT) init_main_dialog(window);
             return 0;
         case WM_COMMAND:

@@ -22,22 +22,20 @@ bool parse_pipe_reply(const void* bytes, size_t size, uint32_t kind, pipe_reply&
            memchr(out.last_answer, 0, sizeof out.last_answer);
 }
 
-// The registered service, running: only it holds the pipe's name then, so a
-// pipe that another program made while it does not run is not taken for it.
-bool service_running() {
+// The control manager's word, not the pipe's: a pipe busy with another
+// client is still the service's, and a pipe that another program made while
+// the service does not run is none of its. A service still starting counts,
+// so that a run at logon during the boot leaves the clock to it.
+bool service_keeps_time() {
     SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT);
     if (!manager) return false;
     SC_HANDLE service = OpenServiceA(manager, service_name, SERVICE_QUERY_STATUS);
     SERVICE_STATUS status{};
-    bool running = service && QueryServiceStatus(service, &status) && status.dwCurrentState == SERVICE_RUNNING;
+    bool keeps = service && QueryServiceStatus(service, &status) &&
+                 (status.dwCurrentState == SERVICE_RUNNING || status.dwCurrentState == SERVICE_START_PENDING);
     if (service) CloseServiceHandle(service);
     CloseServiceHandle(manager);
-    return running;
-}
-
-bool service_keeps_time() {
-    pipe_reply reply;
-    return ask_service(request_status, reply) && service_running();
+    return keeps;
 }
 
 bool ask_service(uint32_t kind, pipe_reply& reply) {

@@ -39,7 +39,6 @@ bool parse_pipe_reply(const void* bytes, size_t size, uint32_t kind, pipe_reply&
 // The window's side: one request and the service's reply; false when no
 // service answers, or its answer is not a reply.
 bool ask_service(uint32_t kind, pipe_reply& reply);
-// Whether the control manager says the service "Pendulark" runs.
-bool service_running();
-// Whether the service keeps this machine's time: it runs and answers.
+// Whether the service keeps this machine's time: the control manager says
+// that it runs, or is starting.
 bool service_keeps_time();

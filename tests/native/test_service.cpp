@@ -176,6 +176,11 @@ TEST_F(ThreadedService, WithAutoSyncItsStartWaitsForTheNetworkThenKeepsThePeriod
     finish_cycle();
     EXPECT_EQ(os_test_set_time_calls(), 1);
     EXPECT_EQ(next_wait(), hour_ms);
+    // The control manager says that it runs: it is itself, nobody's face.
+    os_test_set_registered_service(SERVICE_RUNNING);
+    for (int i = 0; i < 40; i++) service_tick(window);
+    EXPECT_EQ(beside_service, 0u);
+    EXPECT_EQ(next_wait(), hour_ms);
 
     // A slew under way when the service stops: Windows keeps the rate again.
     double moved;
@@ -302,7 +307,7 @@ TEST_F(ThreadedService, TheWindowFollowsAServiceThatStartsAndStops) {
     ASSERT_NE(time_server_running, 0u);
     ASSERT_NE(next_wait(), 0u);
     auto tick_until = [&](uint32_t beside) {
-        for (int i = 0; i < 100 && beside_service != beside; i++) display_tick(window);
+        for (int i = 0; i < 100 && beside_service != beside; i++) window_tick(window);
         return beside_service == beside;
     };
     os_test_set_pipe_server([](const std::string&, const std::string&) {
@@ -311,21 +316,22 @@ TEST_F(ThreadedService, TheWindowFollowsAServiceThatStartsAndStops) {
     // Each for 50 ticks, one of them at least a look at the service.
     auto beside_ticks = [&] {
         int beside = 0;
-        for (int i = 0; i < 50; i++, beside += beside_service) display_tick(window);
+        for (int i = 0; i < 50; i++, beside += beside_service) window_tick(window);
         return beside;
     };
     EXPECT_EQ(beside_ticks(), 0) << "a pipe without a running service is none of ours";
+    os_test_set_registered_service(SERVICE_START_PENDING);
+    ASSERT_TRUE(tick_until(1)) << "a service still starting keeps the time already";
     os_test_set_registered_service(SERVICE_RUNNING);
-    ASSERT_TRUE(tick_until(1));
     EXPECT_EQ(time_server_running, 0u);
     EXPECT_EQ(next_wait(), 0u);
     EXPECT_EQ(settings.time_server_enabled, 0u) << "the machine's settings, as the service has them";
     EXPECT_STRNE(data_dir, own.c_str());
     EXPECT_EQ(os_test_control_text(window, IDT_MAIN_STATUS), "The Pendulark service has started: it keeps the time now");
-    for (int i = 0; i < (int)hold_result; i++) display_tick(window);
+    for (int i = 0; i < (int)hold_result; i++) window_tick(window);
     EXPECT_EQ(os_test_control_text(window, IDT_MAIN_STATUS), "The service keeps the time: 2 Hrs until AutoSync");
 
-    // Busy, it still runs: only the control manager's word that it stopped counts.
+    // Busy, it still runs: the control manager's word counts, not the pipe's.
     os_test_set_pipe_server(nullptr);
     EXPECT_EQ(beside_ticks(), 50);
     os_test_set_registered_service(SERVICE_STOPPED);
