@@ -327,7 +327,8 @@ TEST_F(ThreadedService, TheWindowFollowsAServiceThatStartsAndStops) {
     EXPECT_EQ(next_wait(), 0u);
     EXPECT_EQ(settings.time_server_enabled, 0u) << "the machine's settings, as the service has them";
     EXPECT_STRNE(data_dir, own.c_str());
-    EXPECT_EQ(os_test_control_text(window, IDT_MAIN_STATUS), "The Pendulark service has started: it keeps the time now");
+    EXPECT_EQ(os_test_control_text(window, IDT_MAIN_STATUS),
+              "The Pendulark service has started: it keeps the time now");
     for (int i = 0; i < (int)hold_result; i++) window_tick(window);
     EXPECT_EQ(os_test_control_text(window, IDT_MAIN_STATUS), "The service keeps the time: 2 Hrs until AutoSync");
 
