@@ -278,7 +278,9 @@ void end_engine() {
 
 static void save_and_quit() {
     program_ending = 1;
-    save_settings_with_sync_state();
+    // Beside the service the file is the administrator's, saved by Options
+    // alone: this window's copy may be older than what another window saved.
+    if (!beside_service) save_settings_with_sync_state();
     end_engine();
     remove_tray_icon();
     PostQuitMessage(0);

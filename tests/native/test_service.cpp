@@ -293,6 +293,11 @@ TEST_F(ThreadedService, BesideItTheWindowIsItsFace) {
     save_settings();
     on_main_command(window, IDB_MAIN_OPTIONS);
     EXPECT_EQ(os_test_control_text(window, IDT_MAIN_STATUS), "Only an administrator can change the service's settings");
+    // Its exit leaves the file as Options last saved it, from another window maybe.
+    std::filesystem::remove(machine + "dSync.new");
+    write("common/Brenlo/Pendulark/dSync.dat", "saved by another window");
+    on_main_command(window, IDB_MAIN_CANCEL);
+    EXPECT_EQ(machine_file("dSync.dat"), "saved by another window");
 }
 
 // A service started beside a running window takes the time over from it; its
