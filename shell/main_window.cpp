@@ -49,6 +49,12 @@ int confirm_settings_reset_here(HWND owner) {
     return msg_result;
 }
 
+// The window's own AutoSync and time server, as the settings ask.
+static void keep_time_by_settings() {
+    if (settings.autosync_enabled) arm_autosync();
+    if (settings.time_server_enabled) start_time_server();
+}
+
 void init_main_dialog(HWND window) {
     KillTimer(window, TIMER_INIT);
     create_tooltip_window(instance_handle);
@@ -71,8 +77,7 @@ void init_main_dialog(HWND window) {
     if (!beside_service) {
         if (settings.program_start_action == program_start_check) begin_sync_cycle(window, 0, 1);
         if (settings.program_start_action == program_start_correct) begin_sync_cycle(window, 1, 1, 1);
-        if (settings.autosync_enabled) arm_autosync();
-        if (settings.time_server_enabled) start_time_server();
+        keep_time_by_settings();
     }
     check_time_zone(window);
     status_hold_ticks = hold_then_ready;
@@ -162,8 +167,7 @@ static void keep_time_again(HWND window) {
     load_settings();
     start_discipline();
     take_loaded_settings(window);
-    if (settings.autosync_enabled) arm_autosync();
-    if (settings.time_server_enabled) start_time_server();
+    keep_time_by_settings();
 }
 
 // A service started or stopped while the window runs is followed between
