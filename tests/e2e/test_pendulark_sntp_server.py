@@ -31,6 +31,24 @@ def chrony_offset(seconds, address="127.0.0.1"):
     return float(found.group(1)) if found else None
 
 
+def closest_offset(address, within=0.001, tries=3):
+    """The smallest offset chrony measures against the address, in up to three
+    measurements, the first within the bound ending them: a busy host delays one
+    way of a loopback exchange now and then, never the server's clock. Several
+    seconds a try, so that chrony gets its samples at a pace the server's rate
+    limit allows."""
+    offsets = []
+
+    def measured():
+        offset = chrony_offset(8, address)
+        if offset is not None:
+            offsets.append(abs(offset))
+        return offsets and (min(offsets) < within or len(offsets) >= tries)
+
+    harness.wait_until(measured, 150, lambda: f"chrony never followed {address}: {LAST_OUTPUT[0]!r}")
+    return min(offsets)
+
+
 class PendularkSntpServer(unittest.TestCase):
     def setUp(self):
         self.assertTrue(os.access(CHRONYD, os.X_OK), "make test fetches chronyd into build/chrony")
@@ -52,15 +70,8 @@ class PendularkSntpServer(unittest.TestCase):
                                                  program_start_action=2, sync_timeout_seconds=10))
             harness.wait_for_text(harness.WINDOW, ids.IDT_MAIN_STATUS,
                                   lambda t: t.startswith(("Time Corrected", "Slewing by")))
-        # Several seconds a try, so that a busy host still gets chrony its samples
-        # at a pace the server's rate limit allows.
-        measured = harness.wait_until(lambda: [offset for offset in [chrony_offset(8)] if offset is not None], 90,
-                                      lambda: f"chrony never followed the corrected clock: {LAST_OUTPUT[0]!r}")
-        self.assertLess(abs(measured[0]), 0.001)
-        # The same over IPv6.
-        measured = harness.wait_until(lambda: [offset for offset in [chrony_offset(8, "::1")] if offset is not None],
-                                      90, lambda: f"chrony never followed over IPv6: {LAST_OUTPUT[0]!r}")
-        self.assertLess(abs(measured[0]), 0.001)
+        self.assertLess(closest_offset("127.0.0.1"), 0.001)
+        self.assertLess(closest_offset("::1"), 0.001, "over IPv6")
 
 
 if __name__ == "__main__":
