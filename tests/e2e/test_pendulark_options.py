@@ -27,6 +27,10 @@ class PendularkOptions(unittest.TestCase):
     def open_options(self):
         self.command(WINDOW, ids.IDB_MAIN_OPTIONS)
         self.assertEqual(harness.winctl("wait", OPTIONS, 10000).returncode, 0)
+        # Until a message is answered, a click sent to a dialog that is still
+        # starting on a busy host may find it "hung", and be dropped.
+        harness.wait_until(lambda: harness.winctl("checked", OPTIONS, ids.IDX_SETTINGS_SERVER).returncode == 0, 30,
+                           "Options never answered a message")
 
     def choose(self, control, index):
         """Selects an item of a list of Options and waits until the list shows it,
