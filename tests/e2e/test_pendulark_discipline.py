@@ -53,9 +53,14 @@ class PendularkDiscipline(unittest.TestCase):
         rates = [arguments for name, arguments in calls if name == "SetSystemTimeAdjustment"]
         self.assertTrue(rates and rates[0].endswith(",00000000"), rates)
         self.assertTrue(rates[-1].endswith(",00000001"), "Exit gives the rate back to Windows")
-        self.assertRegex(harness.log_entries(directory)[-1],
-                         r"^Pendularked: Old time was .*, Server used was 127\.0\.9\.61 \(.*, slewed by \+0\.(19|20)\d* s "
-                         r"over (399|40\d) s\)$")
+        line = harness.log_entries(directory)[-1]
+        slew = re.fullmatch(r"Pendularked: Old time was .*, Server used was 127\.0\.9\.61 \(.*, slewed by "
+                            r"\+(0\.\d+) s over (\d+) s\)", line)
+        self.assertTrue(slew, line)
+        # Within the loopback trip of the server's 0.2 s, taken out at 500 ppm.
+        amount, seconds = float(slew.group(1)), int(slew.group(2))
+        self.assertAlmostEqual(amount, 0.2, delta=0.01)
+        self.assertAlmostEqual(seconds, amount / 500e-6, delta=1)
         with open(os.path.join(directory, "dHistory.csv")) as f:
             self.assertRegex(f.read().splitlines()[-1], r",1,slew,$")
 
